@@ -1,0 +1,49 @@
+// The sequencer device: what the player asks of a MIDI sequencer.
+//
+// It stands in for the desktop's sequencer service. The program only ever
+// talks to it through this interface, so that the playback control can be
+// tested against a fake and the real engine (FluidSynth) stays behind it.
+//
+// Time unit: one eighth of a second of real playing time along the song's
+// tempo map. Lengths and positions are whole units.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace lirno::device {
+
+using DeviceId = std::uint32_t;
+
+// Completion notices, with the values the playback side expects.
+inline constexpr int kNotifySuccessful = 1;
+inline constexpr int kNotifyAborted = 4;
+
+// Called once per play, from a thread of the device's own (never under one
+// of its locks). The caller posts it to its event loop.
+using Notifier = std::function<void(DeviceId id, int notice)>;
+
+// Every operation returns 0 on success or a nonzero error code that
+// errorText() can describe.
+class Device {
+public:
+    virtual ~Device() = default;
+
+    // Opens a MIDI file by path and reads it whole; a later rewrite of the file
+    // on disk does not disturb the open device. id is never 0 and never reused.
+    virtual int open(const std::string& path, DeviceId& id, std::uint32_t& length) = 0;
+    // Starts playing from a position (in units) and returns at once. Exactly one
+    // notice ends each play: successful at the song's end, aborted when a later
+    // stop, pause, close or play interrupts it.
+    virtual int play(DeviceId id, std::uint32_t from, Notifier notifier) = 0;
+    virtual int stop(DeviceId id) = 0;
+    virtual int pause(DeviceId id) = 0;
+    virtual int close(DeviceId id) = 0;
+    virtual int position(DeviceId id, std::uint32_t& pos) = 0;
+    // The text of an error code, or nothing for a code this device never returns.
+    virtual std::optional<std::string> errorText(int code) const = 0;
+};
+
+}  // namespace lirno::device

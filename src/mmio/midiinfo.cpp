@@ -1,0 +1,236 @@
+#include "mmio/midiinfo.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "mmio/bytes.h"
+#include "mmio/message.h"
+#include "mmio/scanner.h"
+
+namespace lirno {
+
+FileImage FileImage::fromBytes(const std::vector<std::uint8_t>& bytes)
+{
+    FileImage image;
+    image.pFileBuf.resize(bytes.size() + kSpareBytes);
+    std::memcpy(image.pFileBuf.data(), bytes.data(), bytes.size());
+    image.dwFileBufSize = static_cast<std::uint32_t>(bytes.size());
+    return image;
+}
+
+namespace {
+
+constexpr std::uint32_t kHeaderSize = 14;
+constexpr std::uint32_t kChunkHeaderSize = 8;
+
+// The "one channel, one value" rule: NOT_SEEN takes the first value seen, a
+// different later value makes it MIXED.
+void merge(std::uint8_t& field, int seen)
+{
+    if (field == NOT_SEEN)
+        field = static_cast<std::uint8_t>(seen);
+    else if (field != seen)
+        field = MIXED;
+}
+
+void reportScanError(int track, const std::uint8_t* image, const std::uint8_t* event,
+                     const std::uint8_t* end)
+{
+    std::uint32_t found = 0;  // bytes past the image read as 0
+    for (int k = 0; k < 4; ++k) found = (found << 8) | (event + k < end ? event[k] : 0u);
+    char text[96];
+    std::snprintf(text, sizeof text, "Track %d Error Pos %04lX\n%08lX", track,
+                  static_cast<unsigned long>(event - image), static_cast<unsigned long>(found));
+    MessageBox(Owner::Main, text, "Test", Icon::Exclamation);
+}
+
+// Walks one track's data in the image, filling t and zeroing Note-Off
+// velocities in place.
+void analyseTrack(int i, std::uint8_t* image, const std::uint8_t* imageEnd, std::uint8_t* data,
+                  const std::uint8_t* trackEnd, TrackInfo& t)
+{
+    char text[kEventTextSize];
+    int value = 0, channel = 0;
+    std::uint8_t* p = data;
+    bool ok = true;
+    while (ok && p < trackEnd) {
+        std::uint8_t* event = p;
+        const int code = getevent(p, imageEnd, text, value, channel);
+        switch (code) {
+        case kEvEndOfTrack:
+            ok = false;
+            break;
+        case kEvNoteOff:
+        case kEvNoteOn:
+        case kEvProgram:
+            merge(t.channel, channel);
+            if (code == kEvProgram && t.program == NOT_SEEN)
+                t.program = static_cast<std::uint8_t>(value);
+            // An event running past its chunk must not patch the next chunk's header.
+            if (code == kEvNoteOff && p <= trackEnd) p[-1] = 0;
+            break;
+        case kEvVolume:
+            merge(t.volume, value);
+            break;
+        case kEvBalance:
+            merge(t.balance, value);
+            break;
+        case kEvName:
+            std::memcpy(t.name, text, sizeof t.name);
+            t.name[sizeof t.name - 1] = '\0';
+            break;
+        case kEvError:
+            reportScanError(i, image, event, imageEnd);
+            p = nullptr;
+            ok = false;
+            break;
+        default:
+            break;
+        }
+    }
+    if (p != trackEnd) MessageBox(Owner::Main, "Ptr error", "Test", Icon::Exclamation);
+}
+
+// The default pan and volume events a single-channel track lacks.
+std::uint32_t insertDefaults(const TrackInfo& t, std::uint8_t* out)
+{
+    const auto cc = static_cast<std::uint8_t>(0xB0 | t.channel);
+    std::uint32_t n = 0;
+    if (t.balance == NOT_SEEN) {
+        const std::uint8_t pan[] = {0x00, cc, 0x0A, 0x40};
+        std::memcpy(out + n, pan, 4);
+        n += 4;
+    }
+    if (t.volume == NOT_SEEN) {
+        const std::uint8_t vol[] = {0x00, cc, 0x07, 0x7F};
+        std::memcpy(out + n, vol, 4);
+        n += 4;
+    }
+    return n;
+}
+
+}  // namespace
+
+int readmidiinfo(FileImage& image, MidiInfo& info)
+{
+    const std::uint32_t oldSize = image.dwFileBufSize;
+    std::vector<std::uint8_t> scratch;
+    try {
+        scratch.resize(std::size_t{oldSize} + kSpareBytes);
+        if (image.pFileBuf.size() < scratch.size()) image.pFileBuf.resize(scratch.size());
+    } catch (const std::bad_alloc&) {
+        image.dwFileBufSize = 0;
+        MessageBox(Owner::None, "GlobalAlloc failed!");
+        return 0;
+    }
+    std::uint8_t* img = image.data();
+    const std::uint8_t* end = img + oldSize;
+
+    if (oldSize < kHeaderSize || std::memcmp(img, "MThd", 4) != 0 || img[7] != 6 || img[9] > 2)
+        return 0;
+
+    info = MidiInfo{};
+    info.format = img[9];
+    info.nTracks = static_cast<std::uint16_t>(getword(img + 10));
+    info.division = static_cast<std::uint16_t>(getword(img + 12));
+    if (info.nTracks > kMaxTracks) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Sorry: %d tracks > %d (Maximum in this version)",
+                      info.nTracks, kMaxTracks);
+        MessageBox(Owner::Main, text, {}, Icon::Exclamation);
+        return 0;
+    }
+
+    std::memcpy(scratch.data(), img, kHeaderSize);
+    std::uint8_t* out = scratch.data() + kHeaderSize;
+    std::uint8_t* pos = img + kHeaderSize;
+    for (int i = 0; i < info.nTracks; ++i) {
+        // A chunk that is not a track, or that runs past the image, ends the analysis.
+        if (static_cast<std::uint32_t>(end - pos) < kChunkHeaderSize ||
+            std::memcmp(pos, "MTrk", 4) != 0)
+            return 0;
+        const std::uint32_t size = getdword(pos + 4);
+        std::uint8_t* data = pos + kChunkHeaderSize;
+        if (size > static_cast<std::uint32_t>(end - data)) return 0;
+
+        TrackInfo& t = info.track[i];
+        t.size = size;
+        t.program = t.volume = t.balance = t.channel = NOT_SEEN;
+        analyseTrack(i, img, end, data, data + size, t);
+
+        std::uint8_t* header = out;
+        std::memcpy(header, pos, kChunkHeaderSize);
+        out += kChunkHeaderSize;
+        const std::uint32_t inserted = t.channel < 16 ? insertDefaults(t, out) : 0;
+        out += inserted;
+        setdword(header + 4, size + inserted);
+        std::memcpy(out, data, size);
+        out += size;
+        t.size = size + inserted;
+        if (t.channel != NOT_SEEN) info.trackIndex[info.nViewTracks++] = i;
+        pos = data + size;
+    }
+    // Whatever follows the last declared chunk is carried over unchanged.
+    const auto rest = static_cast<std::size_t>(end - pos);
+    std::memcpy(out, pos, rest);
+    out += rest;
+
+    image.dwFileBufSize = static_cast<std::uint32_t>(out - scratch.data());
+    std::memcpy(img, scratch.data(), image.dwFileBufSize);
+    return 1;
+}
+
+const char* getmidiformat(const MidiInfo& info)
+{
+    switch (info.format) {
+    case 0:
+        return "Single track midi";
+    case 1:
+        return "Multitrack midi";
+    case 2:
+        return "Multitrack asynch-midi";
+    default:
+        return nullptr;
+    }
+}
+
+int getnumtracks(const MidiInfo& info) { return info.nViewTracks; }
+
+int getticks(const MidiInfo& info) { return info.division; }
+
+namespace {
+const TrackInfo& listed(const MidiInfo& info, int n)
+{
+    return info.track[static_cast<std::size_t>(info.trackIndex[static_cast<std::size_t>(n)])];
+}
+}  // namespace
+
+std::uint32_t gettracksize(const MidiInfo& info, int n) { return listed(info, n).size; }
+
+int getvol(const MidiInfo& info, int n)
+{
+    const int v = listed(info, n).volume;
+    return v >= 128 ? 127 : v;
+}
+
+int getbal(const MidiInfo& info, int n)
+{
+    const int v = listed(info, n).balance;
+    return v >= 128 ? 64 : v;
+}
+
+const char* gettrackname(const MidiInfo& info, int n) { return listed(info, n).name; }
+
+int getinstr(const MidiInfo& info, int n)
+{
+    const TrackInfo& t = listed(info, n);
+    if (t.channel == MIXED) return kInstrMixed;
+    if (t.channel == 9) return kInstrDrums;
+    if (t.channel == NOT_SEEN) return kInstrNoProgram;
+    if (t.program < 128) return t.program;
+    if (t.program == NOT_SEEN) return kInstrNoProgram;
+    return kInstrBadProgram;
+}
+
+}  // namespace lirno
