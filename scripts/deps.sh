@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a job needs, when they are missing.
+#   scripts/deps.sh run|test
+set -euo pipefail
+
+run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev fluid-soundfont-gm
+          nlohmann-json3-dev libcli11-dev)
+test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb)
+
+case "${1:-}" in
+  run) pkgs=("${run_pkgs[@]}") ;;
+  test) pkgs=("${test_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
