@@ -3,12 +3,14 @@
 #include <utility>
 
 #include "ctrl/instruments.h"
+#include "mmio/sequencer.h"
 
 namespace lirno {
 
 TrackRows::TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange)
     : image_(image), info_(info), onChange_(std::move(onChange))
 {
+    if (!onChange_) onChange_ = [] { mcimidiChange(); };
 }
 
 void TrackRows::fill()

@@ -43,8 +43,8 @@ class TrackRows : public RowSource {
 public:
     using ChangeHook = std::function<void()>;
 
-    // The hook runs after every edit of the image (the player restarts a
-    // playing song with it).
+    // The hook runs after every edit of the image; by default it is
+    // mcimidiChange, which restarts a playing song with the change.
     TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange = {});
 
     // One fresh row per listed track: all On, no solo, names from the file.

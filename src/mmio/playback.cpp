@@ -1,6 +1,7 @@
 #include "mmio/playback.h"
 
 #include "mmio/scanner.h"
+#include "mmio/sequencer.h"
 
 namespace lirno {
 
@@ -12,6 +13,7 @@ void resetGlobals()
     loaded = LoadedFile{};
     playback = Playback{};
     scanner = Scanner{};
+    sequencer = SequencerLink{};
 }
 
 }  // namespace lirno

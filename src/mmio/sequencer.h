@@ -1,0 +1,40 @@
+// Sequencer control: the player's commands to the sequencer device.
+//
+// The device only ever sees the play file. Every failing device command is
+// reported at once in one fixed form (mcimidiError); callers rarely look at
+// results.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "device/device.h"
+
+namespace lirno {
+
+// The device the player talks to and where its completion notices go (the
+// main window's event loop). Installed by whoever owns the device.
+struct SequencerLink {
+    device::Device* device = nullptr;
+    device::Notifier hWndMain;
+};
+extern SequencerLink sequencer;
+
+// Opens the file and measures it (dwFileSize). Returns the device id, or 0
+// after a report.
+std::uint32_t mcimidiOpen(const std::string& fileName);
+// Plays deviceId from dwPlayPos, notifying notify at the end. When the image
+// changed since the play file was written, the play file is first rewritten
+// and reopened (and the play goes to the new device). Returns the device's
+// result code.
+int mcimidiPlay(const device::Notifier& notify, std::uint32_t deviceId);
+int mcimidiStop(std::uint32_t deviceId);
+int mcimidiPause(std::uint32_t deviceId);
+int mcimidiClose(std::uint32_t deviceId);
+// Marks the image changed; while playing, restarts at the current position
+// so the change is heard at once. Returns 1.
+int mcimidiChange();
+// Reports a device error code in a message box.
+void mcimidiError(int code);
+
+}  // namespace lirno
