@@ -67,9 +67,14 @@ public:
     // in the image: names are read when the file is saved.
     void typeName(int r, std::string_view text);
 
-    bool isOnEnabled(int n) const override { return row(n).onEnabled; }
-    bool isOnChecked(int n) const override { return row(n).onChecked; }
-    std::string nameText(int n) const override { return row(n).name; }
+    // A listed track without a row (the rows not built yet) is audible and
+    // keeps its stored name.
+    bool isOnEnabled(int n) const override { return n >= count() || row(n).onEnabled; }
+    bool isOnChecked(int n) const override { return n >= count() || row(n).onChecked; }
+    std::string nameText(int n) const override
+    {
+        return n < count() ? row(n).name : gettrackname(info_, n);
+    }
 
 private:
     int fileTrack(int r) const;

@@ -222,6 +222,25 @@ TEST_F(Rows, TypedNamesAreCutAndChangeNothingElse)
     EXPECT_EQ(changes, 0);
 }
 
+TEST_F(Rows, SavingReadsTheRowsAndTracksWithoutRowsKeepTheirNames)
+{
+    rows.clickOn(0);
+    rows.typeName(0, "Renamed");
+    test::ScratchDir dir;
+    ASSERT_EQ(writemidiinfo(dir.file("a.mid"), image, info, rows), 1);
+    MidiInfo saved;
+    FileImage savedImage = FileImage::fromBytes(test::readFile(dir.file("a.mid")));
+    ASSERT_EQ(readmidiinfo(savedImage, saved), 1);
+    EXPECT_STREQ(gettrackname(saved, 0), "Renamed");
+    EXPECT_STREQ(gettrackname(saved, 4), "Track 2");
+
+    TrackRows unbuilt(image, info, [] {});
+    ASSERT_EQ(writemidiinfo(dir.file("b.mid"), image, info, unbuilt), 1);
+    savedImage = FileImage::fromBytes(test::readFile(dir.file("b.mid")));
+    ASSERT_EQ(readmidiinfo(savedImage, saved), 1);
+    EXPECT_STREQ(gettrackname(saved, 0), "Track 0");
+}
+
 TEST(Instruments, NamesAndSpecialEntries)
 {
     EXPECT_STREQ(gmprogname[0], "Acoustic Grand Piano");
