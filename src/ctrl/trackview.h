@@ -5,30 +5,95 @@
 // widgets here mirror it and pass the user's gestures to its handlers.
 #pragma once
 
+#include <QFrame>
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
+
 #include "ctrl/trackrows.h"
+#include "ctrl/trackview_scroll.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+class QScrollBar;
+class QSlider;
+class QStringListModel;
 
 namespace lirno {
 
+class TrackHeader;
+
+// The six controls of every row, indexed by row (listed track) number.
+struct RowControls {
+    std::array<QCheckBox*, kMaxTracks> hwndOn{};
+    std::array<QRadioButton*, kMaxTracks> hwndOnly{};
+    std::array<QLineEdit*, kMaxTracks> hwndName{};
+    std::array<QComboBox*, kMaxTracks> hwndInstr{};
+    std::array<QSlider*, kMaxTracks> hwndVol{};
+    std::array<QSlider*, kMaxTracks> hwndBal{};
+
+    // The control with id 100 x column + r, or null.
+    QWidget* byId(int id) const;
+};
+
 // The track view window. Owned by the main window (a child widget).
-class TrackViewWndProc : public QWidget {
+class TrackViewWndProc : public QFrame {
     Q_OBJECT
 public:
     explicit TrackViewWndProc(QWidget* mainWindow);
     ~TrackViewWndProc() override;
 
     // The column header: a child of the main window, so it never scrolls.
-    QLabel* header() const { return header_; }
+    QLabel* header() const;
     // The rows' state; what Save As reads the On boxes and names from.
     TrackRows& rows() { return rows_; }
     const TrackRows& rows() const { return rows_; }
 
+    // Destroys the old rows and builds one per listed track of the loaded
+    // file, unscrolled and without solo. Returns 1.
+    int fillRows();
+    // Rows built by the last fill.
+    int items() const { return items_; }
+    const RowControls& controls() const { return controls_; }
+    const TrackScroll& scroll() const { return scroll_; }
+    // The client area the rows live in (their coordinates are its own).
+    QWidget* client() const { return client_; }
+    QScrollBar* scrollBar() const { return scrollBar_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    QPointer<QLabel> header_;
+    enum class Notice { Clicked, SelChange, Edited };
+
+    void layoutClient();
+    void updateScrollBar();
+    void destroyRows();
+    void makeRow(int r);
+    QWidget* adopt(QWidget* control, int column, int r, const QString& what);
+    void makeInstrumentList(int r);
+    void makeSlider(int column, int r, int value);
+    void onCommand(int id, Notice code);
+    void onSliderEnd(QSlider* slider);
+    void onScrollAction(int action);
+    void onScrollValue(int value);
+    void moveRows(int dy);
+    void mirrorRows();
+
+    QWidget* client_ = nullptr;
+    QScrollBar* scrollBar_ = nullptr;
+    QStringListModel* programNames_ = nullptr;
+    QPointer<TrackHeader> header_;
     TrackRows rows_;
+    RowControls controls_;
+    int items_ = 0;
+    TrackScroll scroll_;
 };
 
 // Creates the hidden view and header as children of mainWindow and lays them
@@ -43,5 +108,9 @@ int InsertTrackViewItems(TrackViewWndProc* view);
 // top-left corner. Both return 1.
 int ShowTrack(QWidget* mainWindow);
 int HideTrack(QWidget* mainWindow);
+
+// The outer sizes ShowTrack and HideTrack give the main window.
+inline constexpr QSize kExpandedSize{585, 417};
+inline constexpr QSize kCompactSize{445, 95};
 
 }  // namespace lirno
