@@ -172,20 +172,21 @@ namespace {
 
 // Sets the window's outer size (frame included where a window manager draws
 // one), keeping its top-left corner where it is.
-int setOuterSize(QWidget* window, QSize outer)
+// The sizes are the window's own (menu bar included, frame excluded): a
+// window manager's title bar must not eat into the two-row toolbar.
+int setWindowSize(QWidget* window, QSize size)
 {
     if (!window) return 1;
     const QPoint topLeft = window->pos();
-    const QSize frame = window->frameGeometry().size() - window->size();
-    window->resize((outer - frame).expandedTo(QSize(0, 0)));
+    window->resize(size);
     if (window->isVisible()) window->move(topLeft);
     return 1;
 }
 
 }  // namespace
 
-int ShowTrack(QWidget* mainWindow) { return setOuterSize(mainWindow, kExpandedSize); }
+int ShowTrack(QWidget* mainWindow) { return setWindowSize(mainWindow, kExpandedSize); }
 
-int HideTrack(QWidget* mainWindow) { return setOuterSize(mainWindow, kCompactSize); }
+int HideTrack(QWidget* mainWindow) { return setWindowSize(mainWindow, kCompactSize); }
 
 }  // namespace lirno

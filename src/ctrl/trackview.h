@@ -109,7 +109,8 @@ int InsertTrackViewItems(TrackViewWndProc* view);
 int ShowTrack(QWidget* mainWindow);
 int HideTrack(QWidget* mainWindow);
 
-// The outer sizes ShowTrack and HideTrack give the main window.
+// The sizes ShowTrack and HideTrack give the main window (its own size,
+// without the window manager's frame).
 inline constexpr QSize kExpandedSize{585, 417};
 inline constexpr QSize kCompactSize{445, 95};
 

@@ -210,11 +210,11 @@ private slots:
         fx->main->move(40, 30);
         const QPoint corner = fx->main->pos();
         QCOMPARE(HideTrack(fx->main.get()), 1);
-        QCOMPARE(fx->main->frameGeometry().size(), QSize(445, 95));
+        QCOMPARE(fx->main->size(), QSize(445, 95));
         QCOMPARE(fx->main->pos(), corner);
         QCOMPARE(fx->view()->height(), fx->main->height() - kToolbarHeight - 20);
         QCOMPARE(ShowTrack(fx->main.get()), 1);
-        QCOMPARE(fx->main->frameGeometry().size(), QSize(585, 417));
+        QCOMPARE(fx->main->size(), QSize(585, 417));
         QCOMPARE(fx->main->pos(), corner);
         QCOMPARE(fx->view()->height(), fx->main->height() - kToolbarHeight - 20);
     }

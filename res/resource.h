@@ -1,0 +1,35 @@
+// Resource and command ids. The menu, the toolbar and the string table share
+// the command ids: a toolbar button's tooltip is the string with its id.
+#pragma once
+
+namespace lirno::res {
+
+// Commands.
+inline constexpr int IDM_NEW = 100;
+inline constexpr int IDM_OPEN = 101;
+inline constexpr int IDM_SAVEAS = 103;
+inline constexpr int IDM_EXIT = 106;
+inline constexpr int IDM_STOP = 204;
+inline constexpr int IDM_PLAY = 205;
+inline constexpr int IDM_PAUSE = 206;
+inline constexpr int IDM_RECORD = 207;
+inline constexpr int IDM_LOOP = 300;
+inline constexpr int IDM_VIEWTRACKS = 301;
+inline constexpr int IDM_VOLUME = 302;
+inline constexpr int IDM_ABOUT = 400;
+inline constexpr int IDM_HELP = 401;
+
+// Strings that are not tooltips.
+inline constexpr int IDS_TITLE = 1;
+inline constexpr int IDS_TIMETRACK = 7;
+
+// Menu, dialogs, pictures.
+inline constexpr int IDR_MENU = 10;
+inline constexpr int IDD_ABOUT = 998;
+inline constexpr int IDD_RECORD = 999;
+inline constexpr int IDI_LOGO = 400;        // large icon, logo button
+inline constexpr int IDI_SMALL = 401;       // small icon, shown at 16 x 16
+inline constexpr const char* IDI_DLG = "DLG_ICON";
+inline constexpr int IDB_TOOLBAR = 404;     // the 11-image strip
+
+}  // namespace lirno::res

@@ -1,0 +1,114 @@
+#include "resources.h"
+
+#include <array>
+
+namespace lirno::res {
+
+namespace {
+
+struct StringEntry {
+    int id;
+    std::string_view text;
+};
+
+constexpr std::array kStrings{
+    StringEntry{IDS_TITLE, "Lirno Player"},
+    StringEntry{IDS_TIMETRACK, "Set Music Position"},
+    StringEntry{IDM_NEW, "New midi file"},
+    StringEntry{IDM_OPEN, "Open midi file"},
+    StringEntry{IDM_SAVEAS, "Save midi file as..."},
+    StringEntry{IDM_STOP, "Stop Playing Music (Go to begining)"},
+    StringEntry{IDM_PLAY, "Play Music"},
+    StringEntry{IDM_PAUSE, "Pause Music"},
+    StringEntry{IDM_RECORD, "Record Track"},
+    StringEntry{IDM_LOOP, "Loop Music"},
+    StringEntry{IDM_VIEWTRACKS, "View Track List"},
+    StringEntry{IDM_VOLUME, "Volume Control"},
+    StringEntry{IDM_ABOUT, "About"},
+};
+
+constexpr std::array kFileItems{
+    MenuItem{"&New", IDM_NEW, true},
+    MenuItem{"&Open...", IDM_OPEN},
+    MenuItem{"Save &As...", IDM_SAVEAS},
+    MenuItem{},
+    MenuItem{"E&xit", IDM_EXIT},
+};
+constexpr std::array kMusicItems{
+    MenuItem{"&Play", IDM_PLAY},
+    MenuItem{"&Stop", IDM_STOP},
+    MenuItem{"P&ause", IDM_PAUSE},
+    MenuItem{},
+    MenuItem{"&Record Track", IDM_RECORD},
+};
+constexpr std::array kHelpItems{
+    MenuItem{"&Help", IDM_HELP, true},
+    MenuItem{},
+    MenuItem{"&About Lirno Player...", IDM_ABOUT},
+};
+constexpr std::array kMenu{
+    MenuPopup{"&File", kFileItems},
+    MenuPopup{"&Music", kMusicItems},
+    MenuPopup{"&Help", kHelpItems},
+};
+
+using enum ControlKind;
+
+constexpr std::array kAboutControls{
+    DialogControl{DefButton, 200, 5, 40, 15, "OK"},
+    DialogControl{Icon, 5, 5, 20, 20, IDI_DLG},
+    DialogControl{CenteredText, 40, 5, 150, 30,
+                  "Lirno MIDI Player. Version: 1.00 (98.6)\n"
+                  "Plays MIDI files and mixes their tracks."},
+    DialogControl{CenteredText, 20, 30, 210, 20,
+                  "Free to use, copy and pass on.\n"
+                  "It comes without any warranty."},
+    DialogControl{CenteredText, 20, 50, 210, 30,
+                  "Written by the Lirno Player developers.\n"
+                  "Questions and reports: see the README file."},
+};
+
+constexpr std::array kRecordControls{
+    DialogControl{DefButton, 200, 5, 40, 15, "OK"},
+    DialogControl{Icon, 5, 5, 20, 20, IDI_DLG},
+    DialogControl{LeftText, 40, 5, 150, 50,
+                  "Recording is not available\n"
+                  "in this version of Lirno Player."},
+    DialogControl{LeftText, 20, 40, 200, 50,
+                  "Recording will take the notes you play on a MIDI keyboard "
+                  "into a new track of the open song, in time with the tracks "
+                  "you hear, so that you can mix it like any other track."},
+    DialogControl{LeftText, 20, 90, 200, 50,
+                  "Also planned:\n"
+                  "- tempo and key changes\n"
+                  "- saving the mix as a sound file\n"
+                  "- a list of recently played songs"},
+    DialogControl{CenteredText, 20, 140, 200, 30,
+                  "Written by the Lirno Player developers.\n"
+                  "Questions and reports: see the README file."},
+};
+
+constexpr std::array kDialogs{
+    DialogTemplate{IDD_ABOUT, "About Lirno Player", 20, 10, 250, 80, kAboutControls},
+    DialogTemplate{IDD_RECORD, "About Lirno Melvanto", 20, 10, 250, 170, kRecordControls},
+};
+
+}  // namespace
+
+std::string_view LoadString(int id)
+{
+    for (const auto& s : kStrings)
+        if (s.id == id) return s.text;
+    return {};
+}
+
+std::span<const MenuPopup> mainMenu() { return kMenu; }
+
+const DialogTemplate* findDialog(int id)
+{
+    for (const auto& d : kDialogs)
+        if (d.id == id) return &d;
+    return nullptr;
+}
+
+}  // namespace lirno::res

@@ -1,0 +1,100 @@
+// The main window: menu, two-row toolbar with the position display and the
+// logo, the track view under it, and the 100 ms timer.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <QToolButton>
+#include <map>
+
+#include "device/device.h"
+
+namespace lirno {
+
+class AboutDlgProc;
+class TimeCoordWndProc;
+class TimeTrackWndProc;
+class Toolbar;
+class TrackViewWndProc;
+
+class MainWndProc : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kCompactWidth = 445;
+    static constexpr int kCompactHeight = 95;
+    static constexpr int kTimerPeriodMs = 100;
+
+    // The window talks to the sequencer through device (not owned; it must
+    // outlive the window's shut-down). nullptr: no device.
+    explicit MainWndProc(device::Device* device, QWidget* parent = nullptr);
+    ~MainWndProc() override;
+
+    // A command from the menu, the toolbar, the logo, or another copy.
+    void command(int id, int param = 0);
+    // The timer's tick; also called directly to refresh the readout at once.
+    void timer();
+    // The device's end-of-play notice, delivered on the GUI thread.
+    void notice(int flag);
+
+    // The children, for the commands and for tests.
+    Toolbar* toolbar() const { return toolbar_; }
+    TimeTrackWndProc* timeTrack() const { return timeTrack_; }
+    TimeCoordWndProc* timeCoord() const { return timeCoord_; }
+    QLabel* timeReadout() const { return time_; }
+    QToolButton* logo() const { return logo_; }
+    TrackViewWndProc* trackView() const { return trackView_; }
+    const QTimer& tickTimer() const { return timer_; }
+    // The menu item of a command, or nullptr.
+    QAction* menuAction(int id) const;
+    // Sets the readout's text (and what assistive tools read from it).
+    void setReadout(const QString& text);
+
+signals:
+    // The window has run its shut-down; the program ends (the quit message).
+    void windowDestroyed();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Creation, in order.
+    void createMenus();
+    void createToolBar();
+    bool createTrackView();
+    void createTimer();
+    void createPositionDisplay();
+    void createLogo();
+    void installDevice(device::Device* device);
+
+    // Shut-down: runs once, whichever way the window ends.
+    void destroyWindow();
+    int clientTop() const;
+
+    // Commands.
+    void openFile(int param);
+    void saveAs();
+    void exitProgram();
+    void stop();
+    void play();
+    void pause();
+    void loopMusic();
+    void viewTrackList();
+    void volumeControl();
+    void showDialog(int dialogId);
+
+    Toolbar* toolbar_ = nullptr;
+    TrackViewWndProc* trackView_ = nullptr;
+    TimeTrackWndProc* timeTrack_ = nullptr;
+    TimeCoordWndProc* timeCoord_ = nullptr;
+    QLabel* time_ = nullptr;
+    QToolButton* logo_ = nullptr;
+    QTimer timer_;
+    std::map<int, QAction*> menuActions_;
+    QPointer<AboutDlgProc> dialog_;  // the modal dialog being shown
+    bool destroyed_ = false;
+};
+
+}  // namespace lirno

@@ -1,0 +1,44 @@
+// One copy of the program per user: a new copy makes the running one exit
+// (with its whole shut-down) before it shows its own window.
+//
+// The running copy is found by a local socket named after the window class
+// in the user's runtime folder, which only that user can reach; another
+// user's copy is never touched.
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+namespace lirno {
+
+// The socket's path for this user.
+QString singleCopyName();
+
+// Sends Exit to a copy listening on name and waits until that process has
+// ended (its end closes the connection), at most timeoutMs. Returns true
+// when a copy answered. A socket left by a crashed copy answers nothing.
+bool exitRunningCopy(const QString& name, int timeoutMs = 15000);
+
+// The running copy's side: receives Exit and runs it. Keep it alive until
+// the process has released everything else: the new copy waits for the
+// connection to close.
+class SingleCopyServer : public QObject {
+    Q_OBJECT
+public:
+    explicit SingleCopyServer(std::function<void()> onExit, QObject* parent = nullptr);
+
+    // Listens on name, replacing a socket left by a crashed copy.
+    bool listen(const QString& name);
+    // Stops being found, without closing a connection that waits for the end.
+    void stopListening();
+
+private:
+    void acceptConnection();
+
+    std::function<void()> onExit_;
+    QLocalServer server_;
+};
+
+}  // namespace lirno

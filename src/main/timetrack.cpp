@@ -1,0 +1,157 @@
+#include "main/timetrack.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <algorithm>
+
+#include "main/resload.h"
+#include "main/timeconv.h"
+#include "mmio/playback.h"
+#include "mmio/sequencer.h"
+
+namespace lirno {
+
+namespace {
+constexpr int kChannelMargin = 5;
+const QColor kLightGrey(192, 192, 192);
+}  // namespace
+
+TimeTrackWndProc::TimeTrackWndProc(QWidget* toolbar) : QSlider(Qt::Horizontal, toolbar)
+{
+    setRange(0, kSliderMax);
+    setTickPosition(QSlider::TicksBelow);
+    setTickInterval(kSliderTicks);
+    // A click beside the thumb moves it a fifth of the range, as the
+    // desktop's own track bars do.
+    setPageStep(kSliderMax / 5);
+    setSingleStep(1);
+    setValue(0);
+    setEnabled(false);
+}
+
+QRect TimeTrackWndProc::channelRect() const
+{
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    opt.sliderPosition = minimum();
+    const QRect first = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    opt.sliderPosition = maximum();
+    const QRect last = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    return QRect(QPoint(first.center().x() - kChannelMargin, groove.top()),
+                 QPoint(last.center().x() + kChannelMargin, groove.bottom()));
+}
+
+int TimeTrackWndProc::numTicks() const
+{
+    if (tickPosition() == QSlider::NoTicks || tickInterval() <= 0) return 2;
+    return (maximum() - minimum()) / tickInterval() + 1;
+}
+
+void TimeTrackWndProc::beginGesture()
+{
+    // A press during a gesture (a held key repeating, a click while a key is
+    // down) keeps the mode saved at its start.
+    if (playback.nMode != kModeSeeking) {
+        pMode_ = playback.nMode;
+        playback.nMode = kModeSeeking;
+    }
+}
+
+void TimeTrackWndProc::endGesture()
+{
+    // A release with no gesture under way (a key pressed elsewhere) is ignored.
+    if (playback.nMode != kModeSeeking) return;
+    playback.dwPlayPos = sliderToPos(value(), playback.dwFileSize);
+    if (refresh_) refresh_();
+    if (pMode_ == kModePlaying && playback.wOutDeviceID != 0)
+        mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
+    playback.nMode = pMode_;
+}
+
+void TimeTrackWndProc::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) beginGesture();
+    QSlider::mousePressEvent(event);
+}
+
+void TimeTrackWndProc::mouseReleaseEvent(QMouseEvent* event)
+{
+    // The slider settles the thumb first, so the position read is the one
+    // the gesture produced.
+    QSlider::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton) endGesture();
+}
+
+void TimeTrackWndProc::keyPressEvent(QKeyEvent* event)
+{
+    beginGesture();
+    QSlider::keyPressEvent(event);
+}
+
+void TimeTrackWndProc::keyReleaseEvent(QKeyEvent* event)
+{
+    QSlider::keyReleaseEvent(event);
+    // A held key sends a release before each repeated press; only the last
+    // release ends the gesture.
+    if (!event->isAutoRepeat()) endGesture();
+}
+
+void TimeTrackWndProc::wheelEvent(QWheelEvent* event)
+{
+    // A turn of the wheel moves the thumb like a key: it is a whole gesture,
+    // or the thumb would stray from the position the next play starts at.
+    beginGesture();
+    QSlider::wheelEvent(event);
+    endGesture();
+}
+
+void TimeTrackWndProc::focusOutEvent(QFocusEvent* event)
+{
+    // A key that moved the focus elsewhere releases there: end the gesture
+    // here, or the timer would leave the thumb alone for good.
+    endGesture();
+    QSlider::focusOutEvent(event);
+}
+
+TimeCoordWndProc::TimeCoordWndProc(QWidget* toolbar, const TimeTrackWndProc* slider)
+    : QWidget(toolbar), slider_(slider)
+{
+}
+
+std::vector<TimeCoordWndProc::Label> TimeCoordWndProc::labels() const
+{
+    const int n = slider_->numTicks();
+    if (!playback.fFileLoaded || n <= 2) return {};
+    const QRect channel = slider_->channelRect();
+    // The right end lies half a short label right of the tick, so that
+    // labels stand centred under their ticks.
+    const QFontMetrics fm(hfont());
+    const int offset = kChannelMargin + fm.horizontalAdvance(QStringLiteral("0:00")) / 2;
+    const int span = channel.right() - channel.left() - 2 * kChannelMargin;
+    std::vector<Label> result;
+    for (int i = 0; i < n; ++i) {
+        const QString text = QString::fromStdString(scaleLabel(i, n, playback.dwFileSize));
+        const int x = channel.left() + (span * i) / (n - 1) + offset;
+        // The end labels stay whole inside the scale.
+        const int right = std::clamp(x, std::min(fm.horizontalAdvance(text), width()), width());
+        result.push_back({text, right});
+    }
+    return result;
+}
+
+void TimeCoordWndProc::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), kLightGrey);
+    p.setFont(hfont());
+    p.setPen(Qt::black);
+    for (const auto& label : labels())
+        p.drawText(QRect(0, 0, label.right, height()), Qt::AlignRight | Qt::AlignTop, label.text);
+}
+
+}  // namespace lirno

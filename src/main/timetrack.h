@@ -1,0 +1,66 @@
+// The position slider and the time scale under it.
+#pragma once
+
+#include <QSlider>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+namespace lirno {
+
+// The position slider: shows the play position and lets the user set it.
+// While the user holds it (mouse or key) the mode is "seeking", so that the
+// timer leaves the thumb where the user puts it; letting go applies the
+// thumb's position and restarts a playing song there.
+class TimeTrackWndProc : public QSlider {
+public:
+    explicit TimeTrackWndProc(QWidget* toolbar);
+
+    // Refreshes the readout at once (the main window's timer handler).
+    void setRefresh(std::function<void()> refresh) { refresh_ = std::move(refresh); }
+    // The mode saved when the current (or last) gesture began.
+    int pMode() const { return pMode_; }
+    // The x range the thumb's centre travels, widened by the thumb's margin
+    // of 5 on either side (the scale places its labels from it).
+    QRect channelRect() const;
+    // The number of tick marks, both ends included.
+    int numTicks() const;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void beginGesture();
+    void endGesture();
+
+    int pMode_ = 0;
+    std::function<void()> refresh_;
+};
+
+// The time scale: the clock time under each tick mark of the slider, on
+// light grey.
+class TimeCoordWndProc : public QWidget {
+public:
+    TimeCoordWndProc(QWidget* toolbar, const TimeTrackWndProc* slider);
+
+    struct Label {
+        QString text;
+        int right;  // the x of the text's right end
+    };
+    // What a paint draws: nothing before a file is loaded.
+    std::vector<Label> labels() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const TimeTrackWndProc* slider_;
+};
+
+}  // namespace lirno

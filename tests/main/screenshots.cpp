@@ -1,0 +1,87 @@
+// Writes the shell's screenshots for docs/screenshots (run under Xvfb):
+//   xvfb-run -a -s "-screen 0 1024x768x24" lirno_screenshots DIR
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+#include <QToolTip>
+
+#include "main/aboutdlg.h"
+#include "main/mainwnd.h"
+#include "main/resload.h"
+#include "main/shell.h"
+#include "main/timetrack.h"
+#include "main/toolbar.h"
+#include "mmio/playback.h"
+#include "res/resource.h"
+
+namespace {
+
+using namespace lirno;
+
+QString zoomDir;  // optional: 3x copies for a close look
+
+void save(const QPixmap& picture, const QString& dir, const char* name)
+{
+    const QString path = dir + QLatin1Char('/') + QLatin1String(name);
+    if (!picture.save(path)) qWarning("could not write %s", qPrintable(path));
+    if (!zoomDir.isEmpty())
+        picture.scaled(picture.size() * 3).save(zoomDir + QLatin1Char('/') + QLatin1String(name));
+}
+
+// The window with the tooltip that hangs below it.
+QPixmap grabWithTooltip(const QWidget& window)
+{
+    QTest::qWait(300);
+    QRect area = window.frameGeometry();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible()) area = area.united(w->geometry());
+    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+}
+
+void dialogShot(MainWndProc& window, int id, const QString& dir, const char* name)
+{
+    AboutDlgProc dialog(id, &window);
+    dialog.move(40, 40);
+    dialog.show();
+    QTest::qWait(300);
+    save(dialog.grab(), dir, name);
+}
+
+void timeScaleShot(MainWndProc& window, const QString& dir)
+{
+    playback.fFileLoaded = true;
+    playback.dwFileSize = 2400;
+    window.timeTrack()->setEnabled(true);
+    window.timeTrack()->setValue(81);
+    window.setReadout(QStringLiteral("2:01.5"));
+    window.timeCoord()->update();
+    QTest::qWait(200);
+    save(window.grab(), dir, "main-timescale.png");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    if (argc > 2) zoomDir = QString::fromLocal8Bit(argv[2]);
+    initResources();
+    MainWndProc window(nullptr);
+    shell.hWndMain = &window;
+    window.move(0, 0);
+    window.show();
+    QTest::qWait(400);
+    save(window.grab(), dir, "main-compact.png");
+
+    QToolButton* stop = window.toolbar()->button(res::IDM_STOP);
+    const QPoint at = stop->mapToGlobal(QPoint(stop->width() / 2, stop->height()));
+    QToolTip::showText(at, stop->toolTip(), stop);
+    save(grabWithTooltip(window), dir, "main-tooltip.png");
+    QToolTip::hideText();
+
+    dialogShot(window, res::IDD_ABOUT, dir, "main-about.png");
+    dialogShot(window, res::IDD_RECORD, dir, "main-record.png");
+    timeScaleShot(window, dir);
+    return 0;
+}
