@@ -13,7 +13,7 @@ export QT_QPA_PLATFORM=offscreen LIRNO_AUDIO=none
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs" --timeout 900
 
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLIRNO_SANITIZE=ON \
-  -DLIRNO_MODEL_ONLY=ON -DLIRNO_BUILD_BENCH=OFF >/dev/null
+  -DLIRNO_BUILD_GUI=OFF -DLIRNO_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs" --timeout 900

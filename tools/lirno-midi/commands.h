@@ -1,6 +1,7 @@
 // The lirno-midi commands.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,27 @@ struct MixOptions {
     std::string playFile;  // --play-file: the image as the play file holds it
 };
 
+struct RenderOptions {
+    std::string file;
+    std::vector<Edit> edits;
+    std::uint32_t from = 0;  // units of 1/8 s
+    std::string wav;
+};
+
+struct PlayOptions {
+    std::string file;
+    std::vector<Edit> edits;
+    bool loop = false;
+};
+
 // Each returns the process exit code.
 int runInfo(const std::string& file);
 int runMix(const MixOptions& options);
+int runRender(const RenderOptions& options);
+int runPlay(const PlayOptions& options);
+
+// Loads the file and applies the edits as mix does; the play file then holds
+// the edited image. Returns 0, or the exit code to stop with.
+int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows);
 
 }  // namespace lirno::cli

@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "device/fluid_device.h"
 #include "mmio/playback.h"
+#include "mmio/sequencer.h"
 
 namespace lirno::cli {
 
@@ -67,6 +69,19 @@ int runInfo(const std::string& file)
     std::string name = file;
     LoadDetails details;
     const int loadedOk = mcimidiSelectFile(name, &details);
+    // The length probe of the player's Open: the device measures the play file.
+    json length = nullptr;
+    if (loadedOk) {
+        device::DeviceSettings silent;
+        silent.audioDriver = device::kAudioNone;  // measuring needs no sound
+        device::FluidDevice device(silent);
+        sequencer.device = &device;
+        if (const std::uint32_t id = mcimidiOpen(playback.sTmpName)) {
+            length = playback.dwFileSize;
+            mcimidiClose(id);
+        }
+        sequencer.device = nullptr;
+    }
     setMessageBoxHandler(previous);
 
     const MidiInfo& info = loaded.MidiInfo;
@@ -84,6 +99,7 @@ int runInfo(const std::string& file)
     out["track"] = trackRecords(info, loadedOk ? details.analysedTracks : 0);
     out["rows"] = rowRecords(info);
     out["imageSize"] = loaded.image.dwFileBufSize;
+    out["length"] = length;
     out["messages"] = messages;
     std::cout << out.dump(-1, ' ', true) << '\n';
     return loadedOk ? 0 : 1;

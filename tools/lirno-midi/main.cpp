@@ -1,7 +1,9 @@
-// lirno-midi: the player's file model on the command line.
+// lirno-midi: the player's file model and sequencer on the command line.
 //
 //   lirno-midi info FILE
 //   lirno-midi mix FILE [EDIT ...] [-o OUT] [--play-file OUT2]
+//   lirno-midi render FILE [EDIT ...] [--from UNITS] -o OUT.wav
+//   lirno-midi play FILE [EDIT ...] [--loop]
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -29,31 +31,46 @@ constexpr EditOption kEditOptions[] = {
     {"--name", Edit::Name, "N=TEXT: type TEXT into row N's name box"},
 };
 
-// The edit options in the order they were given on the command line.
-bool collectEdits(const CLI::App& mix, const std::map<const CLI::Option*, Edit::Kind>& kinds,
-                  std::vector<Edit>& edits)
-{
-    std::map<const CLI::Option*, std::size_t> used;
-    for (const CLI::Option* opt : mix.parse_order()) {
-        auto kind = kinds.find(opt);
-        if (kind == kinds.end()) continue;
-        const std::string& arg = opt->results().at(used[opt]++);
-        Edit edit{};
-        std::string error;
-        if (!lirno::cli::parseEdit(kind->second, arg, edit, error)) {
-            std::fprintf(stderr, "lirno-midi: %s\n", error.c_str());
-            return false;
+// The edit options of one command, to be read back in command-line order.
+class EditOptions {
+public:
+    explicit EditOptions(CLI::App* command) : command_(command), sinks_(std::size(kEditOptions))
+    {
+        for (std::size_t k = 0; k < std::size(kEditOptions); ++k) {
+            const EditOption& e = kEditOptions[k];
+            kinds_[command->add_option(e.flag, sinks_[k], e.help)->allow_extra_args(false)] = e.kind;
         }
-        edits.push_back(edit);
     }
-    return true;
-}
+
+    bool collect(std::vector<Edit>& edits) const
+    {
+        std::map<const CLI::Option*, std::size_t> used;
+        for (const CLI::Option* opt : command_->parse_order()) {
+            auto kind = kinds_.find(opt);
+            if (kind == kinds_.end()) continue;
+            const std::string& arg = opt->results().at(used[opt]++);
+            Edit edit{};
+            std::string error;
+            if (!lirno::cli::parseEdit(kind->second, arg, edit, error)) {
+                std::fprintf(stderr, "lirno-midi: %s\n", error.c_str());
+                return false;
+            }
+            edits.push_back(edit);
+        }
+        return true;
+    }
+
+private:
+    CLI::App* command_;
+    std::vector<std::vector<std::string>> sinks_;
+    std::map<const CLI::Option*, Edit::Kind> kinds_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"The Lirno Player's file model on the command line."};
+    CLI::App app{"The Lirno Player's file model and sequencer on the command line."};
     app.require_subcommand(1);
 
     std::string infoFile;
@@ -65,17 +82,26 @@ int main(int argc, char** argv)
     mix->add_option("FILE", mixOptions.file, "the MIDI file")->required();
     mix->add_option("-o", mixOptions.out, "write the file that Save As writes");
     mix->add_option("--play-file", mixOptions.playFile, "write the image as the play file holds it");
-    std::map<const CLI::Option*, Edit::Kind> kinds;
-    std::vector<std::vector<std::string>> sinks(std::size(kEditOptions));
-    for (std::size_t k = 0; k < std::size(kEditOptions); ++k) {
-        const EditOption& e = kEditOptions[k];
-        auto* opt = mix->add_option(e.flag, sinks[k], e.help)->allow_extra_args(false);
-        kinds[opt] = e.kind;
-    }
+    const EditOptions mixEdits(mix);
+
+    lirno::cli::RenderOptions renderOptions;
+    auto* render = app.add_subcommand("render", "render the edited song to a WAV file (44.1 kHz stereo)");
+    render->add_option("FILE", renderOptions.file, "the MIDI file")->required();
+    render->add_option("--from", renderOptions.from, "start position in units of 1/8 second");
+    render->add_option("-o", renderOptions.wav, "the WAV file to write")->required();
+    const EditOptions renderEdits(render);
+
+    lirno::cli::PlayOptions playOptions;
+    auto* play = app.add_subcommand("play", "play the edited song through the audio output");
+    play->add_option("FILE", playOptions.file, "the MIDI file")->required();
+    play->add_flag("--loop", playOptions.loop, "start again at the end, until Ctrl-C");
+    const EditOptions playEdits(play);
 
     CLI11_PARSE(app, argc, argv);
 
     if (*info) return lirno::cli::runInfo(infoFile);
-    if (!collectEdits(*mix, kinds, mixOptions.edits)) return 2;
-    return lirno::cli::runMix(mixOptions);
+    if (*mix) return mixEdits.collect(mixOptions.edits) ? lirno::cli::runMix(mixOptions) : 2;
+    if (*render)
+        return renderEdits.collect(renderOptions.edits) ? lirno::cli::runRender(renderOptions) : 2;
+    return playEdits.collect(playOptions.edits) ? lirno::cli::runPlay(playOptions) : 2;
 }

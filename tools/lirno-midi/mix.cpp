@@ -8,21 +8,26 @@
 
 namespace lirno::cli {
 
-int runMix(const MixOptions& options)
+int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows)
 {
-    PlayFile playFile;
-    std::string name = options.file;
+    std::string name = file;
     if (!mcimidiSelectFile(name)) return 1;
-
-    TrackRows rows(loaded.image, loaded.MidiInfo);
     rows.fill();
-    for (const Edit& edit : options.edits) {
+    for (const Edit& edit : edits) {
         std::string error;
         if (!applyEdit(rows, edit, error)) {
             std::fprintf(stderr, "lirno-midi: refused: %s; nothing was written\n", error.c_str());
             return 2;
         }
     }
+    return 0;
+}
+
+int runMix(const MixOptions& options)
+{
+    PlayFile playFile;
+    TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
+    if (const int code = loadAndEdit(options.file, options.edits, rows)) return code;
     if (!options.out.empty() && !writemidiinfo(options.out, loaded.image, loaded.MidiInfo, rows))
         return 1;
     if (!options.playFile.empty() &&

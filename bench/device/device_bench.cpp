@@ -1,0 +1,357 @@
+// Measurements of the sequencer device: event timing, restart latency after
+// an edit, opening big songs, idle CPU and the scheduler's cost over the
+// synthesizer's own rendering.
+//
+//   build-dev/bench/device/device_bench --benchmark_counters_tabular=true
+#include <benchmark/benchmark.h>
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <sys/resource.h>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "device/fluid_device.h"
+#include "device/offline.h"
+#include "device/scheduler.h"
+#include "device/song_file.h"
+#include "device/synth.h"
+
+namespace lirno::device {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+void vlq(Bytes& b, std::uint32_t v) {
+    std::uint8_t tmp[5];
+    int n = 0;
+    tmp[n++] = v & 0x7F;
+    while ((v >>= 7) != 0) tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
+    while (n > 0) b.push_back(tmp[--n]);
+}
+
+void be32(Bytes& b, std::uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
+}
+
+void addChunk(Bytes& out, const char* id, const Bytes& body) {
+    out.insert(out.end(), id, id + 4);
+    be32(out, static_cast<std::uint32_t>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+// A dense format-1 song of about `bytes` bytes: 16 tracks of running-status
+// notes and controller sweeps, with a tempo change every few beats.
+Bytes bigSong(std::size_t bytes) {
+    constexpr int kTracks = 16;
+    const std::size_t perTrack = bytes / (kTracks + 1);
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, kTracks + 1, 0x01, 0xE0};
+    Bytes tempo;
+    std::uint32_t us = 500'000;
+    while (tempo.size() < perTrack / 8) {
+        vlq(tempo, 1920);
+        us = 300'000 + (us * 7919) % 400'000;
+        tempo.insert(tempo.end(), {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(us >> 16),
+                                   static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)});
+    }
+    tempo.insert(tempo.end(), {0x00, 0xFF, 0x2F, 0x00});
+    addChunk(out, "MTrk", tempo);
+    for (int t = 0; t < kTracks; ++t) {
+        const auto ch = static_cast<std::uint8_t>(t);
+        Bytes b{0x00, static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(t * 7 % 128)};
+        b.insert(b.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 7, 90});
+        std::uint8_t key = static_cast<std::uint8_t>(36 + t * 3);
+        while (b.size() < perTrack) {
+            b.insert(b.end(), {0x3C, static_cast<std::uint8_t>(0x90 | ch), key, 80});
+            b.insert(b.end(), {0x3C, key, 0x00});  // running status note-off
+            b.insert(b.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 11,
+                               static_cast<std::uint8_t>(key & 0x7F)});
+            key = static_cast<std::uint8_t>(36 + (key * 5 + 3) % 60);
+        }
+        b.insert(b.end(), {0x00, 0xFF, 0x2F, 0x00});
+        addChunk(out, "MTrk", b);
+    }
+    return out;
+}
+
+std::string writeTemp(const std::string& name, const Bytes& b) {
+    const auto path = std::filesystem::temp_directory_path() / name;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    return path.string();
+}
+
+// Processor time of the whole process, all threads.
+double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+// Processor time of the calling thread: what rendering costs, whatever else
+// the machine is busy with.
+double threadCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// ------------------------------------------------------------------ timing error
+
+// Woodblock hits on the drum channel at known times, through tempo changes.
+Bytes clickSong(std::vector<double>& idealSeconds) {
+    Bytes t;
+    double now = 0;
+    double secPerTick = 0.5 / 480;
+    std::uint32_t pending = 0;
+    for (int i = 0; i < 60; ++i) {
+        if (i % 8 == 0) {
+            const std::uint32_t us = 350'000 + static_cast<std::uint32_t>(i) * 3'331;
+            vlq(t, pending);
+            pending = 0;
+            t.insert(t.end(), {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(us >> 16),
+                               static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)});
+            secPerTick = us / 1e6 / 480;
+        }
+        const std::uint32_t gap = 317 + static_cast<std::uint32_t>(i * 37 % 200);
+        vlq(t, pending + gap);
+        now += gap * secPerTick;
+        idealSeconds.push_back(now);
+        t.insert(t.end(), {0x99, 76, 127});
+        vlq(t, 40);
+        t.insert(t.end(), {0x89, 76, 0});
+        now += 40 * secPerTick;
+        pending = 0;
+    }
+    t.insert(t.end(), {0x60, 0xFF, 0x2F, 0x00});
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0};
+    addChunk(out, "MTrk", t);
+    return out;
+}
+
+void BM_TimingError(benchmark::State& state) {
+    std::vector<double> ideal;
+    const Bytes song = clickSong(ideal);
+    std::shared_ptr<const Song> parsed;
+    parseSong(song, parsed);
+    TimingProbe probe;
+    std::int64_t onsetSpread = 0;
+    for (auto _ : state) {
+        // Instrumented scheduler: the block start each event went out at.
+        int err = 0;
+        const auto synth = createSynth(kSoundFont, err);
+        const auto plan = makePlan(parsed, 0);
+        Scheduler sch(synth->synth.get());
+        probe = {};
+        sch.setProbe(&probe);
+        sch.start(*plan);
+        std::vector<float> l(512), r(512), left;
+        while (sch.playing()) {
+            sch.render(l.data(), r.data(), 441);  // a typical, unaligned period
+            left.insert(left.end(), l.begin(), l.begin() + 441);
+        }
+        // Onsets heard in the audio, against the ideal times; the sample's own
+        // attack delay is the same for every hit, so take the spread.
+        std::vector<std::int64_t> offsets;
+        std::size_t from = 0;
+        for (double t : ideal) {
+            const auto target = static_cast<std::size_t>(t * kSampleRate);
+            std::size_t i = std::max(from, target > 2000 ? target - 2000 : 0);
+            while (i < left.size() && std::fabs(left[i]) < 0.01f) ++i;
+            offsets.push_back(static_cast<std::int64_t>(i) - static_cast<std::int64_t>(target));
+            from = i + 2000;
+        }
+        const auto [lo, hi] = std::minmax_element(offsets.begin(), offsets.end());
+        onsetSpread = *hi - *lo;
+        benchmark::DoNotOptimize(left.data());
+    }
+    state.counters["worst_sent_err_frames"] = static_cast<double>(probe.worstFrames);
+    state.counters["onset_spread_frames"] = static_cast<double>(onsetSpread);
+    state.counters["events"] = static_cast<double>(probe.events);
+}
+BENCHMARK(BM_TimingError)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// ------------------------------------------------------------------ restart after an edit
+
+// With a big song playing, what the player does after an edit: close, open
+// the rewritten file, play from the position; timed to the first block
+// rendered at that position.
+void BM_EditRestartLatency(benchmark::State& state) {
+    const auto mb = static_cast<std::size_t>(state.range(0));
+    const std::string path = writeTemp("lirno_bench_restart.mid", bigSong(mb << 20));
+    DeviceSettings s;
+    s.audioDriver = kAudioManual;
+    s.soundFont = kSoundFont;
+    FluidDevice dev(s);
+    dev.waitReady();
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    dev.open(path, id, len);
+    dev.play(id, 0, {});
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    for (int i = 0; i < 100; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+    const std::uint32_t at = len / 2;
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c0 = threadCpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        dev.close(id);
+        dev.open(path, id, len);
+        dev.play(id, at, {});
+        // The block that takes the command and lets the old voices fade, then
+        // the first block of the song at the new position.
+        dev.renderManual(l.data(), r.data(), kBlockFrames);
+        dev.renderManual(l.data(), r.data(), kBlockFrames);
+        const auto t1 = std::chrono::steady_clock::now();
+        cpu += threadCpuSeconds() - c0;
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    }
+    state.counters["song_MB"] = static_cast<double>(mb);
+    state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_EditRestartLatency)->Arg(1)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ open
+
+void BM_Open10MB(benchmark::State& state) {
+    const Bytes song = bigSong(10u << 20);
+    const std::string path = writeTemp("lirno_bench_open.mid", song);
+    std::size_t events = 0;
+    std::uint32_t length = 0;
+    for (auto _ : state) {
+        std::shared_ptr<const Song> s;
+        loadSongFile(path, s);
+        events = s->events.size();
+        length = s->lengthUnits();
+        benchmark::DoNotOptimize(length);
+    }
+    state.counters["events"] = static_cast<double>(events);
+    state.counters["length_units"] = length;
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_Open10MB)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ idle CPU
+
+// CPU used by a device whose song is paused or stopped: its threads should
+// all be asleep. Reported as CPU milliseconds per second of wall time.
+void BM_IdleCpu(benchmark::State& state) {
+    DeviceSettings s;
+    s.audioDriver = kAudioNone;
+    FluidDevice dev(s);
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    const std::string path = writeTemp("lirno_bench_idle.mid", bigSong(64u << 10));
+    dev.open(path, id, len);
+    dev.play(id, 0, {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (state.range(0) == 0) {
+        dev.pause(id);
+    } else {
+        dev.stop(id);
+    }
+    double perSecond = 0;
+    for (auto _ : state) {
+        const double c0 = cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        perSecond = (cpuSeconds() - c0) * 1000.0;
+    }
+    state.counters["cpu_ms_per_s"] = perSecond;
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_IdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ overhead
+
+using BlockEvents = std::vector<std::pair<std::uint64_t, SongEvent>>;
+
+void sendBare(fluid_synth_t* fs, const SongEvent& e) {
+    const int ch = e.status & 0x0F;
+    switch (e.status & 0xF0) {
+        case 0x90:
+            if (e.data2 != 0) {
+                fluid_synth_noteon(fs, ch, e.data1, e.data2);
+                break;
+            }
+            [[fallthrough]];
+        case 0x80:
+            fluid_synth_noteoff(fs, ch, e.data1);
+            break;
+        case 0xB0:
+            fluid_synth_cc(fs, ch, e.data1, e.data2);
+            break;
+        case 0xC0:
+            fluid_synth_program_change(fs, ch, e.data1);
+            break;
+        default:
+            break;
+    }
+}
+
+// The synthesizer alone, fed from a precomputed list of (block, event).
+double renderBare(const BlockEvents& byBlock, std::size_t frames) {
+    int err = 0;
+    const auto synth = createSynth(kSoundFont, err);
+    fluid_synth_t* fs = synth->synth.get();
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    std::size_t next = 0;
+    const double t0 = threadCpuSeconds();
+    for (std::uint64_t block = 0; block * kBlockFrames < frames; ++block) {
+        for (; next < byBlock.size() && byBlock[next].first <= block; ++next) {
+            sendBare(fs, byBlock[next].second);
+        }
+        fluid_synth_write_float(fs, kBlockFrames, l.data(), 0, 1, r.data(), 0, 1);
+    }
+    return threadCpuSeconds() - t0;
+}
+
+// Rendering a song through the device's whole path (commands, scheduler,
+// position) against the same events fed straight to a synthesizer from a
+// precomputed per-block list: the bare minimum any player must do.
+void BM_DeviceOverhead(benchmark::State& state) {
+    const Bytes song = bigSong(256u << 10);
+    std::shared_ptr<const Song> parsed;
+    parseSong(song, parsed);
+    constexpr std::size_t kFrames = 30 * kSampleRate;
+    BlockEvents byBlock;
+    for (const SongEvent& e : parsed->events) {
+        const std::uint64_t f = nsToFrames(e.timeNs, kSampleRate);
+        if (f >= kFrames) break;
+        byBlock.emplace_back((f + kBlockFrames / 2) / kBlockFrames, e);
+    }
+    std::vector<float> l(kBlockFrames * 8), r(kBlockFrames * 8);
+    double bare = 1e9, device = 1e9;  // best of the runs: the least disturbed
+    for (auto _ : state) {
+        bare = std::min(bare, renderBare(byBlock, kFrames));
+        {
+            DeviceSettings s;
+            s.audioDriver = kAudioManual;
+            s.soundFont = kSoundFont;
+            FluidDevice dev(s);
+            dev.waitReady();
+            DeviceId id = 0;
+            std::uint32_t len = 0;
+            dev.openBytes(song, id, len);
+            dev.play(id, 0, {});
+            const double t0 = threadCpuSeconds();
+            for (std::size_t done = 0; done < kFrames; done += l.size()) {
+                dev.renderManual(l.data(), r.data(), l.size());
+            }
+            device = std::min(device, threadCpuSeconds() - t0);
+        }
+    }
+    state.counters["bare_synth_cpu_ms"] = bare * 1000;
+    state.counters["device_cpu_ms"] = device * 1000;
+    state.counters["overhead_pct"] = (device - bare) / bare * 100.0;
+    state.counters["realtime_x"] = 30.0 / device;
+}
+BENCHMARK(BM_DeviceOverhead)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+}  // namespace lirno::device
+
+BENCHMARK_MAIN();

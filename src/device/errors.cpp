@@ -1,0 +1,36 @@
+#include "device/errors.h"
+
+namespace lirno::device {
+
+std::optional<std::string> errorTextFor(int code) {
+    switch (code) {
+        case kErrUnknownId:
+            return "No song is open under this device id.";
+        case kErrFileRead:
+            return "The MIDI file could not be read.";
+        case kErrNotMidi:
+            return "This is not a MIDI file: it has no MThd header.";
+        case kErrShortHeader:
+            return "The MIDI file's header is cut short.";
+        case kErrBadDivision:
+            return "The MIDI file's time division is zero, so its timing cannot be known.";
+        case kErrOutOfRange:
+            return "The position is beyond the end of the song.";
+        case kErrNoSoundFont:
+            return "No SoundFont was found: set LIRNO_SOUNDFONT to an .sf2 file or install "
+                   "one in /usr/share/sounds/sf2.";
+        case kErrSoundFontLoad:
+            return "The SoundFont could not be loaded.";
+        case kErrAudioOutput:
+            return "No audio output could be opened (set LIRNO_AUDIO to a working driver, "
+                   "or to none to play silently).";
+        case kErrFileTooLarge:
+            return "The MIDI file is too large to play.";
+        case kErrWavWrite:
+            return "The WAV file could not be written.";
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace lirno::device

@@ -1,0 +1,491 @@
+#include "device/fluid_device.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "device/errors.h"
+#include "device/song_file.h"
+
+namespace lirno::device {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The silent clock wakes this often while playing; position and notices are
+// never later than this (plus one block).
+constexpr auto kClockTick = std::chrono::milliseconds(5);
+
+std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
+    return nsToFrames(ns, kSampleRate);
+}
+
+bool isFile(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+DeviceSettings settingsFromEnvironment() {
+    DeviceSettings s;
+    s.soundFont = findSoundFont();
+    if (const char* a = std::getenv("LIRNO_AUDIO"); a != nullptr) s.audioDriver = a;
+    return s;
+}
+
+std::unique_ptr<Device> makeDevice() {
+    return std::make_unique<FluidDevice>(settingsFromEnvironment());
+}
+
+FluidDevice::Mode FluidDevice::modeFor(const std::string& driver) {
+    if (driver == kAudioNone) return Mode::Silent;
+    if (driver == kAudioManual) return Mode::Manual;
+    return Mode::Output;
+}
+
+FluidDevice::FluidDevice(DeviceSettings settings)
+    : settings_(std::move(settings)),
+      mode_(modeFor(settings_.audioDriver)),
+      soundFontMissing_(mode_ != Mode::Silent && !isFile(settings_.soundFont)),
+      worker_([this] { workerMain(); }) {}
+
+FluidDevice::~FluidDevice() {
+    {
+        std::lock_guard lk(m_);
+        drainEnded();
+        abortActive();
+        quit_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();  // delivers the last notices and closes the output
+    output_.reset();
+    scheduler_.setSynth(nullptr);
+    synth_.reset();
+}
+
+// ---------------------------------------------------------------- control side
+
+int FluidDevice::open(const std::string& path, DeviceId& id, std::uint32_t& length) {
+    std::shared_ptr<const Song> song;
+    if (const int err = loadSongFile(path, song); err != 0) return err;
+    return addSong(std::move(song), id, length);
+}
+
+int FluidDevice::openBytes(std::span<const std::uint8_t> bytes, DeviceId& id,
+                           std::uint32_t& length) {
+    std::shared_ptr<const Song> song;
+    if (const int err = parseSong(bytes, song); err != 0) return err;
+    return addSong(std::move(song), id, length);
+}
+
+int FluidDevice::addSong(std::shared_ptr<const Song> song, DeviceId& id, std::uint32_t& length) {
+    const std::uint32_t len = song->lengthUnits();
+    const DeviceId newId = nextSongId();
+    {
+        std::lock_guard lk(m_);
+        songs_.emplace(newId, OpenSong{std::move(song), len, 0});
+    }
+    id = newId;
+    length = len;
+    return 0;
+}
+
+int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
+    std::shared_ptr<const Song> song;
+    {
+        std::lock_guard lk(m_);
+        const auto it = songs_.find(id);
+        if (it == songs_.end()) return kErrUnknownId;
+        if (from > it->second.length) return kErrOutOfRange;
+        if (soundFontMissing_) return kErrNoSoundFont;
+        if (started_ && startupError_ != 0) return startupError_;
+        song = it->second.song;
+    }
+    // Chasing a long song takes a while; the audio side must not wait for it.
+    std::unique_ptr<PlayPlan> plan = makePlan(std::move(song), from);
+    {
+        std::lock_guard lk(m_);
+        if (songs_.find(id) == songs_.end()) return kErrUnknownId;  // closed meanwhile
+        if (started_ && startupError_ != 0) return startupError_;
+        drainEnded();
+        abortActive();
+        plan->serial = nextSerial_++;
+        active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
+        pending_ = plan.get();
+        plans_.push_back(std::move(plan));
+        commandWaiting_.store(true, std::memory_order_release);
+        collectPlans();
+    }
+    wake_.notify_all();
+    return 0;
+}
+
+int FluidDevice::stop(DeviceId id) { return halt(id); }
+
+// A pause is a stop that remembers where it was: the caller resumes with
+// play(from = position).
+int FluidDevice::pause(DeviceId id) { return halt(id); }
+
+int FluidDevice::halt(DeviceId id) {
+    {
+        std::lock_guard lk(m_);
+        if (songs_.find(id) == songs_.end()) return kErrUnknownId;
+        drainEnded();
+        if (!active_ || active_->id != id) return 0;
+        abortActive();
+        sendHalt();
+    }
+    wake_.notify_all();
+    return 0;
+}
+
+int FluidDevice::close(DeviceId id) {
+    {
+        std::lock_guard lk(m_);
+        const auto it = songs_.find(id);
+        if (it == songs_.end()) return kErrUnknownId;
+        drainEnded();
+        if (active_ && active_->id == id) {
+            abortActive();
+            sendHalt();
+        }
+        garbage_.push_back(std::move(it->second.song));
+        songs_.erase(it);
+    }
+    wake_.notify_all();
+    return 0;
+}
+
+int FluidDevice::position(DeviceId id, std::uint32_t& pos) {
+    std::lock_guard lk(m_);
+    const auto it = songs_.find(id);
+    if (it == songs_.end()) return kErrUnknownId;
+    drainEnded();
+    pos = (active_ && active_->id == id) ? activeUnits() : it->second.stoppedAt;
+    return 0;
+}
+
+std::optional<std::string> FluidDevice::errorText(int code) const { return errorTextFor(code); }
+
+int FluidDevice::waitReady() {
+    std::unique_lock lk(m_);
+    ready_.wait(lk, [this] { return started_; });
+    return startupError_;
+}
+
+std::string FluidDevice::outputName() const {
+    std::lock_guard lk(m_);
+    return outputName_;
+}
+
+bool FluidDevice::outputOpen() const {
+    std::lock_guard lk(m_);
+    return output_ != nullptr;
+}
+
+// Where the active play is: its start until the audio side has taken it up.
+std::uint32_t FluidDevice::activeUnits() const {
+    if (publishedSerial_.load(std::memory_order_acquire) != active_->serial) return active_->from;
+    const auto& s = songs_.at(active_->id);
+    return std::min(framesToUnits(publishedFrame_.load(std::memory_order_acquire), kSampleRate),
+                    s.length);
+}
+
+// The audio side reports a finished play here; whichever of this and an
+// interruption comes first decides the play's one notice.
+void FluidDevice::drainEnded() {
+    if (endedSerial_ == 0) return;
+    if (active_ && active_->serial == endedSerial_) {
+        if (auto it = songs_.find(active_->id); it != songs_.end()) {
+            it->second.stoppedAt = it->second.length;
+        }
+        notices_.push_back({std::move(active_->notifier), active_->id, kNotifySuccessful});
+        active_.reset();
+        wake_.notify_all();
+    }
+    endedSerial_ = 0;
+}
+
+void FluidDevice::abortActive() {
+    if (!active_) return;
+    if (auto it = songs_.find(active_->id); it != songs_.end()) it->second.stoppedAt = activeUnits();
+    notices_.push_back({std::move(active_->notifier), active_->id, kNotifyAborted});
+    active_.reset();
+    wake_.notify_all();
+}
+
+void FluidDevice::sendHalt() {
+    pending_ = nullptr;
+    commandWaiting_.store(true, std::memory_order_release);
+    collectPlans();
+}
+
+void FluidDevice::collectPlans() {
+    for (auto& p : plans_) {
+        if (p.get() != pending_ && p.get() != inUse_) garbage_.emplace_back(std::move(p));
+    }
+    std::erase(plans_, nullptr);
+}
+
+bool FluidDevice::busy() const {
+    return active_.has_value() || inUse_ != nullptr ||
+           commandWaiting_.load(std::memory_order_acquire);
+}
+
+// ---------------------------------------------------------------- audio side
+
+int FluidDevice::audioCallback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout,
+                               float* out[]) noexcept {
+    if (nout < 2 || len <= 0) return FLUID_OK;
+    static_cast<FluidDevice*>(data)->renderAudio(out[0], out[1], static_cast<std::size_t>(len));
+    return FLUID_OK;
+}
+
+void FluidDevice::renderManual(float* left, float* right, std::size_t frames) noexcept {
+    if (mode_ != Mode::Manual) return;
+    renderAudio(left, right, frames);
+}
+
+void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
+    if (mode_ != Mode::Silent && !synthReady_.load(std::memory_order_acquire)) {
+        if (left != nullptr) std::memset(left, 0, frames * sizeof(float));
+        if (right != nullptr) std::memset(right, 0, frames * sizeof(float));
+        return;
+    }
+    scheduler_.render(left, right, frames, [this]() noexcept { settle(); });
+    if (scheduler_.playing()) {
+        publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
+    }
+    settle();
+}
+
+// At block starts: report a play that has ended and take up a waiting
+// command. A sound card's thread never blocks here: if the control side holds
+// the lock, it tries again next block. The manual clock is the caller's own
+// thread and waits, so that what it renders is exactly reproducible.
+void FluidDevice::settle() noexcept {
+    const bool ended = current_ != nullptr && !scheduler_.playing();
+    if (!ended && !commandWaiting_.load(std::memory_order_acquire)) return;
+    std::unique_lock lk(m_, std::defer_lock);
+    if (mode_ == Mode::Manual) {
+        lk.lock();
+    } else if (!lk.try_lock()) {
+        return;
+    }
+    if (ended) {
+        publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
+        endedSerial_ = current_->serial;
+        current_ = nullptr;
+        inUse_ = nullptr;
+        wake_.notify_all();
+    }
+    if (!commandWaiting_.load(std::memory_order_acquire)) return;
+    if (pending_ != nullptr) {
+        scheduler_.start(*pending_);
+        current_ = pending_;
+        publishedFrame_.store(pending_->startFrame, std::memory_order_release);
+        publishedSerial_.store(pending_->serial, std::memory_order_release);
+    } else {
+        scheduler_.halt();
+        current_ = nullptr;
+    }
+    inUse_ = current_;
+    pending_ = nullptr;
+    commandWaiting_.store(false, std::memory_order_release);
+    wake_.notify_all();
+}
+
+// ---------------------------------------------------------------- worker
+
+void FluidDevice::workerMain() {
+    startUp();
+    std::unique_lock lk(m_);
+    while (true) {
+        drainEnded();
+        collectPlans();
+        if (!garbage_.empty()) {
+            auto dead = std::move(garbage_);
+            garbage_.clear();
+            lk.unlock();
+            dead.clear();
+            lk.lock();
+            continue;
+        }
+        if (!notices_.empty()) {
+            std::deque<Notice> batch;
+            batch.swap(notices_);
+            lk.unlock();
+            deliver(std::move(batch));
+            lk.lock();
+            continue;
+        }
+        if (quit_) break;
+        if (mode_ == Mode::Silent) {
+            runClock(lk);
+        } else if (mode_ == Mode::Output) {
+            manageOutput(lk);
+        } else {
+            wake_.wait(lk);
+        }
+    }
+    DriverPtr out = std::move(output_);
+    lk.unlock();
+    out.reset();
+}
+
+void FluidDevice::deliver(std::deque<Notice> batch) {
+    for (Notice& n : batch) {
+        if (n.fn) n.fn(n.id, n.code);
+    }
+}
+
+void FluidDevice::startUp() {
+    if (mode_ == Mode::Silent) {
+        finishStartUp(0);
+        return;
+    }
+    int error = 0;
+    auto synth = createSynth(settings_.soundFont, error);
+    if (!synth) {
+        finishStartUp(error);
+        return;
+    }
+    synth_ = std::move(synth);
+    scheduler_.setSynth(synth_->synth.get());
+    synthReady_.store(true, std::memory_order_release);
+    if (mode_ == Mode::Output) {
+        std::unique_lock lk(m_);
+        if (!openOutput(lk)) {
+            lk.unlock();
+            finishStartUp(kErrAudioOutput);
+            return;
+        }
+        idleSince_ = Clock::now();
+    }
+    finishStartUp(0);
+}
+
+void FluidDevice::finishStartUp(int error) {
+    {
+        std::lock_guard lk(m_);
+        started_ = true;
+        startupError_ = error;
+        if (error != 0) {
+            drainEnded();
+            abortActive();  // a play asked for before we knew it cannot sound
+            pending_ = nullptr;
+            commandWaiting_.store(false, std::memory_order_release);
+        }
+    }
+    ready_.notify_all();
+    wake_.notify_all();
+}
+
+// The silent clock stands in for a sound card: it advances the scheduler by
+// the real time that passed, waking only while something plays.
+void FluidDevice::runClock(std::unique_lock<std::mutex>& lk) {
+    if (!busy()) {
+        clockRunning_ = false;
+        wake_.wait(lk);
+        return;
+    }
+    const auto now = Clock::now();
+    if (!clockRunning_) {
+        clockRunning_ = true;
+        clockStart_ = now;
+        clockFrames_ = 0;
+    }
+    const std::uint64_t due = framesSince(clockStart_, now);
+    // Render at least one block so that a fresh command is taken up at once.
+    const std::uint64_t frames = std::max<std::uint64_t>(due > clockFrames_ ? due - clockFrames_ : 0,
+                                                         clockFrames_ == 0 ? kBlockFrames : 0);
+    if (frames > 0) {
+        lk.unlock();
+        renderAudio(nullptr, nullptr, static_cast<std::size_t>(frames));
+        lk.lock();
+        clockFrames_ += frames;
+    }
+    drainEnded();
+    if (!notices_.empty() || quit_) return;
+    if (busy()) wake_.wait_until(lk, now + kClockTick);
+}
+
+bool FluidDevice::openOutput(std::unique_lock<std::mutex>& lk) {
+    // Once a driver has worked, reopening sticks to it.
+    const auto candidates =
+        outputName_.empty() ? driverCandidates(settings_.audioDriver) : std::vector{outputName_};
+    lk.unlock();
+    DriverPtr out;
+    std::string name;
+    for (const std::string& c : candidates) {
+        fluid_settings_setstr(synth_->settings.get(), "audio.driver", c.c_str());
+        if (settings_.outputPriority >= 0) {
+            fluid_settings_setint(synth_->settings.get(), "audio.realtime-prio",
+                                  settings_.outputPriority);
+        }
+        if (!settings_.outputDevice.empty()) {
+            const std::string key = "audio." + c + ".device";
+            fluid_settings_setstr(synth_->settings.get(), key.c_str(), settings_.outputDevice.c_str());
+        }
+        out.reset(new_fluid_audio_driver2(synth_->settings.get(), &FluidDevice::audioCallback, this));
+        if (out) {
+            name = c;
+            break;
+        }
+    }
+    lk.lock();
+    if (!out) return false;
+    output_ = std::move(out);
+    outputName_ = name;
+    return true;
+}
+
+// Opens the output when there is something to play, closes it after it has
+// been idle for the linger time so that nothing runs while stopped.
+void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
+    if (!started_ || startupError_ != 0) {
+        wake_.wait(lk);
+        return;
+    }
+    if (busy()) {
+        idleSince_ = Clock::now();
+        if (!output_ && !openOutput(lk)) {
+            // The card went away since start-up: end the play rather than hang
+            // it. No audio thread runs now, so the audio side is reset here.
+            drainEnded();
+            abortActive();
+            pending_ = nullptr;
+            commandWaiting_.store(false, std::memory_order_release);
+            scheduler_.halt();
+            current_ = nullptr;
+            inUse_ = nullptr;
+            return;
+        }
+        wake_.wait(lk);
+        return;
+    }
+    if (!output_) {
+        wake_.wait(lk);
+        return;
+    }
+    const auto closeAt = idleSince_ + settings_.outputLinger;
+    if (Clock::now() < closeAt) {
+        wake_.wait_until(lk, closeAt);
+        return;
+    }
+    // A play may arrive while the output shuts down, and even be taken up by
+    // its last callbacks; it is then still busy, and the next round reopens
+    // the output and carries on where it was.
+    DriverPtr out = std::move(output_);
+    lk.unlock();
+    out.reset();
+    lk.lock();
+}
+
+}  // namespace lirno::device

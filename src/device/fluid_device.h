@@ -1,0 +1,177 @@
+// The real sequencer device: our own scheduler driving FluidSynth.
+//
+// Threads: the caller's (any, the GUI's), one worker per device (start-up,
+// completion notices, the silent clock, opening and closing the audio
+// output) and the audio thread of the output, if any. The audio side never
+// waits: it takes commands with try_lock and reads only immutable plans.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device.h"
+#include "device/scheduler.h"
+#include "device/song.h"
+#include "device/synth.h"
+
+namespace lirno::device {
+
+inline constexpr const char* kAudioNone = "none";      // silent real-time clock
+inline constexpr const char* kAudioManual = "manual";  // caller pumps renderManual()
+
+struct DeviceSettings {
+    std::string soundFont;    // path of the .sf2; empty means none was found
+    std::string audioDriver;  // "" = try the desktop defaults, kAudioNone, kAudioManual,
+                              // or a FluidSynth driver name ("alsa", "pulseaudio", ...)
+    // The output driver's device (its audio.<driver>.device setting), e.g.
+    // "null" for ALSA's null sink; empty = the driver's default.
+    std::string outputDevice;
+    // Real-time priority of the output's thread (FluidSynth's audio.realtime-prio;
+    // 0 = an ordinary thread); negative keeps FluidSynth's default.
+    int outputPriority = -1;
+    // How long the audio output stays open after playing stops, so that a
+    // quick restart (after an edit, say) does not reopen the sound card.
+    std::chrono::milliseconds outputLinger{2000};
+};
+
+// Settings from the environment: LIRNO_SOUNDFONT and LIRNO_AUDIO.
+DeviceSettings settingsFromEnvironment();
+// The device the program uses, configured from the environment.
+std::unique_ptr<Device> makeDevice();
+
+class FluidDevice final : public Device {
+public:
+    explicit FluidDevice(DeviceSettings settings);
+    ~FluidDevice() override;
+    FluidDevice(const FluidDevice&) = delete;
+    FluidDevice& operator=(const FluidDevice&) = delete;
+
+    int open(const std::string& path, DeviceId& id, std::uint32_t& length) override;
+    int play(DeviceId id, std::uint32_t from, Notifier notifier) override;
+    int stop(DeviceId id) override;
+    int pause(DeviceId id) override;
+    int close(DeviceId id) override;
+    int position(DeviceId id, std::uint32_t& pos) override;
+    std::optional<std::string> errorText(int code) const override;
+
+    // Opens a song from bytes already in memory (same rules as open()).
+    int openBytes(std::span<const std::uint8_t> bytes, DeviceId& id, std::uint32_t& length);
+    // Waits until the background start-up (SoundFont, audio output) is over;
+    // returns 0 or the error that later plays will report.
+    int waitReady();
+    // Manual clock only: renders the next frames exactly as the audio
+    // callback would (for tests and measurements). left/right hold `frames`.
+    void renderManual(float* left, float* right, std::size_t frames) noexcept;
+    // The audio driver that opened ("" before one has, or without output).
+    std::string outputName() const;
+    // Whether the audio output is open right now (it closes when idle).
+    bool outputOpen() const;
+
+private:
+    enum class Mode { Silent, Manual, Output };
+    struct OpenSong {
+        std::shared_ptr<const Song> song;
+        std::uint32_t length = 0;
+        std::uint32_t stoppedAt = 0;
+    };
+    struct ActivePlay {
+        std::uint64_t serial = 0;
+        DeviceId id = 0;
+        Notifier notifier;
+        std::uint32_t from = 0;
+    };
+    struct Notice {
+        Notifier fn;
+        DeviceId id;
+        int code;
+    };
+
+    int addSong(std::shared_ptr<const Song> song, DeviceId& id, std::uint32_t& length);
+    int halt(DeviceId id);
+
+    // Control side, all under m_.
+    void drainEnded();
+    void abortActive();
+    void sendHalt();
+    void collectPlans();
+    std::uint32_t activeUnits() const;
+    bool busy() const;
+
+    // Worker thread.
+    void workerMain();
+    void startUp();
+    void finishStartUp(int error);
+    void runClock(std::unique_lock<std::mutex>& lk);
+    void manageOutput(std::unique_lock<std::mutex>& lk);
+    bool openOutput(std::unique_lock<std::mutex>& lk);
+    void deliver(std::deque<Notice> batch);
+
+    // Audio side.
+    static int audioCallback(void* data, int len, int nfx, float* fx[], int nout,
+                             float* out[]) noexcept;
+    void renderAudio(float* left, float* right, std::size_t frames) noexcept;
+    void settle() noexcept;
+
+    static Mode modeFor(const std::string& driver);
+
+    const DeviceSettings settings_;
+    const Mode mode_;
+    const bool soundFontMissing_;
+
+    mutable std::mutex m_;
+    std::condition_variable wake_;   // worker: commands, notices, ends, quit
+    std::condition_variable ready_;  // waitReady()
+    std::map<DeviceId, OpenSong> songs_;
+    std::optional<ActivePlay> active_;
+    std::deque<Notice> notices_;
+    std::vector<std::unique_ptr<PlayPlan>> plans_;  // kept while the audio side may read them
+    // Plans and songs no longer needed, freed by the worker: a big song takes
+    // milliseconds to free, which neither the caller nor the lock should wait for.
+    std::vector<std::shared_ptr<const void>> garbage_;
+    std::uint64_t nextSerial_ = 1;
+    bool started_ = false;
+    int startupError_ = 0;
+    bool quit_ = false;
+    std::string outputName_;
+
+    // Handoff to the audio side: written under m_; the audio side reads and
+    // answers under m_ taken with try_lock only. A waiting command with no
+    // pending plan means "halt".
+    const PlayPlan* pending_ = nullptr;
+    std::atomic<bool> commandWaiting_{false};
+    const PlayPlan* inUse_ = nullptr;
+    std::uint64_t endedSerial_ = 0;
+    std::atomic<std::uint64_t> publishedSerial_{0};
+    std::atomic<std::uint64_t> publishedFrame_{0};
+
+    // Audio side only.
+    const PlayPlan* current_ = nullptr;
+    std::atomic<bool> synthReady_{false};
+
+    // Worker only.
+    std::chrono::steady_clock::time_point clockStart_{};
+    std::uint64_t clockFrames_ = 0;
+    bool clockRunning_ = false;
+    std::chrono::steady_clock::time_point idleSince_{};
+
+    // Torn down in this order (reverse of declaration): output, scheduler,
+    // synth with its settings.
+    std::unique_ptr<SynthInstance> synth_;
+    Scheduler scheduler_{nullptr};
+    DriverPtr output_;
+    std::thread worker_;
+};
+
+}  // namespace lirno::device

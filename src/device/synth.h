@@ -1,0 +1,53 @@
+// FluidSynth ownership and the process-wide SoundFont cache.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_audio_driver_t fluid_audio_driver_t;
+
+namespace lirno::device {
+
+struct SettingsDeleter {
+    void operator()(fluid_settings_t* s) const noexcept;
+};
+struct SynthDeleter {
+    void operator()(fluid_synth_t* s) const noexcept;
+};
+struct DriverDeleter {
+    void operator()(fluid_audio_driver_t* d) const noexcept;
+};
+using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
+using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
+using DriverPtr = std::unique_ptr<fluid_audio_driver_t, DriverDeleter>;
+
+// A synthesizer with its own settings and the SoundFont loaded. Members are
+// declared so that the synth goes before the settings it was made from.
+struct SynthInstance {
+    SettingsPtr settings;
+    SynthPtr synth;
+};
+
+// Makes a synthesizer for 44.1 kHz stereo with the given SoundFont. Blocks:
+// call it off the caller's thread. The first call for a path in the process
+// does the real load; later ones reuse the sample data FluidSynth keeps
+// cached for as long as the process-wide keeper holds the font. Returns null
+// and sets `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
+std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error);
+
+// Ids for opened songs: never 0 and never reused in this process.
+std::uint32_t nextSongId() noexcept;
+
+// The SoundFont to use: LIRNO_SOUNDFONT if set, else the system default GM
+// font, else the first .sf2 in the usual folders; empty when there is none.
+std::string findSoundFont();
+
+// The audio drivers to try, in order, for an LIRNO_AUDIO-style value: "" gives
+// the desktop defaults, anything else names exactly one driver.
+std::vector<std::string> driverCandidates(const std::string& wanted);
+
+}  // namespace lirno::device

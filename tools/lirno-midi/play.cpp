@@ -1,0 +1,159 @@
+// lirno-midi play: the edited song through the audio output, for machines
+// without a window system. Ctrl-C stops it cleanly.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "commands.h"
+#include "device/fluid_device.h"
+#include "main/timeconv.h"
+#include "mmio/playback.h"
+#include "mmio/playfile.h"
+#include "mmio/sequencer.h"
+
+namespace lirno::cli {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int) { interrupted.store(true); }
+
+// Ctrl-C and SIGTERM only raise a flag; the loop below stops the device.
+void catchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// The song's end, as the device reports it from its own thread.
+struct EndOfSong {
+    std::mutex m;
+    std::condition_variable cv;
+    bool ended = false;
+
+    void notice(int code)
+    {
+        if (code == device::kNotifyAborted) return;
+        {
+            std::lock_guard lock(m);
+            ended = true;
+        }
+        cv.notify_one();
+    }
+    // Waits up to one tick; true when the song ended.
+    bool wait(std::chrono::milliseconds tick)
+    {
+        std::unique_lock lock(m);
+        cv.wait_for(lock, tick, [&] { return ended; });
+        return std::exchange(ended, false);
+    }
+};
+
+class PositionLine {
+public:
+    explicit PositionLine(std::uint32_t length)
+        : terminal_(::isatty(STDOUT_FILENO) == 1), length_(formatReadout(length))
+    {
+    }
+    void show(std::uint32_t pos)
+    {
+        const std::string text = formatReadout(pos) + " / " + length_;
+        if (terminal_) {
+            std::printf("\r%s ", text.c_str());
+            std::fflush(stdout);
+        } else if (pos / 8 != lastSecond_) {
+            lastSecond_ = pos / 8;
+            std::printf("%s\n", text.c_str());
+        }
+    }
+    void end(const char* why)
+    {
+        if (terminal_) std::printf("\n");
+        std::printf("%s\n", why);
+    }
+
+private:
+    bool terminal_;
+    std::string length_;
+    std::uint32_t lastSecond_ = ~0u;
+};
+
+// Opens the play file and plays it from the start, as the player's Play does.
+bool start(const device::Notifier& notify)
+{
+    playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
+    if (!playback.wOutDeviceID) return false;
+    playback.dwPlayPos = 0;
+    playback.nMode = kModePlaying;
+    return mcimidiPlay(notify, playback.wOutDeviceID) == 0;
+}
+
+void finish()
+{
+    if (!playback.wOutDeviceID) return;
+    mcimidiStop(playback.wOutDeviceID);
+    mcimidiClose(playback.wOutDeviceID);
+    playback.wOutDeviceID = 0;
+    playback.nMode = kModeStopped;
+}
+
+}  // namespace
+
+int runPlay(const PlayOptions& options)
+{
+    PlayFile playFile;
+    TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
+    if (const int code = loadAndEdit(options.file, options.edits, rows)) return code;
+    if (!settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize)) return 1;
+
+    EndOfSong end;  // outlives the device, which may still call it while closing
+    const device::Notifier notify = [&end](device::DeviceId, int code) { end.notice(code); };
+    auto dev = device::makeDevice();
+    sequencer.device = dev.get();
+    sequencer.hWndMain = notify;
+    catchInterrupts();
+
+    int code = 0;
+    if (!start(notify)) {
+        code = 1;
+    } else {
+        PositionLine line(playback.dwFileSize);
+        for (;;) {
+            const bool ended = end.wait(std::chrono::milliseconds(100));
+            if (interrupted.load()) {
+                line.end("Stopped.");
+                code = 130;
+                break;
+            }
+            if (ended && !options.loop) {
+                line.show(playback.dwFileSize);
+                line.end("Played to the end.");
+                break;
+            }
+            if (ended) {  // the player's loop: a newly opened device, from the start
+                finish();
+                if (!start(notify)) {
+                    code = 1;
+                    break;
+                }
+            }
+            std::uint32_t pos = 0;
+            if (dev->position(playback.wOutDeviceID, pos) == 0) line.show(pos);
+        }
+    }
+    finish();
+    sequencer = {};
+    return code;
+}
+
+}  // namespace lirno::cli
