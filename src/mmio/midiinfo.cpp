@@ -14,7 +14,7 @@ FileImage FileImage::fromBytes(const std::vector<std::uint8_t>& bytes)
 {
     FileImage image;
     image.pFileBuf.resize(bytes.size() + kSpareBytes);
-    std::memcpy(image.pFileBuf.data(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(image.pFileBuf.data(), bytes.data(), bytes.size());
     image.dwFileBufSize = static_cast<std::uint32_t>(bytes.size());
     return image;
 }
@@ -54,6 +54,7 @@ void analyseTrack(int i, std::uint8_t* image, const std::uint8_t* imageEnd, std:
     int value = 0, channel = 0;
     std::uint8_t* p = data;
     bool ok = true;
+    startTrack();
     while (ok && p < trackEnd) {
         std::uint8_t* event = p;
         const int code = getevent(p, imageEnd, text, value, channel);

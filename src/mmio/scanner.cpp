@@ -86,7 +86,7 @@ int scanMeta(std::uint8_t*& pos, const std::uint8_t* end, char* text)
 
 }  // namespace
 
-int getevent(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& value, int& channel)
+int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& value, int& channel)
 {
     auto fail = [&] {
         pos = const_cast<std::uint8_t*>(end);

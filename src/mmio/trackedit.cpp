@@ -55,6 +55,7 @@ int settrack(FileImage& image, int fileTrack, std::uint8_t kind, std::uint8_t va
         char text[kEventTextSize];
         int v = 0, channel = 0;
         p = c.data;
+        startTrack();
         while (p < c.end) {
             const int code = getevent(p, image.end(), text, v, channel);
             if (code == kEvEndOfTrack) break;
@@ -84,6 +85,7 @@ bool findName(const Chunk& c, const std::uint8_t* imageEnd, NameEvent& found)
     char text[kEventTextSize];
     int value = 0, channel = 0;
     std::uint8_t* p = c.data;
+    startTrack();
     while (p < c.end) {
         std::uint8_t* event = p;
         const int code = getevent(p, imageEnd, text, value, channel);

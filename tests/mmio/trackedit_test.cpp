@@ -100,6 +100,46 @@ TEST(SetTrack, ATrackNotEndingAtItsChunkEndIsReported)
     EXPECT_EQ(rec.messages.size(), 2u);
 }
 
+// A track whose first event leans on a running status from elsewhere: every
+// walk must read it the same way, or a flip would not undo itself.
+TEST(SetTrack, ATrackStartingUnderRunningStatusScansTheSameEveryTime)
+{
+    Recorder rec;
+    // Track 0 ends inside a program change without an End of Track; track 1
+    // starts with a data byte.
+    const Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0, 0x60,
+                        'M', 'T', 'r', 'k', 0, 0, 0, 0x0F,
+                        0x00, 0xB0, 0x07, 0x64, 0x00, 0xB0, 0x0A, 0x40, 0x00, 0x90, 0x3C, 0x40,
+                        0x60, 0xC0, 0x3C,
+                        'M', 'T', 'r', 'k', 0, 0, 0, 0x16,
+                        0x00, 0x05, 0x00, 0x91, 0x3E, 0x40, 0x00, 0xB1, 0x07, 0x64, 0x00, 0xB1,
+                        0x0A, 0x40, 0x60, 0x81, 0x3E, 0x00, 0x00, 0xFF, 0x2F, 0x00};
+    MidiInfo info;
+    FileImage image = FileImage::fromBytes(file);
+    readmidiinfo(image, info);
+    // Mute right after the load, an edit elsewhere that leaves another running
+    // status behind, unmute.
+    settrack(image, 1, kEditNotes, 0);
+    settrack(image, 0, kEditVolume, 20);
+    settrack(image, 1, kEditNotes, 0);
+
+    FileImage volumeOnly = FileImage::fromBytes(file);
+    readmidiinfo(volumeOnly, info);
+    settrack(volumeOnly, 0, kEditVolume, 20);
+    EXPECT_EQ(test::bytesOf(image), test::bytesOf(volumeOnly));
+}
+
+TEST(Image, AnEmptyFileMakesAnImageOfSpareBytesOnly)
+{
+    Recorder rec;
+    FileImage image = FileImage::fromBytes({});
+    EXPECT_EQ(image.dwFileBufSize, 0u);
+    EXPECT_EQ(image.pFileBuf.size(), kSpareBytes);
+    MidiInfo info;
+    EXPECT_EQ(readmidiinfo(image, info), 0);
+    EXPECT_TRUE(rec.messages.empty());
+}
+
 class Save : public ::testing::Test {
 protected:
     // Analyses a file the way a load does.
