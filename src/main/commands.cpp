@@ -12,6 +12,14 @@ using namespace res;
 
 void MainWndProc::command(int id, int param)
 {
+    // After the shut-down (a command that comes out of a dialog's own event
+    // loop while the program ends) there is nothing left to act on.
+    if (destroyed_) return;
+    // A window whose creation ended early has no position display or track
+    // list to keep in step: only its dialogs, the mixer and Exit work.
+    const bool needsDisplay = id == IDM_OPEN || id == IDM_SAVEAS || id == IDM_STOP ||
+                              id == IDM_PLAY || id == IDM_PAUSE || id == IDM_VIEWTRACKS;
+    if (needsDisplay && !timeTrack_) return;
     switch (id) {
     case IDM_OPEN: openFile(param); break;
     case IDM_SAVEAS: saveAs(); break;
@@ -33,10 +41,20 @@ void MainWndProc::exitProgram() { close(); }
 void MainWndProc::viewTrackList()
 {
     // The button has already changed its mark.
-    if (toolbar_->isButtonChecked(IDM_VIEWTRACKS))
+    const bool show = toolbar_->isButtonChecked(IDM_VIEWTRACKS);
+    showTrackRows(show);
+    if (show)
         ShowTrack(this);
     else
         HideTrack(this);
+}
+
+// The compact window is the toolbar alone: the column header would
+// otherwise peek in under it.
+void MainWndProc::showTrackRows(bool show)
+{
+    trackView_->setVisible(show);
+    trackView_->header()->setVisible(show);
 }
 
 void MainWndProc::volumeControl() { startMixer(); }

@@ -3,12 +3,14 @@
 #include <memory>
 
 #include "device/fluid_device.h"
+#include "main/filedialogs.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/signals.h"
 #include "main/singlecopy.h"
+#include "main/statedump.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "res/resource.h"
@@ -42,6 +44,7 @@ int runPlayer(int argc, char** argv)
     exitRunningCopy(copyName);
     initResources();
     setMessageBoxHandler(qtMessageBoxes());
+    setFileDialogs(qtFileDialogs());
     shell.szFileName = commandLineFileName(argc, argv);
     playback.sTmpName = gettmpname();
     PlayFileGuard playFile;
@@ -54,6 +57,9 @@ int runPlayer(int argc, char** argv)
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     server.listen(copyName);
+    std::unique_ptr<StateDump> dump;
+    if (const QString path = qEnvironmentVariable("LIRNO_STATE_FILE"); !path.isEmpty())
+        dump = std::make_unique<StateDump>(&mainWindow, path);
     mainWindow.show();
     if (!shell.szFileName.empty()) mainWindow.command(res::IDM_OPEN, OPEN_AND_PLAY);
     return app.exec();

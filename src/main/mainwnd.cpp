@@ -64,9 +64,9 @@ void MainWndProc::installDevice(device::Device* device)
     // thread. The application object outlives the device, the window may
     // not, so the call goes through the one and looks for the other there.
     QPointer<MainWndProc> self(this);
-    sequencer.hWndMain = [self](device::DeviceId, int flag) {
+    sequencer.hWndMain = [self](device::DeviceId id, int flag) {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, flag] { if (self) self->notice(flag); },
+            QCoreApplication::instance(), [self, flag, id] { if (self) self->notice(flag, id); },
             Qt::QueuedConnection);
     };
 }

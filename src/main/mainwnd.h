@@ -35,8 +35,9 @@ public:
     void command(int id, int param = 0);
     // The timer's tick; also called directly to refresh the readout at once.
     void timer();
-    // The device's end-of-play notice, delivered on the GUI thread.
-    void notice(int flag);
+    // The device's end-of-play notice, delivered on the GUI thread; from is
+    // the device that sent it (0: the open one).
+    void notice(int flag, device::DeviceId from = 0);
 
     // The children, for the commands and for tests.
     Toolbar* toolbar() const { return toolbar_; }
@@ -82,8 +83,19 @@ private:
     void pause();
     void loopMusic();
     void viewTrackList();
+    void showTrackRows(bool show);
     void volumeControl();
     void showDialog(int dialogId);
+
+    // What the commands share (opencommands.cpp, playcommands.cpp).
+    void setCaption();
+    void closeDevice();
+    void measureSong();
+    void refreshReadout(int nextMode);
+    void rewind();
+    void enableFileButtons(bool enable);
+    void unloadFile();
+    bool isFromEarlierPlay(int flag, device::DeviceId from) const;
 
     Toolbar* toolbar_ = nullptr;
     TrackViewWndProc* trackView_ = nullptr;

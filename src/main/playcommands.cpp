@@ -3,27 +3,106 @@
 #include "main/mainwnd.h"
 #include "main/timeconv.h"
 #include "main/timetrack.h"
+#include "main/toolbar.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
+#include "res/resource.h"
 
 namespace lirno {
 
-// Loading a file (param OPEN_AND_PLAY: the command line's file, played at
-// once) comes with the file dialogs.
-void MainWndProc::openFile([[maybe_unused]] int param) {}
+using namespace res;
 
-void MainWndProc::saveAs() {}
+void MainWndProc::stop()
+{
+    // A stop that comes while the user holds the slider stops what the
+    // gesture interrupted: the device plays on through a gesture.
+    const int mode = playback.nMode == kModeSeeking ? timeTrack_->pMode() : playback.nMode;
+    if (mode == kModePlaying || mode == kModePaused) mcimidiStop(playback.wOutDeviceID);
+    rewind();
+    toolbar_->checkButton(IDM_PLAY, false);
+    toolbar_->checkButton(IDM_PAUSE, false);
+}
 
-void MainWndProc::stop() {}
+void MainWndProc::play()
+{
+    // Play neither restarts a playing song nor resumes a paused one.
+    if (!playback.fFileLoaded || playback.nMode != kModeStopped) return;
+    toolbar_->checkButton(IDM_PLAY, true);
+    if (playback.wOutDeviceID == 0) playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
+    mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
+    playback.nMode = kModePlaying;
+}
 
-void MainWndProc::play() {}
-
-void MainWndProc::pause() {}
+void MainWndProc::pause()
+{
+    if (playback.nMode == kModePlaying) {
+        playback.nMode = kModePaused;
+        // If the device cannot say where it is, resume where this play began.
+        std::uint32_t pos = 0;
+        if (sequencer.device && sequencer.device->position(playback.wOutDeviceID, pos) == 0)
+            playback.dwPlayPos = pos;
+        mcimidiPause(playback.wOutDeviceID);
+        toolbar_->checkButton(IDM_PAUSE, true);
+    } else if (playback.nMode == kModePaused) {
+        // A new play from the kept position, so edits made meanwhile are heard.
+        mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
+        playback.nMode = kModePlaying;
+        toolbar_->checkButton(IDM_PAUSE, false);
+    }
+}
 
 // The toolbar keeps Loop Music's mark; the end of play reads it.
 void MainWndProc::loopMusic() {}
 
-void MainWndProc::notice([[maybe_unused]] int flag) {}
+void MainWndProc::notice(int flag, device::DeviceId from)
+{
+    // Stops, pauses and new plays abort the play before them: not an end.
+    if (!timeTrack_ || flag == device::kNotifyAborted) return;
+    if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return;
+    if (isFromEarlierPlay(flag, from)) return;
+    mcimidiStop(playback.wOutDeviceID);
+    mcimidiClose(playback.wOutDeviceID);
+    playback.wOutDeviceID = 0;
+    rewind();
+    toolbar_->checkButton(IDM_PLAY, false);
+    toolbar_->checkButton(IDM_PAUSE, false);
+    if (toolbar_->isButtonChecked(IDM_LOOP)) command(IDM_PLAY);
+}
+
+// Notices wait in the event queue: the end of a play can arrive after a
+// newer play has begun (the song ended as the user pressed Stop and Play, or
+// let go of the slider), or come from a device closed since. The newer play
+// is not over for that.
+bool MainWndProc::isFromEarlierPlay(int flag, device::DeviceId from) const
+{
+    if (from != 0 && from != playback.wOutDeviceID) return true;
+    std::uint32_t pos = 0;
+    return flag == device::kNotifySuccessful && sequencer.device &&
+           sequencer.device->position(playback.wOutDeviceID, pos) == 0 && pos < playback.dwFileSize;
+}
+
+void MainWndProc::closeDevice()
+{
+    if (playback.wOutDeviceID == 0) return;
+    mcimidiStop(playback.wOutDeviceID);
+    mcimidiClose(playback.wOutDeviceID);
+    playback.wOutDeviceID = 0;
+}
+
+// Shows dwPlayPos in the readout at once, then enters nextMode.
+void MainWndProc::refreshReadout(int nextMode)
+{
+    playback.nMode = kModeSeeking;
+    timer();
+    playback.nMode = nextMode;
+}
+
+void MainWndProc::rewind()
+{
+    playback.dwPlayPos = 0;
+    refreshReadout(kModeStopped);
+    timeTrack_->setValue(0);
+}
 
 void MainWndProc::timer()
 {

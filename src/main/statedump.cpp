@@ -1,0 +1,71 @@
+#include "main/statedump.h"
+
+#include <QSaveFile>
+
+#include "ctrl/trackview.h"
+#include "main/mainwnd.h"
+#include "main/timetrack.h"
+#include "main/toolbar.h"
+#include "mmio/playback.h"
+#include "mmio/sequencer.h"
+#include "res/resource.h"
+
+namespace lirno {
+
+namespace {
+
+constexpr int kDumpPeriodMs = 50;
+
+// Where the device is now (while playing), else where the next play starts.
+std::uint32_t currentPosition()
+{
+    std::uint32_t pos = playback.dwPlayPos;
+    if (playback.nMode == kModePlaying && sequencer.device && playback.wOutDeviceID != 0)
+        sequencer.device->position(playback.wOutDeviceID, pos);
+    return pos;
+}
+
+}  // namespace
+
+QString stateText(const MainWndProc& w)
+{
+    const auto line = [](const char* key, const QString& value) {
+        return QLatin1String(key) + QLatin1Char(' ') + value + QLatin1Char('\n');
+    };
+    const auto num = [](auto v) { return QString::number(v); };
+    QString s;
+    s += line("mode", num(playback.nMode));
+    s += line("pos", num(currentPosition()));
+    s += line("length", num(playback.dwFileSize));
+    s += line("device", num(playback.wOutDeviceID));
+    s += line("loaded", num(int(playback.fFileLoaded)));
+    s += line("change", num(int(playback.fMidiChange)));
+    s += line("rows", num(w.trackView() ? w.trackView()->items() : 0));
+    s += line("readout", w.timeReadout() ? w.timeReadout()->text() : QString());
+    s += line("slider", num(w.timeTrack() ? w.timeTrack()->value() : 0));
+    s += line("play", num(int(w.toolbar()->isButtonChecked(res::IDM_PLAY))));
+    s += line("pause", num(int(w.toolbar()->isButtonChecked(res::IDM_PAUSE))));
+    s += line("size", num(w.width()) + QLatin1Char('x') + num(w.height()));
+    s += line("caption", w.windowTitle());
+    return s;
+}
+
+StateDump::StateDump(const MainWndProc* window, QString path)
+    : window_(window), path_(std::move(path))
+{
+    connect(&timer_, &QTimer::timeout, this, &StateDump::write);
+    timer_.start(kDumpPeriodMs);
+}
+
+void StateDump::write()
+{
+    const QString text = stateText(*window_);
+    if (text == last_) return;
+    // Whole or not at all: a reader never sees half a state.
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(text.toUtf8());
+    if (file.commit()) last_ = text;
+}
+
+}  // namespace lirno

@@ -1,0 +1,31 @@
+// The player's state, written to a file as it changes, so that scripts and
+// tests can watch a running program from outside (LIRNO_STATE_FILE names the
+// file; without it nothing is written).
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace lirno {
+
+class MainWndProc;
+
+// One "key value" line each: mode, pos, length, device, loaded, change,
+// rows, readout, slider, play, pause, size, caption.
+QString stateText(const MainWndProc& window);
+
+class StateDump : public QObject {
+  public:
+    StateDump(const MainWndProc* window, QString path);
+
+  private:
+    void write();
+
+    const MainWndProc* window_;
+    QString path_;
+    QString last_;
+    QTimer timer_;
+};
+
+}  // namespace lirno
