@@ -27,6 +27,7 @@ FileDialogs& dialogs()
 // nothing stays listed that would point into it.
 void dropImage()
 {
+    loaded.image.pFileBuf = {};
     loaded.image.dwFileBufSize = 0;
     loaded.MidiInfo.nTracks = 0;
     loaded.MidiInfo.nViewTracks = 0;
@@ -65,6 +66,7 @@ int readImage(int fd)
         return 0;
     }
     if (readAll(fd, loaded.image.data(), size) != size) {
+        // (the partly read block goes too: there is no image to save or play)
         dropImage();
         MessageBox(Owner::None, "Zero bytes read.");
         return 0;
@@ -112,7 +114,10 @@ int mcimidiSaveFile(std::string& name, const RowSource& rows)
 {
     auto chosen = dialogs().save ? dialogs().save(name) : std::nullopt;
     if (!chosen || chosen->empty()) return 0;
-    if (!writemidiinfo(*chosen, loaded.image, loaded.MidiInfo, rows)) {
+    // Without an image (nothing loaded yet, or the last load failed) there is
+    // nothing to save: writing would only empty the file the user picked.
+    const bool noImage = loaded.image.pFileBuf.empty();
+    if (noImage || !writemidiinfo(*chosen, loaded.image, loaded.MidiInfo, rows)) {
         MessageBox(Owner::Main, "Error save file", "Attention", Icon::Exclamation);
         return 0;
     }

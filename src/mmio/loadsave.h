@@ -31,7 +31,8 @@ struct LoadDetails {
 };
 
 // Asks for a name (the dialog starts at name) and writes the edited file
-// there. Returns 1 and updates name when saved, 0 when cancelled or failed.
+// there. Returns 1 and updates name when saved, 0 when cancelled or failed
+// (also when there is no image to save: nothing is written then).
 int mcimidiSaveFile(std::string& name, const RowSource& rows);
 
 }  // namespace lirno

@@ -155,6 +155,22 @@ TEST_F(Load, WithoutAPlayFileEveryLoadReportsAndStillSucceeds)
     EXPECT_EQ(getnumtracks(loaded.MidiInfo), 1);
 }
 
+TEST_F(Load, SaveAsWithoutAnImageNeverTouchesTheChosenFile)
+{
+    const std::string precious = dir.file("precious.mid");
+    test::writeFile(precious, song());
+    setFileDialogs({{}, [&](const std::string&) { return std::optional<std::string>(precious); }});
+    std::string name;
+    EXPECT_EQ(mcimidiSaveFile(name, NoRows()), 0);  // nothing loaded yet
+
+    std::string folder = dir.path().string();  // a load that fails after opening
+    EXPECT_EQ(mcimidiSelectFile(folder), 0);
+    EXPECT_EQ(mcimidiSaveFile(name, NoRows()), 0);
+    EXPECT_EQ(test::readFile(precious), song());
+    EXPECT_EQ(rec.texts(),
+              (std::vector<std::string>{"Error save file", "Zero bytes read.", "Error save file"}));
+}
+
 TEST_F(Load, SaveAsWritesUnderTheChosenNameOrReports)
 {
     const std::string path = dir.file("a.mid");
