@@ -18,8 +18,20 @@ public:
     {
         initResources();
         resetShell();
+        hadTmpDir_ = qEnvironmentVariableIsSet("TMPDIR");
+        oldTmpDir_ = qgetenv("TMPDIR");
         qputenv("TMPDIR", tmp.path().toLocal8Bit());
     }
+    // The next fixture must not make its folder inside this one's, deleted by then.
+    ~ShellFixture()
+    {
+        if (hadTmpDir_)
+            qputenv("TMPDIR", oldTmpDir_);
+        else
+            qunsetenv("TMPDIR");
+    }
+    ShellFixture(const ShellFixture&) = delete;
+    ShellFixture& operator=(const ShellFixture&) = delete;
 
     // A main window as start-up makes it, on the given device.
     std::unique_ptr<MainWndProc> makeWindow(device::Device* device = nullptr)
@@ -31,6 +43,10 @@ public:
 
     Recorder boxes;  // resets the model's globals and records boxes
     QTemporaryDir tmp;
+
+private:
+    bool hadTmpDir_ = false;
+    QByteArray oldTmpDir_;
 };
 
 }  // namespace lirno::test
