@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: every test in a normal
-# build, then the model's tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# build, then everything without a window (file model, track rows, sequencer
+# device, lirno-midi) again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
