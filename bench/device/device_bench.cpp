@@ -3,6 +3,7 @@
 // synthesizer's own rendering.
 //
 //   build-dev/bench/device/device_bench --benchmark_counters_tabular=true
+#include <memory>
 #include <benchmark/benchmark.h>
 #include <fluidsynth.h>
 
@@ -176,17 +177,25 @@ BENCHMARK(BM_TimingError)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // ------------------------------------------------------------------ restart after an edit
 
+// A device on the test clock: the caller renders exactly what the audio
+// callback would, block by block.
+std::unique_ptr<FluidDevice> manualDevice() {
+    DeviceSettings s;
+    s.audioDriver = kAudioManual;
+    s.soundFont = kSoundFont;
+    auto dev = std::make_unique<FluidDevice>(s);
+    dev->waitReady();
+    return dev;
+}
+
 // With a big song playing, what the player does after an edit: close, open
 // the rewritten file, play from the position; timed to the first block
 // rendered at that position.
 void BM_EditRestartLatency(benchmark::State& state) {
     const auto mb = static_cast<std::size_t>(state.range(0));
     const std::string path = writeTemp("lirno_bench_restart.mid", bigSong(mb << 20));
-    DeviceSettings s;
-    s.audioDriver = kAudioManual;
-    s.soundFont = kSoundFont;
-    FluidDevice dev(s);
-    dev.waitReady();
+    auto owned = manualDevice();
+    FluidDevice& dev = *owned;
     DeviceId id = 0;
     std::uint32_t len = 0;
     dev.open(path, id, len);
@@ -328,11 +337,8 @@ void BM_DeviceOverhead(benchmark::State& state) {
     for (auto _ : state) {
         bare = std::min(bare, renderBare(byBlock, kFrames));
         {
-            DeviceSettings s;
-            s.audioDriver = kAudioManual;
-            s.soundFont = kSoundFont;
-            FluidDevice dev(s);
-            dev.waitReady();
+            auto owned = manualDevice();
+            FluidDevice& dev = *owned;
             DeviceId id = 0;
             std::uint32_t len = 0;
             dev.openBytes(song, id, len);
