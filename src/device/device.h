@@ -20,6 +20,8 @@ using DeviceId = std::uint32_t;
 // Completion notices, with the values the playback side expects.
 inline constexpr int kNotifySuccessful = 1;
 inline constexpr int kNotifyAborted = 4;
+// The play could not go on (no audio output, or it was lost); failure() says why.
+inline constexpr int kNotifyFailure = 8;
 
 // Called once per play, from a thread of the device's own (never under one
 // of its locks). The caller posts it to its event loop.
@@ -42,6 +44,8 @@ public:
     virtual int pause(DeviceId id) = 0;
     virtual int close(DeviceId id) = 0;
     virtual int position(DeviceId id, std::uint32_t& pos) = 0;
+    // The error that ended the last play of id with a failure notice, or 0.
+    virtual int failure(DeviceId /*id*/) const { return 0; }
     // The text of an error code, or nothing for a code this device never returns.
     virtual std::optional<std::string> errorText(int code) const = 0;
 };

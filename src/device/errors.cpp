@@ -17,8 +17,9 @@ std::optional<std::string> errorTextFor(int code) {
         case kErrOutOfRange:
             return "The position is beyond the end of the song.";
         case kErrNoSoundFont:
-            return "No SoundFont was found: set LIRNO_SOUNDFONT to an .sf2 file or install "
-                   "one in /usr/share/sounds/sf2.";
+            return "No SoundFont was found: set LIRNO_SOUNDFONT to an .sf2 or .sf3 file, or "
+                   "install a General MIDI SoundFont (fluid-soundfont-gm) or put one in "
+                   "~/.local/share/soundfonts.";
         case kErrSoundFontLoad:
             return "The SoundFont could not be loaded.";
         case kErrAudioOutput:
@@ -28,6 +29,8 @@ std::optional<std::string> errorTextFor(int code) {
             return "The MIDI file is too large to play.";
         case kErrWavWrite:
             return "The WAV file could not be written.";
+        case kErrAudioLost:
+            return "The audio output stopped working while the song played.";
         default:
             return std::nullopt;
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "device/errors.h"
@@ -19,6 +20,14 @@ using Clock = std::chrono::steady_clock;
 // The silent clock wakes this often while playing; position and notices are
 // never later than this (plus one block).
 constexpr auto kClockTick = std::chrono::milliseconds(5);
+
+// While playing, the worker looks this often whether the output still pulls.
+constexpr auto kOutputWatch = std::chrono::milliseconds(250);
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
 
 std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
@@ -108,16 +117,25 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         song = it->second.song;
     }
     // Chasing a long song takes a while; the audio side must not wait for it.
-    std::unique_ptr<PlayPlan> plan = makePlan(std::move(song), from);
+    std::unique_ptr<PlayPlan> plan = makePlan(song, from);
+    // The manual clock is the caller's own thread: it pins at once, so what
+    // it renders stays exactly reproducible.
+    const bool pinNow = mode_ == Mode::Manual && waitReady() == 0;
+    if (pinNow) pinFor(*song);
     {
         std::lock_guard lk(m_);
-        if (songs_.find(id) == songs_.end()) return kErrUnknownId;  // closed meanwhile
+        const auto it = songs_.find(id);
+        if (it == songs_.end()) return kErrUnknownId;  // closed meanwhile
         if (started_ && startupError_ != 0) return startupError_;
         drainEnded();
         abortActive();
         plan->serial = nextSerial_++;
         active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
-        pending_ = plan.get();
+        it->second.failure = 0;
+        // Until the worker has pinned the song's presets, the old play stops.
+        const bool ready = mode_ == Mode::Silent || pinNow;
+        pending_ = ready ? plan.get() : nullptr;
+        awaitingPins_ = ready ? nullptr : plan.get();
         plans_.push_back(std::move(plan));
         commandWaiting_.store(true, std::memory_order_release);
         collectPlans();
@@ -171,12 +189,25 @@ int FluidDevice::position(DeviceId id, std::uint32_t& pos) {
     return 0;
 }
 
-std::optional<std::string> FluidDevice::errorText(int code) const { return errorTextFor(code); }
+int FluidDevice::failure(DeviceId id) const {
+    std::lock_guard lk(m_);
+    const auto it = songs_.find(id);
+    return it == songs_.end() ? 0 : it->second.failure;
+}
+
+std::optional<std::string> FluidDevice::errorText(int code) const {
+    std::lock_guard lk(m_);
+    if (code == kErrAudioOutput && !driversTried_.empty()) {
+        return "No audio output could be opened (tried " + driversTried_ +
+               "): set LIRNO_AUDIO to a working driver, or to none to play silently.";
+    }
+    return errorTextFor(code);
+}
 
 int FluidDevice::waitReady() {
     std::unique_lock lk(m_);
     ready_.wait(lk, [this] { return started_; });
-    return startupError_;
+    return startupError_ != 0 ? startupError_ : outputError_;
 }
 
 std::string FluidDevice::outputName() const {
@@ -217,34 +248,65 @@ void FluidDevice::abortActive() {
     if (auto it = songs_.find(active_->id); it != songs_.end()) it->second.stoppedAt = activeUnits();
     notices_.push_back({std::move(active_->notifier), active_->id, kNotifyAborted});
     active_.reset();
+    awaitingPins_ = nullptr;
     wake_.notify_all();
+}
+
+// The play cannot go on: its one notice is a failure, and failure() says why.
+void FluidDevice::failActive(int code) {
+    if (!active_) return;
+    if (auto it = songs_.find(active_->id); it != songs_.end()) {
+        it->second.stoppedAt = activeUnits();
+        it->second.failure = code;
+    }
+    notices_.push_back({std::move(active_->notifier), active_->id, kNotifyFailure});
+    active_.reset();
+    awaitingPins_ = nullptr;
+    wake_.notify_all();
+}
+
+// Only while no output runs: the audio side's state, as after a halt.
+void FluidDevice::resetAudioSide() {
+    pending_ = nullptr;
+    awaitingPins_ = nullptr;
+    commandWaiting_.store(false, std::memory_order_release);
+    if (synthReady_.load(std::memory_order_acquire)) scheduler_.halt();
+    current_ = nullptr;
+    inUse_ = nullptr;
 }
 
 void FluidDevice::sendHalt() {
     pending_ = nullptr;
+    awaitingPins_ = nullptr;
     commandWaiting_.store(true, std::memory_order_release);
     collectPlans();
 }
 
 void FluidDevice::collectPlans() {
     for (auto& p : plans_) {
-        if (p.get() != pending_ && p.get() != inUse_) garbage_.emplace_back(std::move(p));
+        if (p.get() != pending_ && p.get() != inUse_ && p.get() != awaitingPins_) {
+            garbage_.emplace_back(std::move(p));
+        }
     }
     std::erase(plans_, nullptr);
 }
 
 bool FluidDevice::busy() const {
-    return active_.has_value() || inUse_ != nullptr ||
+    return active_.has_value() || inUse_ != nullptr || awaitingPins_ != nullptr ||
            commandWaiting_.load(std::memory_order_acquire);
 }
 
 // ---------------------------------------------------------------- audio side
 
-int FluidDevice::audioCallback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout,
-                               float* out[]) noexcept {
-    if (nout < 2 || len <= 0) return FLUID_OK;
-    static_cast<FluidDevice*>(data)->renderAudio(out[0], out[1], static_cast<std::size_t>(len));
-    return FLUID_OK;
+void FluidDevice::render(float* left, float* right, std::size_t frames) noexcept {
+    lastPullNs_.store(nowNs(), std::memory_order_relaxed);
+    pace_.hold(frames);
+    renderAudio(left, right, frames);
+}
+
+void FluidDevice::outputLost() noexcept {
+    lost_.store(true, std::memory_order_release);
+    wake_.notify_all();
 }
 
 void FluidDevice::renderManual(float* left, float* right, std::size_t frames) noexcept {
@@ -253,7 +315,9 @@ void FluidDevice::renderManual(float* left, float* right, std::size_t frames) no
 }
 
 void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
-    if (mode_ != Mode::Silent && !synthReady_.load(std::memory_order_acquire)) {
+    const bool usesSynth = mode_ != Mode::Silent;
+    if (usesSynth && (!synthReady_.load(std::memory_order_acquire) ||
+                      synthInUse_.test_and_set(std::memory_order_acquire))) {
         if (left != nullptr) std::memset(left, 0, frames * sizeof(float));
         if (right != nullptr) std::memset(right, 0, frames * sizeof(float));
         return;
@@ -263,6 +327,7 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noe
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
     }
     settle();
+    if (usesSynth) synthInUse_.clear(std::memory_order_release);
 }
 
 // At block starts: report a play that has ended and take up a waiting
@@ -326,6 +391,10 @@ void FluidDevice::workerMain() {
             continue;
         }
         if (quit_) break;
+        if (awaitingPins_ != nullptr && synthReady_.load(std::memory_order_acquire)) {
+            pinPresets(lk);
+            continue;
+        }
         if (mode_ == Mode::Silent) {
             runClock(lk);
         } else if (mode_ == Mode::Output) {
@@ -334,9 +403,7 @@ void FluidDevice::workerMain() {
             wake_.wait(lk);
         }
     }
-    DriverPtr out = std::move(output_);
-    lk.unlock();
-    out.reset();
+    closeOutput(lk);
 }
 
 void FluidDevice::deliver(std::deque<Notice> batch) {
@@ -360,12 +427,10 @@ void FluidDevice::startUp() {
     scheduler_.setSynth(synth_->synth.get());
     synthReady_.store(true, std::memory_order_release);
     if (mode_ == Mode::Output) {
+        // Opened early so that the first play starts at once; a failure here
+        // is not final: each play tries again.
         std::unique_lock lk(m_);
-        if (!openOutput(lk)) {
-            lk.unlock();
-            finishStartUp(kErrAudioOutput);
-            return;
-        }
+        outputError_ = openOutput(lk) ? 0 : kErrAudioOutput;
         idleSince_ = Clock::now();
     }
     finishStartUp(0);
@@ -378,9 +443,8 @@ void FluidDevice::finishStartUp(int error) {
         startupError_ = error;
         if (error != 0) {
             drainEnded();
-            abortActive();  // a play asked for before we knew it cannot sound
-            pending_ = nullptr;
-            commandWaiting_.store(false, std::memory_order_release);
+            failActive(error);  // a play asked for before we knew it cannot sound
+            resetAudioSide();
         }
     }
     ready_.notify_all();
@@ -417,75 +481,121 @@ void FluidDevice::runClock(std::unique_lock<std::mutex>& lk) {
 }
 
 bool FluidDevice::openOutput(std::unique_lock<std::mutex>& lk) {
-    // Once a driver has worked, reopening sticks to it.
-    const auto candidates =
-        outputName_.empty() ? driverCandidates(settings_.audioDriver) : std::vector{outputName_};
+    // The driver that worked last is tried first.
+    std::vector<std::string> candidates = driverCandidates(settings_.audioDriver);
+    if (const auto it = std::find(candidates.begin(), candidates.end(), outputName_);
+        it != candidates.end()) {
+        std::rotate(candidates.begin(), it, it + 1);
+    }
+    const OutputFactory& factory = settings_.output ? settings_.output : openFluidOutput;
+    const OutputOptions options{settings_.outputDevice, settings_.outputPriority};
+    lost_.store(false, std::memory_order_release);
+    lastPullNs_.store(nowNs(), std::memory_order_relaxed);
     lk.unlock();
-    DriverPtr out;
+    std::unique_ptr<AudioOutput> out;
     std::string name;
-    for (const std::string& c : candidates) {
-        fluid_settings_setstr(synth_->settings.get(), "audio.driver", c.c_str());
-        if (settings_.outputPriority >= 0) {
-            fluid_settings_setint(synth_->settings.get(), "audio.realtime-prio",
-                                  settings_.outputPriority);
-        }
-        if (!settings_.outputDevice.empty()) {
-            const std::string key = "audio." + c + ".device";
-            fluid_settings_setstr(synth_->settings.get(), key.c_str(), settings_.outputDevice.c_str());
-        }
-        out.reset(new_fluid_audio_driver2(synth_->settings.get(), &FluidDevice::audioCallback, this));
-        if (out) {
-            name = c;
-            break;
+    {
+        const QuietAttempts quiet;
+        for (const std::string& c : candidates) {
+            out = factory(c, options, *this);
+            if (out) {
+                name = c;
+                break;
+            }
         }
     }
     lk.lock();
+    driversTried_.clear();
+    for (const std::string& c : candidates) {
+        driversTried_ += (driversTried_.empty() ? "" : ", ") + c;
+    }
     if (!out) return false;
     output_ = std::move(out);
     outputName_ = name;
     return true;
 }
 
+void FluidDevice::closeOutput(std::unique_lock<std::mutex>& lk) {
+    std::unique_ptr<AudioOutput> out = std::move(output_);
+    lk.unlock();
+    out.reset();
+    lk.lock();
+}
+
+// A driver whose thread died (the card unplugged, the server gone) simply
+// stops asking for audio.
+bool FluidDevice::outputStalled() const {
+    if (lost_.load(std::memory_order_acquire)) return true;
+    const auto idleNs = nowNs() - lastPullNs_.load(std::memory_order_relaxed);
+    return idleNs > std::chrono::nanoseconds(settings_.outputStall).count();
+}
+
 // Opens the output when there is something to play, closes it after it has
-// been idle for the linger time so that nothing runs while stopped.
+// been idle for the linger time so that nothing runs while stopped. An output
+// that cannot open or is lost ends the play with a failure notice.
 void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
     if (!started_ || startupError_ != 0) {
         wake_.wait(lk);
         return;
     }
+    if (output_ && outputStalled()) {
+        closeOutput(lk);
+        if (output_) return;  // reopened meanwhile
+        failActive(kErrAudioLost);
+        resetAudioSide();
+        return;
+    }
     if (busy()) {
         idleSince_ = Clock::now();
         if (!output_ && !openOutput(lk)) {
-            // The card went away since start-up: end the play rather than hang
-            // it. No audio thread runs now, so the audio side is reset here.
-            drainEnded();
-            abortActive();
-            pending_ = nullptr;
-            commandWaiting_.store(false, std::memory_order_release);
-            scheduler_.halt();
-            current_ = nullptr;
-            inUse_ = nullptr;
+            failActive(kErrAudioOutput);
+            resetAudioSide();
             return;
         }
-        wake_.wait(lk);
+        wake_.wait_for(lk, kOutputWatch);
         return;
     }
     if (!output_) {
         wake_.wait(lk);
         return;
     }
-    const auto closeAt = idleSince_ + settings_.outputLinger;
-    if (Clock::now() < closeAt) {
+    const auto closeAt = std::min(idleSince_ + settings_.outputLinger, Clock::now() + kOutputWatch);
+    if (Clock::now() < idleSince_ + settings_.outputLinger) {
         wake_.wait_until(lk, closeAt);
         return;
     }
     // A play may arrive while the output shuts down, and even be taken up by
     // its last callbacks; it is then still busy, and the next round reopens
     // the output and carries on where it was.
-    DriverPtr out = std::move(output_);
+    closeOutput(lk);
+}
+
+// Pins the presets of the play waiting for them, then hands it to the audio side.
+void FluidDevice::pinPresets(std::unique_lock<std::mutex>& lk) {
+    const PlayPlan* plan = awaitingPins_;
+    const std::shared_ptr<const Song> song = plan->song;
     lk.unlock();
-    out.reset();
+    pinFor(*song);
     lk.lock();
+    if (awaitingPins_ != plan) return;  // stopped or replaced meanwhile
+    awaitingPins_ = nullptr;
+    pending_ = plan;
+    commandWaiting_.store(true, std::memory_order_release);
+}
+
+// Reads what the song's presets need from the SoundFont while the audio side
+// renders silence (it only ever tries for the synth). Nothing is read when
+// the presets are pinned already, as on every restart of the same song.
+void FluidDevice::pinFor(const Song& song) {
+    std::lock_guard lk(pinning_);
+    fluid_synth_t* synth = synth_->synth.get();
+    const auto wanted = pins_.needed(synth, synth_->fontId, song);
+    if (wanted == pins_.pinned()) return;
+    while (synthInUse_.test_and_set(std::memory_order_acquire)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    pins_.pinOnly(synth, synth_->fontId, wanted);
+    synthInUse_.clear(std::memory_order_release);
 }
 
 }  // namespace lirno::device

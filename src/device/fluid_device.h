@@ -22,6 +22,9 @@
 #include <vector>
 
 #include "device/device.h"
+#include "device/output.h"
+#include "device/pace.h"
+#include "device/presets.h"
 #include "device/scheduler.h"
 #include "device/song.h"
 #include "device/synth.h"
@@ -32,7 +35,7 @@ inline constexpr const char* kAudioNone = "none";      // silent real-time clock
 inline constexpr const char* kAudioManual = "manual";  // caller pumps renderManual()
 
 struct DeviceSettings {
-    std::string soundFont;    // path of the .sf2; empty means none was found
+    std::string soundFont;    // path of the .sf2 or .sf3; empty means none was found
     std::string audioDriver;  // "" = try the desktop defaults, kAudioNone, kAudioManual,
                               // or a FluidSynth driver name ("alsa", "pulseaudio", ...)
     // The output driver's device (its audio.<driver>.device setting), e.g.
@@ -44,6 +47,10 @@ struct DeviceSettings {
     // How long the audio output stays open after playing stops, so that a
     // quick restart (after an edit, say) does not reopen the sound card.
     std::chrono::milliseconds outputLinger{2000};
+    // Opens the outputs; empty = FluidSynth's drivers (openFluidOutput).
+    OutputFactory output;
+    // An output that has not asked for audio for this long is taken for lost.
+    std::chrono::milliseconds outputStall{1500};
 };
 
 // Settings from the environment: LIRNO_SOUNDFONT and LIRNO_AUDIO.
@@ -51,7 +58,7 @@ DeviceSettings settingsFromEnvironment();
 // The device the program uses, configured from the environment.
 std::unique_ptr<Device> makeDevice();
 
-class FluidDevice final : public Device {
+class FluidDevice final : public Device, private RenderSink {
 public:
     explicit FluidDevice(DeviceSettings settings);
     ~FluidDevice() override;
@@ -64,12 +71,14 @@ public:
     int pause(DeviceId id) override;
     int close(DeviceId id) override;
     int position(DeviceId id, std::uint32_t& pos) override;
+    int failure(DeviceId id) const override;
     std::optional<std::string> errorText(int code) const override;
 
     // Opens a song from bytes already in memory (same rules as open()).
     int openBytes(std::span<const std::uint8_t> bytes, DeviceId& id, std::uint32_t& length);
     // Waits until the background start-up (SoundFont, audio output) is over;
-    // returns 0 or the error that later plays will report.
+    // returns 0, the SoundFont's error that every play reports, or
+    // kErrAudioOutput when no output opened (each play tries again).
     int waitReady();
     // Manual clock only: renders the next frames exactly as the audio
     // callback would (for tests and measurements). left/right hold `frames`.
@@ -85,6 +94,7 @@ private:
         std::shared_ptr<const Song> song;
         std::uint32_t length = 0;
         std::uint32_t stoppedAt = 0;
+        int failure = 0;  // why its last play failed
     };
     struct ActivePlay {
         std::uint64_t serial = 0;
@@ -104,6 +114,7 @@ private:
     // Control side, all under m_.
     void drainEnded();
     void abortActive();
+    void failActive(int code);
     void sendHalt();
     void collectPlans();
     std::uint32_t activeUnits() const;
@@ -116,11 +127,16 @@ private:
     void runClock(std::unique_lock<std::mutex>& lk);
     void manageOutput(std::unique_lock<std::mutex>& lk);
     bool openOutput(std::unique_lock<std::mutex>& lk);
+    void closeOutput(std::unique_lock<std::mutex>& lk);
+    bool outputStalled() const;
+    void pinPresets(std::unique_lock<std::mutex>& lk);
+    void pinFor(const Song& song);
+    void resetAudioSide();
     void deliver(std::deque<Notice> batch);
 
     // Audio side.
-    static int audioCallback(void* data, int len, int nfx, float* fx[], int nout,
-                             float* out[]) noexcept;
+    void render(float* left, float* right, std::size_t frames) noexcept override;
+    void outputLost() noexcept override;
     void renderAudio(float* left, float* right, std::size_t frames) noexcept;
     void settle() noexcept;
 
@@ -142,9 +158,14 @@ private:
     std::vector<std::shared_ptr<const void>> garbage_;
     std::uint64_t nextSerial_ = 1;
     bool started_ = false;
-    int startupError_ = 0;
+    int startupError_ = 0;  // the SoundFont's: every play reports it
+    int outputError_ = 0;   // start-up's attempt at an output, for waitReady()
     bool quit_ = false;
     std::string outputName_;
+    std::string driversTried_;
+    // A started play whose presets the worker pins before the audio side
+    // may take it up.
+    const PlayPlan* awaitingPins_ = nullptr;
 
     // Handoff to the audio side: written under m_; the audio side reads and
     // answers under m_ taken with try_lock only. A waiting command with no
@@ -159,18 +180,26 @@ private:
     // Audio side only.
     const PlayPlan* current_ = nullptr;
     std::atomic<bool> synthReady_{false};
+    RealTimePace pace_{kSampleRate};
+    // Held by whoever uses the synth: the audio side only ever tries it (and
+    // renders silence when the worker has it, pinning presets).
+    std::atomic_flag synthInUse_;
+    std::atomic<bool> lost_{false};
+    std::atomic<std::int64_t> lastPullNs_{0};  // steady clock, for the stall watch
 
     // Worker only.
     std::chrono::steady_clock::time_point clockStart_{};
     std::uint64_t clockFrames_ = 0;
     bool clockRunning_ = false;
     std::chrono::steady_clock::time_point idleSince_{};
+    std::mutex pinning_;  // the worker's and the manual clock's pins
+    PresetPins pins_;
 
     // Torn down in this order (reverse of declaration): output, scheduler,
     // synth with its settings.
     std::unique_ptr<SynthInstance> synth_;
     Scheduler scheduler_{nullptr};
-    DriverPtr output_;
+    std::unique_ptr<AudioOutput> output_;
     std::thread worker_;
 };
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "device/soundfont.h"
+
 typedef struct _fluid_hashtable_t fluid_settings_t;
 typedef struct _fluid_synth_t fluid_synth_t;
 typedef struct _fluid_audio_driver_t fluid_audio_driver_t;
@@ -30,24 +32,17 @@ using DriverPtr = std::unique_ptr<fluid_audio_driver_t, DriverDeleter>;
 struct SynthInstance {
     SettingsPtr settings;
     SynthPtr synth;
+    int fontId = -1;  // the SoundFont's id in the synth
 };
 
-// Makes a synthesizer for 44.1 kHz stereo with the given SoundFont. Blocks:
-// call it off the caller's thread. The first call for a path in the process
-// does the real load; later ones reuse the sample data FluidSynth keeps
-// cached for as long as the process-wide keeper holds the font. Returns null
-// and sets `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
+// Makes a synthesizer for 44.1 kHz stereo with the given SoundFont. Only the
+// font's directory is read here; a preset's samples are read when it is
+// first selected or pinned (and shared by every synthesizer of the process
+// that uses them). Blocks: call it off the caller's thread. Returns null and
+// sets `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error);
 
 // Ids for opened songs: never 0 and never reused in this process.
 std::uint32_t nextSongId() noexcept;
-
-// The SoundFont to use: LIRNO_SOUNDFONT if set, else the system default GM
-// font, else the first .sf2 in the usual folders; empty when there is none.
-std::string findSoundFont();
-
-// The audio drivers to try, in order, for an LIRNO_AUDIO-style value: "" gives
-// the desktop defaults, anything else names exactly one driver.
-std::vector<std::string> driverCandidates(const std::string& wanted);
 
 }  // namespace lirno::device

@@ -1,0 +1,100 @@
+#include "device/output.h"
+
+#include <alsa/asoundlib.h>
+#include <fluidsynth.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "device/scheduler.h"
+#include "device/synth.h"
+
+namespace lirno::device {
+namespace {
+
+thread_local int quietDepth = 0;
+
+void fluidError(int /*level*/, const char* message, void* /*data*/) {
+    if (quietDepth > 0) return;
+    std::fprintf(stderr, "fluidsynth: error: %s\n", message);
+}
+
+// ALSA's library prints its configuration errors itself unless given this.
+void alsaError(const char* file, int line, const char* function, int err, const char* fmt, ...) {
+    if (quietDepth > 0) return;
+    std::fprintf(stderr, "ALSA lib %s:%d:(%s) ", file, line, function);
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(stderr, fmt, args);
+    va_end(args);
+    if (err != 0) std::fprintf(stderr, ": %s", snd_strerror(err));
+    std::fputc('\n', stderr);
+}
+
+void installErrorHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        fluid_set_log_function(FLUID_ERR, fluidError, nullptr);
+        snd_lib_error_set_handler(alsaError);
+    });
+}
+
+class FluidOutput final : public AudioOutput {
+public:
+    FluidOutput(SettingsPtr settings, RenderSink& sink) : settings_(std::move(settings)) {
+        driver_.reset(new_fluid_audio_driver2(settings_.get(), &FluidOutput::callback, &sink));
+    }
+    bool opened() const noexcept { return driver_ != nullptr; }
+
+private:
+    static int callback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout,
+                        float* out[]) noexcept {
+        if (nout >= 2 && len > 0) {
+            static_cast<RenderSink*>(data)->render(out[0], out[1], static_cast<std::size_t>(len));
+        }
+        return FLUID_OK;
+    }
+
+    // The driver goes before the settings it was made from.
+    SettingsPtr settings_;
+    DriverPtr driver_;
+};
+
+}  // namespace
+
+QuietAttempts::QuietAttempts() {
+    installErrorHandlers();
+    ++quietDepth;
+}
+
+QuietAttempts::~QuietAttempts() { --quietDepth; }
+
+std::unique_ptr<AudioOutput> openFluidOutput(const std::string& driver,
+                                             const OutputOptions& options, RenderSink& sink) {
+    installErrorHandlers();
+    SettingsPtr s(new_fluid_settings());
+    if (!s) return nullptr;
+    fluid_settings_setnum(s.get(), "synth.sample-rate", kSampleRate);
+    fluid_settings_setstr(s.get(), "audio.driver", driver.c_str());
+    // Unconnected JACK ports play into nothing.
+    fluid_settings_setint(s.get(), "audio.jack.autoconnect", 1);
+    fluid_settings_setstr(s.get(), "audio.jack.id", "lirno-player");
+    if (options.priority >= 0) {
+        fluid_settings_setint(s.get(), "audio.realtime-prio", options.priority);
+    }
+    if (!options.device.empty()) {
+        const std::string key = "audio." + driver + ".device";
+        fluid_settings_setstr(s.get(), key.c_str(), options.device.c_str());
+    }
+    auto out = std::make_unique<FluidOutput>(std::move(s), sink);
+    if (!out->opened()) return nullptr;
+    return out;
+}
+
+std::vector<std::string> driverCandidates(const std::string& wanted) {
+    if (!wanted.empty()) return {wanted};
+    return {"pulseaudio", "alsa", "jack", "sdl2"};
+}
+
+}  // namespace lirno::device

@@ -1,0 +1,74 @@
+#include "device/presets.h"
+
+#include <fluidsynth.h>
+
+#include <array>
+
+namespace lirno::device {
+
+namespace {
+constexpr int kDrumBank = 128;
+constexpr int kDrumChannel = 9;
+}  // namespace
+
+std::set<PresetRef> presetsAskedFor(const Song& song) {
+    std::set<PresetRef> asked{{0, 0}, {kDrumBank, 0}};
+    std::array<int, 16> bank{};
+    for (const SongEvent& e : song.events) {
+        const int ch = e.status & 0x0F;
+        switch (e.status & 0xF0) {
+            case 0xB0:
+                if (e.data1 == 0) bank[ch] = e.data2;
+                break;
+            case 0xC0:
+                asked.insert({ch == kDrumChannel ? kDrumBank : bank[ch], e.data1});
+                break;
+            default:
+                break;
+        }
+    }
+    return asked;
+}
+
+std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
+                                    const std::function<bool(PresetRef)>& exists) {
+    std::set<PresetRef> selected;
+    for (const PresetRef& p : asked) {
+        const std::array<PresetRef, 3> tries =
+            p.bank == kDrumBank ? std::array<PresetRef, 3>{p, PresetRef{kDrumBank, 0}, p}
+                                : std::array<PresetRef, 3>{p, PresetRef{0, p.program}, PresetRef{0, 0}};
+        for (const PresetRef& t : tries) {
+            if (exists(t)) {
+                selected.insert(t);
+                break;
+            }
+        }
+    }
+    return selected;
+}
+
+std::set<PresetRef> PresetPins::needed(fluid_synth_t* synth, int fontId, const Song& song) const {
+    fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth, fontId);
+    if (font == nullptr) return {};
+    return presetsSelected(presetsAskedFor(song), [font](PresetRef p) {
+        return fluid_sfont_get_preset(font, p.bank, p.program) != nullptr;
+    });
+}
+
+void PresetPins::pinOnly(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& wanted) {
+    for (const PresetRef& p : wanted) {
+        if (!pinned_.contains(p) && fluid_synth_pin_preset(synth, fontId, p.bank, p.program) == FLUID_OK) {
+            pinned_.insert(p);
+        }
+    }
+    for (auto it = pinned_.begin(); it != pinned_.end();) {
+        if (wanted.contains(*it)) {
+            ++it;
+        } else {
+            fluid_synth_unpin_preset(synth, fontId, it->bank, it->program);
+            it = pinned_.erase(it);
+        }
+    }
+}
+
+}  // namespace lirno::device

@@ -1,0 +1,51 @@
+// The instruments a song needs, read before it plays.
+//
+// The synthesizer reads a preset's samples from the SoundFont when it is
+// first selected. On the audio thread that would be a file read in the
+// middle of a song, so the device pins every preset a song selects (and the
+// ones a reset selects) before the song starts, on its own thread.
+#pragma once
+
+#include <compare>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "device/song.h"
+
+typedef struct _fluid_synth_t fluid_synth_t;
+
+namespace lirno::device {
+
+struct PresetRef {
+    int bank = 0;  // 128 for drum kits
+    int program = 0;
+    auto operator<=>(const PresetRef&) const = default;
+};
+
+// What the song's program changes ask for, with the bank selects in force
+// (CC0 names the bank; channel 10 plays drum kits), plus the piano and the
+// standard kit that every reset selects.
+std::set<PresetRef> presetsAskedFor(const Song& song);
+
+// The presets the synthesizer will really select for those, after its
+// fallbacks for missing ones (a kit to kit 0, a bank to bank 0, then the
+// piano). `exists` tells whether the font has a preset.
+std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
+                                    const std::function<bool(PresetRef)>& exists);
+
+// The presets pinned in one synthesizer.
+class PresetPins {
+public:
+    // What pinning `song` would pin, looked up in the synth's font (read only).
+    std::set<PresetRef> needed(fluid_synth_t* synth, int fontId, const Song& song) const;
+    // Pins `wanted` and unpins what is pinned but no longer wanted. Reads the
+    // font: call it off the audio thread, while nothing renders.
+    void pinOnly(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& wanted);
+    const std::set<PresetRef>& pinned() const noexcept { return pinned_; }
+
+private:
+    std::set<PresetRef> pinned_;
+};
+
+}  // namespace lirno::device

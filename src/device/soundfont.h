@@ -1,0 +1,28 @@
+// Finding the General MIDI SoundFont to play with.
+//
+// In this order: LIRNO_SOUNDFONT; FluidSynth's own default when that file
+// exists; the distribution's default-GM.sf2 and default-GM.sf3 links; then
+// any .sf2 or .sf3 in the data folders (the user's first), preferring one
+// whose name says GM.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lirno::device {
+
+struct SoundFontPlaces {
+    std::string chosen;       // LIRNO_SOUNDFONT: used as it is, even if missing
+    std::string synthDefault;  // FluidSynth's synth.default-soundfont
+    // $XDG_DATA_HOME, then each of $XDG_DATA_DIRS (with their standard defaults).
+    std::vector<std::filesystem::path> dataDirs;
+};
+
+SoundFontPlaces soundFontPlacesFromEnvironment();
+
+// The SoundFont to use, or "" when there is none.
+std::string findSoundFont(const SoundFontPlaces& places);
+std::string findSoundFont();
+
+}  // namespace lirno::device

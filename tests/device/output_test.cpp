@@ -1,0 +1,306 @@
+// The device behind outputs that fail to open, fail later or take samples
+// faster than real time; which instruments it reads before a play; where it
+// finds its SoundFont.
+#include <gtest/gtest.h>
+
+#include <fluidsynth.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "device/errors.h"
+#include "device/fluid_device.h"
+#include "device/presets.h"
+#include "device/song_file.h"
+#include "device/soundfont.h"
+#include "midi_writer.h"
+
+namespace lirno::device {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::Bytes;
+using test::Track;
+
+// An output on a thread of its own that pulls 64-frame blocks, either at the
+// pace of a sound card or as fast as they come, and may give up after some.
+class FakeOutput final : public AudioOutput {
+public:
+    FakeOutput(RenderSink& sink, bool instant, long lossAfter)
+        : thread_([this, &sink, instant, lossAfter] {
+              std::vector<float> l(64), r(64);
+              for (long n = 1; !stop_.load(); ++n) {
+                  sink.render(l.data(), r.data(), l.size());
+                  if (lossAfter >= 0 && n >= lossAfter) {
+                      sink.outputLost();
+                      return;
+                  }
+                  if (!instant) std::this_thread::sleep_for(1451us);
+              }
+          }) {}
+    ~FakeOutput() override {
+        stop_.store(true);
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Which drivers "work", and what became of the attempts.
+struct FakeDrivers {
+    std::mutex m;
+    std::vector<std::string> working;
+    bool instant = false;
+    long lossAfter = -1;
+    std::vector<std::string> tried;
+
+    OutputFactory factory() {
+        return [this](const std::string& driver, const OutputOptions&, RenderSink& sink)
+                   -> std::unique_ptr<AudioOutput> {
+            std::lock_guard lk(m);
+            tried.push_back(driver);
+            if (std::find(working.begin(), working.end(), driver) == working.end()) return nullptr;
+            return std::make_unique<FakeOutput>(sink, instant, lossAfter);
+        };
+    }
+    void work(std::vector<std::string> drivers) {
+        std::lock_guard lk(m);
+        working = std::move(drivers);
+    }
+};
+
+struct Notice {
+    DeviceId id;
+    int code;
+};
+
+class Notices {
+public:
+    Notifier notifier() {
+        return [this](DeviceId id, int code) {
+            std::lock_guard lk(m_);
+            got_.push_back({id, code});
+            cv_.notify_all();
+        };
+    }
+    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
+        std::unique_lock lk(m_);
+        return cv_.wait_for(lk, timeout, [&] { return got_.size() >= count; });
+    }
+    std::vector<int> codes() {
+        std::lock_guard lk(m_);
+        std::vector<int> c;
+        for (const auto& n : got_) c.push_back(n.code);
+        return c;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::vector<Notice> got_;
+};
+
+Bytes songOfSeconds(int seconds) {
+    Track t;
+    t.program(0, 0, 0);
+    for (int i = 0; i < seconds * 2; ++i) t.on(0, 0, 60 + i % 12).off(96, 0, 60 + i % 12);
+    t.eot();
+    return test::smf(0, 96, {t});
+}
+
+DeviceSettings withDrivers(FakeDrivers& drivers, std::string wanted = "") {
+    DeviceSettings s;
+    s.soundFont = LIRNO_TEST_SOUNDFONT;
+    s.audioDriver = std::move(wanted);
+    s.output = drivers.factory();
+    s.outputLinger = 50ms;
+    return s;
+}
+
+TEST(DeviceOutputFailure, NoOutputEndsThePlayWithOneFailureAndTheNextPlayTriesAgain) {
+    FakeDrivers drivers;
+    FluidDevice dev(withDrivers(drivers));
+    Notices notices;
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    ASSERT_EQ(dev.openBytes(songOfSeconds(1), id, len), 0);
+    // Accepted at once, even while start-up still tries the outputs.
+    ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+    ASSERT_TRUE(notices.waitFor(1));
+    std::this_thread::sleep_for(100ms);  // nothing else follows
+    EXPECT_EQ(notices.codes(), std::vector<int>{kNotifyFailure});
+    EXPECT_EQ(dev.failure(id), kErrAudioOutput);
+    const auto text = dev.errorText(kErrAudioOutput);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_NE(text->find("tried pulseaudio, alsa, jack, sdl2"), std::string::npos) << *text;
+    std::uint32_t pos = 99;
+    ASSERT_EQ(dev.position(id, pos), 0);
+    EXPECT_EQ(pos, 0u);
+
+    // Once an output works, the same device plays to the end.
+    drivers.work({"jack"});
+    ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+    ASSERT_TRUE(notices.waitFor(2));
+    EXPECT_EQ(notices.codes().back(), kNotifySuccessful);
+    EXPECT_EQ(dev.failure(id), 0);
+    EXPECT_EQ(dev.outputName(), "jack");
+}
+
+TEST(DeviceOutputFailure, AnOutputLostMidSongEndsThePlayWithOneFailure) {
+    FakeDrivers drivers;
+    drivers.work({"alsa"});
+    drivers.lossAfter = 200;  // about 0.3 s into a 3 s song
+    FluidDevice dev(withDrivers(drivers));
+    Notices notices;
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    ASSERT_EQ(dev.openBytes(songOfSeconds(3), id, len), 0);
+    ASSERT_EQ(dev.waitReady(), 0);
+    ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+    ASSERT_TRUE(notices.waitFor(1));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(notices.codes(), std::vector<int>{kNotifyFailure});
+    EXPECT_EQ(dev.failure(id), kErrAudioLost);
+    EXPECT_FALSE(dev.outputOpen());
+}
+
+TEST(DeviceOutputFailure, AMissingSoundFontFailsAPlayAskedForDuringStartUp) {
+    FakeDrivers drivers;
+    drivers.work({"alsa"});
+    DeviceSettings s = withDrivers(drivers);
+    s.soundFont = (std::filesystem::path(testing::TempDir()) / "not-a-font.sf2").string();
+    std::ofstream(s.soundFont) << "not a SoundFont";
+    FluidDevice dev(s);
+    Notices notices;
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    ASSERT_EQ(dev.openBytes(songOfSeconds(1), id, len), 0);
+    const int early = dev.play(id, 0, notices.notifier());
+    EXPECT_EQ(dev.waitReady(), kErrSoundFontLoad);
+    if (early == 0) {
+        ASSERT_TRUE(notices.waitFor(1));
+        EXPECT_EQ(notices.codes(), std::vector<int>{kNotifyFailure});
+        EXPECT_EQ(dev.failure(id), kErrSoundFontLoad);
+    } else {
+        EXPECT_EQ(early, kErrSoundFontLoad);
+    }
+    EXPECT_EQ(dev.play(id, 0, notices.notifier()), kErrSoundFontLoad);
+}
+
+TEST(DeviceOutputClock, AnOutputFasterThanRealTimeDoesNotMakeTheSongRace) {
+    FakeDrivers drivers;
+    drivers.work({"alsa"});
+    drivers.instant = true;
+    FluidDevice dev(withDrivers(drivers));
+    ASSERT_EQ(dev.waitReady(), 0);
+    Notices notices;
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    ASSERT_EQ(dev.openBytes(songOfSeconds(1), id, len), 0);
+    const auto start = Clock::now();
+    ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+    ASSERT_TRUE(notices.waitFor(1));
+    // The output may run a quarter of a second ahead, not more: a load on
+    // the machine can only make this later.
+    EXPECT_GE(Clock::now() - start, 700ms);
+    EXPECT_EQ(notices.codes(), std::vector<int>{kNotifySuccessful});
+}
+
+TEST(DeviceOutputQuiet, FailedAttemptsPrintNothing) {
+    testing::internal::CaptureStderr();
+    {
+        const QuietAttempts quiet;
+        fluid_log(FLUID_ERR, "an attempt that failed");
+    }
+    fluid_log(FLUID_ERR, "a failure of its own");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("an attempt"), std::string::npos) << err;
+    EXPECT_NE(err.find("a failure of its own"), std::string::npos) << err;
+}
+
+// ------------------------------------------------------------------ presets
+
+TEST(Presets, AskedForFollowTheBankSelectsAndTheDrumChannel) {
+    Track t;
+    t.program(0, 0, 40).cc(0, 1, 0, 8).program(0, 1, 5).program(0, 9, 25).cc(0, 1, 0, 0).program(0, 1, 6);
+    t.eot();
+    std::shared_ptr<const Song> song;
+    ASSERT_EQ(parseSong(test::smf(0, 96, {t}), song), 0);
+    const std::set<PresetRef> want{{0, 0}, {0, 6}, {0, 40}, {8, 5}, {128, 0}, {128, 25}};
+    EXPECT_EQ(presetsAskedFor(*song), want);
+}
+
+TEST(Presets, SelectedFallBackAsTheSynthDoes) {
+    const std::set<PresetRef> font{{0, 0}, {0, 5}, {128, 0}};
+    const auto exists = [&](PresetRef p) { return font.contains(p); };
+    // A missing bank falls back to bank 0, a missing program to the piano,
+    // a missing kit to the standard kit.
+    const std::set<PresetRef> got = presetsSelected({{8, 5}, {0, 77}, {128, 25}}, exists);
+    EXPECT_EQ(got, (std::set<PresetRef>{{0, 0}, {0, 5}, {128, 0}}));
+}
+
+// ------------------------------------------------------------------ SoundFont discovery
+
+class SoundFontSearch : public testing::Test {
+protected:
+    std::filesystem::path root = std::filesystem::path(testing::TempDir()) / "sf-search";
+    void SetUp() override { std::filesystem::remove_all(root); }
+    void TearDown() override { std::filesystem::remove_all(root); }
+    std::string file(const std::string& rel) {
+        const auto p = root / rel;
+        std::filesystem::create_directories(p.parent_path());
+        std::ofstream(p) << "x";
+        return p.string();
+    }
+};
+
+TEST_F(SoundFontSearch, FollowsTheOrderOfPlaces) {
+    SoundFontPlaces places;
+    places.dataDirs = {root / "home", root / "usr"};
+    EXPECT_EQ(findSoundFont(places), "");
+
+    // Any font in the folders; one whose name says GM before the others,
+    // wherever it is.
+    file("home/soundfonts/Strings.sf2");
+    EXPECT_EQ(findSoundFont(places), (root / "home/soundfonts/Strings.sf2").string());
+    const std::string gm = file("usr/sounds/sf3/MuseScore_General_GM.sf3");
+    file("usr/sounds/sf3/notes.txt");
+    EXPECT_EQ(findSoundFont(places), gm);
+
+    // The distribution's default links come before any of those.
+    const std::string link = file("usr/sounds/sf3/default-GM.sf3");
+    EXPECT_EQ(findSoundFont(places), link);
+
+    // FluidSynth's default only when the file is there.
+    places.synthDefault = (root / "missing.sf2").string();
+    EXPECT_EQ(findSoundFont(places), link);
+    places.synthDefault = file("fluid/default.sf2");
+    EXPECT_EQ(findSoundFont(places), places.synthDefault);
+
+    // The user's own choice always, even a wrong one: its play says so.
+    places.chosen = "/nowhere/chosen.sf2";
+    EXPECT_EQ(findSoundFont(places), places.chosen);
+}
+
+TEST_F(SoundFontSearch, DataFoldersComeFromTheEnvironment) {
+    setenv("XDG_DATA_HOME", (root / "home").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (root / "a:" ).string().append((root / "b").string()).c_str(), 1);
+    const SoundFontPlaces places = soundFontPlacesFromEnvironment();
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_DATA_DIRS");
+    EXPECT_EQ(places.dataDirs,
+              (std::vector<std::filesystem::path>{root / "home", root / "a", root / "b"}));
+}
+
+}  // namespace
+}  // namespace lirno::device
