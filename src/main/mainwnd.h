@@ -96,6 +96,7 @@ private:
     void enableFileButtons(bool enable);
     void unloadFile();
     bool isFromEarlierPlay(int flag, device::DeviceId from) const;
+    void endOfPlay();
 
     Toolbar* toolbar_ = nullptr;
     TrackViewWndProc* trackView_ = nullptr;
@@ -107,6 +108,7 @@ private:
     std::map<int, QAction*> menuActions_;
     QPointer<AboutDlgProc> dialog_;  // the modal dialog being shown
     bool destroyed_ = false;
+    bool songRefused_ = false;  // the device could not open the play file when measuring it
 };
 
 }  // namespace lirno

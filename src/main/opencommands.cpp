@@ -83,8 +83,14 @@ void MainWndProc::setCaption()
 
 void MainWndProc::measureSong()
 {
-    // Opened only to learn the length; Play opens it again.
-    if (const std::uint32_t id = mcimidiOpen(playback.sTmpName); id != 0) mcimidiClose(id);
+    // Opened only to learn the length; Play opens it again. A song the device
+    // refuses has no length: the scale must not go on showing the last one's.
+    const std::uint32_t id = mcimidiOpen(playback.sTmpName);
+    songRefused_ = id == 0;
+    if (id != 0)
+        mcimidiClose(id);
+    else
+        playback.dwFileSize = 0;
     playback.wOutDeviceID = 0;
 }
 

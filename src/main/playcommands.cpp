@@ -27,9 +27,17 @@ void MainWndProc::play()
 {
     // Play neither restarts a playing song nor resumes a paused one.
     if (!playback.fFileLoaded || playback.nMode != kModeStopped) return;
+    // The device refused this song when it was measured and said so then;
+    // opening it again would only say it again.
+    if (playback.wOutDeviceID == 0 && songRefused_ && !playback.fMidiChange) return;
     toolbar_->checkButton(IDM_PLAY, true);
     if (playback.wOutDeviceID == 0) playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
-    mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
+    // A play that could not start has been reported: the window stands as
+    // after an end of play, not "playing" at 0:00.0.
+    if (playback.wOutDeviceID == 0 || mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID) != 0) {
+        endOfPlay();
+        return;
+    }
     playback.nMode = kModePlaying;
 }
 
@@ -45,7 +53,10 @@ void MainWndProc::pause()
         toolbar_->checkButton(IDM_PAUSE, true);
     } else if (playback.nMode == kModePaused) {
         // A new play from the kept position, so edits made meanwhile are heard.
-        mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
+        if (mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID) != 0) {
+            endOfPlay();
+            return;
+        }
         playback.nMode = kModePlaying;
         toolbar_->checkButton(IDM_PAUSE, false);
     }
@@ -60,13 +71,25 @@ void MainWndProc::notice(int flag, device::DeviceId from)
     if (!timeTrack_ || flag == device::kNotifyAborted) return;
     if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return;
     if (isFromEarlierPlay(flag, from)) return;
-    mcimidiStop(playback.wOutDeviceID);
-    mcimidiClose(playback.wOutDeviceID);
-    playback.wOutDeviceID = 0;
+    if (flag == device::kNotifyFailure) {
+        // The device's own words, once. No loop restart after a failure: with
+        // a dead output that would be an endless series of boxes.
+        mcimidiError(sequencer.device ? sequencer.device->failure(playback.wOutDeviceID) : 0);
+        if (destroyed_) return;
+        endOfPlay();
+        return;
+    }
+    endOfPlay();
+    if (toolbar_->isButtonChecked(IDM_LOOP)) command(IDM_PLAY);
+}
+
+// Device stopped and closed, back at 0, Play and Pause up.
+void MainWndProc::endOfPlay()
+{
+    closeDevice();
     rewind();
     toolbar_->checkButton(IDM_PLAY, false);
     toolbar_->checkButton(IDM_PAUSE, false);
-    if (toolbar_->isButtonChecked(IDM_LOOP)) command(IDM_PLAY);
 }
 
 // Notices wait in the event queue: the end of a play can arrive after a

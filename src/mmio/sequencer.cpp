@@ -57,6 +57,9 @@ int mcimidiPlay(const device::Notifier& notify, std::uint32_t deviceId)
         settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize);
         playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
         deviceId = playback.wOutDeviceID;
+        // The failed open has been reported; a play sent to no device would
+        // only add "no such song" to it.
+        if (deviceId == 0) return device::kErrUnknownId;
     }
     const std::uint32_t from = playback.dwPlayPos;
     const int result = send([&](device::Device& d) { return d.play(deviceId, from, notify); });

@@ -88,7 +88,8 @@ TEST_F(CliInfo, KeysComeInTheirFixedOrder) {
     const Json j = infoOf(lirno::smf::file(0, 96, {t}));
     EXPECT_EQ(keys(j), (std::vector<std::string>{"result", "format", "nTracks", "division",
                                                  "nViewTracks", "formatText", "trackIndex", "track",
-                                                 "rows", "imageSize", "length", "messages"}));
+                                                 "rows", "imageSize", "length", "messages",
+                                                 "soundFont"}));
     ASSERT_EQ(j["track"].size(), 1u);
     ASSERT_EQ(j["rows"].size(), 1u);
     ASSERT_FALSE(j["messages"].empty());

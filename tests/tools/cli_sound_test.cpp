@@ -80,6 +80,11 @@ TEST_F(CliSound, InfoGivesTheLengthTheDeviceMeasures)
     EXPECT_EQ(infoOf(song({0}, 8))["length"], 32);
     // 4 quarters at 60 a minute: 4 seconds too.
     EXPECT_EQ(infoOf(song({0}, 4, 1000000))["length"], 32);
+    // With the SoundFont a play would use: the user's choice comes first.
+    ::setenv("LIRNO_SOUNDFONT", "/fonts/Chosen GM.sf3", 1);
+    const Json j = infoOf(song({0}, 8));
+    ::unsetenv("LIRNO_SOUNDFONT");
+    EXPECT_EQ(j["soundFont"], "/fonts/Chosen GM.sf3");
 }
 
 TEST_F(CliSound, RenderWritesTheEditedSong)
@@ -128,9 +133,10 @@ TEST_F(CliSound, RenderRefusesEditsTheViewWouldNotAllow)
 }
 
 // Runs play in a shell so that it can be interrupted after a while.
-RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "")
+RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "",
+                  const char* env = "")
 {
-    const std::string cmd = std::string("timeout --preserve-status -s INT ") + seconds + " " +
+    const std::string cmd = std::string(env) + " timeout --preserve-status -s INT " + seconds + " " +
                             LIRNO_MIDI_BIN + " play '" + file.string() + "' " + extra + " 2>&1";
     RunResult r;
     std::FILE* p = ::popen(cmd.c_str(), "r");
@@ -153,6 +159,18 @@ TEST_F(CliSound, PlayRunsToTheEndOrStopsOnCtrlC)
     r = playFor(longSong, "1", "--loop");
     EXPECT_EQ(r.exitCode, 130) << r.out;
     EXPECT_NE(r.out.find("Stopped."), std::string::npos);
+}
+
+TEST_F(CliSound, PlayWithoutAnAudioOutputSaysSoOnceAndFails)
+{
+    const fs::path shortSong = put("short.mid", song({0}, 2));
+    const RunResult r = playFor(shortSong, "20", "", "LIRNO_AUDIO=no-such-driver");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    const std::string text = "No audio output could be opened (tried no-such-driver)";
+    const auto at = r.out.find(text);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(text, at + 1), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("fluidsynth: error"), std::string::npos) << r.out;
 }
 
 }  // namespace

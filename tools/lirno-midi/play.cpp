@@ -39,23 +39,23 @@ void catchInterrupts()
 struct EndOfSong {
     std::mutex m;
     std::condition_variable cv;
-    bool ended = false;
+    int ended = 0;  // the notice that ended the play, 0 while it goes on
 
     void notice(int code)
     {
         if (code == device::kNotifyAborted) return;
         {
             std::lock_guard lock(m);
-            ended = true;
+            ended = code;
         }
         cv.notify_one();
     }
-    // Waits up to one tick; true when the song ended.
-    bool wait(std::chrono::milliseconds tick)
+    // Waits up to one tick; the notice when the song ended, else 0.
+    int wait(std::chrono::milliseconds tick)
     {
         std::unique_lock lock(m);
-        cv.wait_for(lock, tick, [&] { return ended; });
-        return std::exchange(ended, false);
+        cv.wait_for(lock, tick, [&] { return ended != 0; });
+        return std::exchange(ended, 0);
     }
 };
 
@@ -129,18 +129,25 @@ int runPlay(const PlayOptions& options)
     } else {
         PositionLine line(playback.dwFileSize);
         for (;;) {
-            const bool ended = end.wait(std::chrono::milliseconds(100));
+            const int ended = end.wait(std::chrono::milliseconds(100));
+            if (ended == device::kNotifyFailure) {
+                // No output, or it was lost: the device's own words, and a failure.
+                line.end("Failed.");
+                mcimidiError(dev->failure(playback.wOutDeviceID));
+                code = 1;
+                break;
+            }
             if (interrupted.load()) {
                 line.end("Stopped.");
                 code = 130;
                 break;
             }
-            if (ended && !options.loop) {
+            if (ended != 0 && !options.loop) {
                 line.show(playback.dwFileSize);
                 line.end("Played to the end.");
                 break;
             }
-            if (ended) {  // the player's loop: a newly opened device, from the start
+            if (ended != 0) {  // the player's loop: a newly opened device, from the start
                 finish();
                 if (!start(notify)) {
                     code = 1;
