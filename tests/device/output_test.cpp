@@ -21,6 +21,7 @@
 #include "device/song_file.h"
 #include "device/soundfont.h"
 #include "midi_writer.h"
+#include "support/fake_output.h"
 
 namespace lirno::device {
 namespace {
@@ -29,55 +30,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::Bytes;
 using test::Track;
-
-// An output on a thread of its own that pulls 64-frame blocks, either at the
-// pace of a sound card or as fast as they come, and may give up after some.
-class FakeOutput final : public AudioOutput {
-public:
-    FakeOutput(RenderSink& sink, bool instant, long lossAfter)
-        : thread_([this, &sink, instant, lossAfter] {
-              std::vector<float> l(64), r(64);
-              for (long n = 1; !stop_.load(); ++n) {
-                  sink.render(l.data(), r.data(), l.size());
-                  if (lossAfter >= 0 && n >= lossAfter) {
-                      sink.outputLost();
-                      return;
-                  }
-                  if (!instant) std::this_thread::sleep_for(1451us);
-              }
-          }) {}
-    ~FakeOutput() override {
-        stop_.store(true);
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// Which drivers "work", and what became of the attempts.
-struct FakeDrivers {
-    std::mutex m;
-    std::vector<std::string> working;
-    bool instant = false;
-    long lossAfter = -1;
-    std::vector<std::string> tried;
-
-    OutputFactory factory() {
-        return [this](const std::string& driver, const OutputOptions&, RenderSink& sink)
-                   -> std::unique_ptr<AudioOutput> {
-            std::lock_guard lk(m);
-            tried.push_back(driver);
-            if (std::find(working.begin(), working.end(), driver) == working.end()) return nullptr;
-            return std::make_unique<FakeOutput>(sink, instant, lossAfter);
-        };
-    }
-    void work(std::vector<std::string> drivers) {
-        std::lock_guard lk(m);
-        working = std::move(drivers);
-    }
-};
+using lirno::test::FakeDrivers;
 
 struct Notice {
     DeviceId id;

@@ -197,16 +197,18 @@ void PlaybackTest::noticesThatAreNotAnEndChangeNothing()
     QCOMPARE(playback.nMode, kModePaused);
     QVERIFY(s.checked(IDM_PAUSE));
     QVERIFY(s.device.since().empty());
-    // A failure notice while playing counts as the end.
+    // A failure notice while playing counts as the end, and says so (this
+    // device gave no reason for it).
     s.command(IDM_PAUSE);
-    s.window->notice(8);
+    s.window->notice(device::kNotifyFailure);
     QCOMPARE(playback.nMode, kModeStopped);
     QCOMPARE(playback.wOutDeviceID, 0u);
     // And the aborted notices the real device sent meanwhile, once they
     // arrive, change nothing either.
     QTest::qWait(50);
     QCOMPARE(playback.nMode, kModeStopped);
-    QVERIFY(s.boxes.messages.empty());
+    QCOMPARE(s.boxes.messages.size(), std::size_t(1));
+    QCOMPARE(s.boxes.messages[0].text, std::string("Unrecognaized error"));
 }
 
 void PlaybackTest::playAndPauseDoNothingInTheWrongState()

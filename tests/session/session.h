@@ -71,6 +71,7 @@ class LoggingDevice : public device::Device {
     {
         return real_.position(id, pos);
     }
+    int failure(device::DeviceId id) const override { return real_.failure(id); }
     std::optional<std::string> errorText(int code) const override { return real_.errorText(code); }
 
     std::vector<std::string> calls;   // successful calls
@@ -165,7 +166,7 @@ class EnvGuard {
 // message boxes recorded, the file dialogs answered from the seam.
 class Session {
   public:
-    Session()
+    explicit Session(device::DeviceSettings settings = silentSettings()) : real(std::move(settings))
     {
         initResources();
         resetShell();
