@@ -11,6 +11,31 @@ constexpr int kDrumBank = 128;
 constexpr int kDrumChannel = 9;
 }  // namespace
 
+std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> song) {
+    const auto& events = song->events;
+    std::vector<bool> unheard(events.size(), false);
+    std::array<std::size_t, 16> lastProgram;
+    lastProgram.fill(events.size());  // none since the last note
+    bool any = false;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const SongEvent& e = events[i];
+        const int ch = e.status & 0x0F;
+        if ((e.status & 0xF0) == 0xC0) {
+            if (lastProgram[ch] != events.size()) unheard[lastProgram[ch]] = any = true;
+            lastProgram[ch] = i;
+        } else if ((e.status & 0xF0) == 0x90 && e.data2 != 0) {
+            lastProgram[ch] = events.size();
+        }
+    }
+    if (!any) return song;
+    auto thin = std::make_shared<Song>(*song);
+    thin->events.clear();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (!unheard[i]) thin->events.push_back(events[i]);
+    }
+    return thin;
+}
+
 std::set<PresetRef> presetsAskedFor(const Song& song) {
     std::set<PresetRef> asked{{0, 0}, {kDrumBank, 0}};
     std::array<int, 16> bank{};

@@ -8,6 +8,7 @@
 
 #include <compare>
 #include <functional>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct PresetRef {
     int program = 0;
     auto operator<=>(const PresetRef&) const = default;
 };
+
+// The song without the program changes no note is played with: one that is
+// followed on its channel by another before any note (orchestral files set
+// every track's instrument at the start, several tracks to a channel). Each
+// would select, and so read, an instrument nobody hears. The same song when
+// there are none.
+std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> song);
 
 // What the song's program changes ask for, with the bank selects in force
 // (CC0 names the bank; channel 10 plays drum kits), plus the piano and the

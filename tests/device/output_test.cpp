@@ -193,6 +193,26 @@ TEST(Presets, AskedForFollowTheBankSelectsAndTheDrumChannel) {
     EXPECT_EQ(presetsAskedFor(*song), want);
 }
 
+TEST(Presets, ProgramsNoNoteIsPlayedWithAreLeftOut) {
+    // Channel 0: 40 then 41 before any note (40 unheard), a note, then 42
+    // and 43 with only a note on channel 1 between them (42 unheard).
+    Track t;
+    t.program(0, 0, 40).program(0, 0, 41).on(0, 0, 60).off(10, 0, 60);
+    t.program(0, 0, 42).on(0, 1, 60).program(0, 0, 43).on(0, 0, 62).off(10, 0, 62).eot();
+    std::shared_ptr<const Song> song;
+    ASSERT_EQ(parseSong(test::smf(0, 96, {t}), song), 0);
+    const auto thin = withoutUnheardPrograms(song);
+    std::vector<int> programs;
+    for (const SongEvent& e : thin->events) {
+        if ((e.status & 0xF0) == 0xC0) programs.push_back(e.data1);
+    }
+    EXPECT_EQ(programs, (std::vector<int>{41, 43}));
+    EXPECT_EQ(thin->events.size(), song->events.size() - 2);
+    EXPECT_EQ(thin->endNs, song->endNs);
+    // Nothing to leave out: the very same song.
+    EXPECT_EQ(withoutUnheardPrograms(thin), thin);
+}
+
 TEST(Presets, SelectedFallBackAsTheSynthDoes) {
     const std::set<PresetRef> font{{0, 0}, {0, 5}, {128, 0}};
     const auto exists = [&](PresetRef p) { return font.contains(p); };
