@@ -541,7 +541,6 @@ void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
     }
     if (output_ && outputStalled()) {
         closeOutput(lk);
-        if (output_) return;  // reopened meanwhile
         failActive(kErrAudioLost);
         resetAudioSide();
         return;

@@ -29,12 +29,15 @@ QString boxTexts(const Session& s)
     return texts.join(" | ");
 }
 
-// Plays a moment and stops: a loaded file plays from the start, and Stop
-// brings every file back to the stopped state.
+// Plays a moment and stops: a file the device opens plays from the start,
+// one it refused stays stopped with Play up, and Stop brings every file back
+// to the stopped state.
 void playAndStop(Session& s)
 {
     s.command(IDM_PLAY);
-    QCOMPARE(playback.nMode, playback.fFileLoaded ? kModePlaying : kModeStopped);
+    const bool plays = playback.fFileLoaded && playback.wOutDeviceID != 0;
+    QCOMPARE(playback.nMode, plays ? kModePlaying : kModeStopped);
+    QCOMPARE(s.checked(IDM_PLAY), plays);
     s.window->timer();
     s.command(IDM_STOP);
     QCOMPARE(playback.nMode, kModeStopped);
