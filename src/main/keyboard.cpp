@@ -63,7 +63,11 @@ bool KeyboardFilter::isSpaceForPlayback(QObject* watched, QEvent* event) const
     const auto* target = qobject_cast<QWidget*>(watched);
     if (!target || target->window() != &window_) return false;
     // The key goes to the focused control first: a button takes Space as
-    // its own press, a text box as a blank.
+    // its own press, a text box as a blank. Play and Pause are the
+    // exception: a press of the one that would do nothing (Play while
+    // playing) does what the other would.
+    const Toolbar* bar = window_.toolbar();
+    if (target == bar->button(IDM_PLAY) || target == bar->button(IDM_PAUSE)) return true;
     return !(qobject_cast<const QAbstractButton*>(target) || target->testAttribute(Qt::WA_InputMethodEnabled));
 }
 

@@ -10,7 +10,8 @@ namespace lirno {
 class MainWndProc;
 
 // Space plays when stopped and pauses or resumes otherwise, unless a text
-// box or a button (which Space presses) has the focus. Play takes the focus
+// box or a button other than Play and Pause (which Space presses) has the
+// focus. Play takes the focus
 // from Open when a song first makes it usable.
 class KeyboardFilter : public QObject {
 public:

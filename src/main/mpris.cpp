@@ -121,8 +121,23 @@ void MprisService::refresh()
     bus_.send(signal);
 }
 
+namespace {
+
+// A session bus is there when its address is given or the user's runtime
+// folder holds its socket. Asking for the bus without either would have the
+// bus library start a bus of its own, which outlives the player.
+bool hasSessionBus()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+}  // namespace
+
 void publishOnSessionBus(MainWndProc& window)
 {
+    if (!hasSessionBus()) return;
     auto* service = new MprisService(window);  // owned by the window
     QObject::connect(&window, &MainWndProc::windowDestroyed, service, &MprisService::unregister);
     service->registerOn(QDBusConnection::sessionBus());

@@ -164,6 +164,11 @@ void DesktopTest::firstFocusIsOpenThenPlayAndTabFollowsTheToolbar()
     QCOMPARE(QApplication::focusWidget(), s.button(IDM_OPEN));
     s.open(s.file("song.mid", twoTracks()));
     QCOMPARE(QApplication::focusWidget(), s.button(IDM_PLAY));
+    // Space on Play while playing pauses, and resumes: never a dead key.
+    key(s.button(IDM_PLAY), Qt::Key_Space);
+    QCOMPARE(playback.nMode, kModePaused);
+    key(s.button(IDM_PLAY), Qt::Key_Space);
+    QCOMPARE(playback.nMode, kModePlaying);
 
     const std::vector<QWidget*> expected = {
         s.button(IDM_SAVEAS), s.button(IDM_ABOUT), s.button(IDM_VIEWTRACKS), s.button(IDM_VOLUME),
