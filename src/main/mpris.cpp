@@ -35,8 +35,8 @@ qlonglong lengthUs() { return qlonglong(playback.dwFileSize) * kMicrosecondsPerU
 MprisService::MprisService(MainWndProc& window)
     : QObject(&window), window_(window), bus_(QString())
 {
-    new MprisRoot(this);
-    new MprisPlayer(this);
+    new MprisRoot(this);  // the adaptors belong to the object they serve
+    player_ = new MprisPlayer(this);
     connect(&window.tickTimer(), &QTimer::timeout, this, &MprisService::refresh);
 }
 
@@ -98,10 +98,7 @@ QDBusObjectPath MprisService::trackId() const
 QVariantMap MprisService::playerState() const
 {
     QVariantMap state;
-    for (const char* name : kAnnounced) {
-        const auto* player = findChild<const MprisPlayer*>();
-        state.insert(QString::fromLatin1(name), player->property(name));
-    }
+    for (const char* name : kAnnounced) state.insert(QString::fromLatin1(name), player_->property(name));
     return state;
 }
 

@@ -18,6 +18,7 @@
 namespace lirno {
 
 class MainWndProc;
+class MprisPlayer;
 
 inline constexpr char kMprisService[] = "org.mpris.MediaPlayer2.lirno";
 inline constexpr char kMprisPath[] = "/org/mpris/MediaPlayer2";
@@ -49,6 +50,7 @@ public:
 
 private:
     MainWndProc& window_;
+    const MprisPlayer* player_ = nullptr;
     QDBusConnection bus_;
     bool registered_ = false;
     QVariantMap announced_;
