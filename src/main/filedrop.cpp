@@ -73,6 +73,8 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event)
     auto* drop = static_cast<QDropEvent*>(event);
     // Text dragged into a name box stays the box's business; files do not.
     if (!drop->mimeData()->hasUrls()) return false;
+    // Each drag looks at its file afresh; the moves over the window reuse that look.
+    if (type == QEvent::DragEnter) lastUrl_.clear();
     if (!accepts(drop->mimeData())) {
         drop->ignore();
         return true;
@@ -84,9 +86,16 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event)
         drop->ignore();
         return true;
     }
+    // The file is looked at again as it drops: it may have gone meanwhile,
+    // and an empty name would bring the open dialog.
+    const QString path = type == QEvent::Drop ? droppedMidiFile(drop->mimeData()) : QString();
+    if (type == QEvent::Drop && path.isEmpty()) {
+        drop->ignore();
+        return true;
+    }
     drop->setDropAction(action);
     drop->accept();
-    if (type == QEvent::Drop) open(droppedMidiFile(drop->mimeData()));
+    if (type == QEvent::Drop) open(path);
     return true;
 }
 

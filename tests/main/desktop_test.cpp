@@ -4,6 +4,7 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QRadioButton>
@@ -150,6 +151,20 @@ void DesktopTest::otherDropsAreRefusedWithoutABox()
     QCOMPARE(playback.fFileLoaded, false);
     QVERIFY(s.device.plays.empty());
     QVERIFY(s.f.boxes.messages.empty());
+
+    // A file gone between the drag and the drop: refused, no open dialog.
+    const std::string gone = s.file("gone.mid", twoTracks());
+    QMimeData data;
+    data.setUrls({fileUrl(gone)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(s.w.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QFile::remove(QString::fromStdString(gone));
+    QDropEvent dropped(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(s.w.get(), &dropped);
+    QVERIFY(!dropped.isAccepted());
+    QTest::qWait(50);
+    QCOMPARE(playback.fFileLoaded, false);
 
     // What begins with RIFF is taken, and the load says what it thinks of it.
     QVERIFY(s.drop(s.w.get(), {fileUrl(riff)}));
