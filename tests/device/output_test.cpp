@@ -183,6 +183,76 @@ TEST(DeviceOutputQuiet, FailedAttemptsPrintNothing) {
 
 // ------------------------------------------------------------------ presets
 
+// Bytes this thread has read through system calls so far.
+long bytesReadByThisThread() {
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    long value = -1;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return -1;
+}
+
+// An output that notes what its own thread read while it played.
+class ReadWatchingOutput final : public AudioOutput {
+public:
+    explicit ReadWatchingOutput(RenderSink& sink)
+        : thread_([this, &sink] {
+              std::vector<float> l(64), r(64);
+              const long before = bytesReadByThisThread();
+              while (!stop_.load()) {
+                  sink.render(l.data(), r.data(), l.size());
+                  std::this_thread::sleep_for(1451us);
+              }
+              // What reading /proc/thread-self/io itself costs is far below this.
+              read_ = bytesReadByThisThread() - before;
+          }) {}
+    ~ReadWatchingOutput() override {
+        stop_.store(true);
+        thread_.join();
+        reads.push_back(read_);
+    }
+    static inline std::vector<long> reads;
+
+private:
+    std::atomic<bool> stop_{false};
+    long read_ = 0;
+    std::thread thread_;
+};
+
+TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
+    if (bytesReadByThisThread() < 0) GTEST_SKIP() << "no per-thread I/O counts here";
+    // Instruments chosen at the start, in the middle, from another bank and
+    // for the drums, plus the ones every reset chooses.
+    Track t;
+    t.program(0, 0, 40).cc(0, 1, 0, 8).program(0, 1, 5).program(0, 9, 25);
+    for (int i = 0; i < 2; ++i) t.on(0, 0, 60).on(0, 1, 64).on(0, 9, 38).off(48, 0, 60).off(0, 1, 64).off(0, 9, 38);
+    t.program(0, 0, 73).program(0, 2, 56);
+    for (int i = 0; i < 2; ++i) t.on(0, 0, 72).on(0, 2, 55).off(48, 0, 72).off(0, 2, 55);
+    t.eot();
+    ReadWatchingOutput::reads.clear();
+    {
+        DeviceSettings s;
+        s.soundFont = LIRNO_TEST_SOUNDFONT;
+        s.output = [](const std::string&, const OutputOptions&, RenderSink& sink) {
+            return std::make_unique<ReadWatchingOutput>(sink);
+        };
+        FluidDevice dev(s);
+        Notices notices;
+        DeviceId id = 0;
+        std::uint32_t len = 0;
+        ASSERT_EQ(dev.openBytes(test::smf(0, 96, {t}), id, len), 0);
+        ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+        ASSERT_TRUE(notices.waitFor(1));
+        EXPECT_EQ(notices.codes(), std::vector<int>{kNotifySuccessful});
+        ASSERT_EQ(dev.play(id, 3, notices.notifier()), 0);  // and from the middle
+        ASSERT_TRUE(notices.waitFor(2));
+    }
+    ASSERT_EQ(ReadWatchingOutput::reads.size(), 1u);
+    EXPECT_LT(ReadWatchingOutput::reads[0], 16 * 1024);
+}
+
 TEST(Presets, AskedForFollowTheBankSelectsAndTheDrumChannel) {
     Track t;
     t.program(0, 0, 40).cc(0, 1, 0, 8).program(0, 1, 5).program(0, 9, 25).cc(0, 1, 0, 0).program(0, 1, 6);
