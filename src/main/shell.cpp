@@ -1,10 +1,14 @@
 #include "main/shell.h"
 
+#include "mmio/playback.h"
+
 namespace lirno {
 
 Shell shell;
 
-void resetShell() { shell = Shell{}; }
+namespace {
+const bool kShellResets = (addGlobalReset([] { shell = Shell{}; }), true);
+}  // namespace
 
 std::string commandLineFileName(int argc, const char* const* argv)
 {

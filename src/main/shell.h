@@ -17,10 +17,7 @@ struct Shell {
     std::string szFileName;  // the current MIDI file; the command line's at start
     QPointer<QWidget> hWndMain;  // null until the main window exists
 };
-extern Shell shell;
-
-// Back to the state before start-up (tests).
-void resetShell();
+extern Shell shell;  // resetGlobals() resets it with the model's records
 
 // The whole command-line argument string: every argument after the
 // program's name, joined by single blanks, quotes and all.

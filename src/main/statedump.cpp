@@ -19,10 +19,8 @@ constexpr int kDumpPeriodMs = 50;
 // Where the device is now (while playing), else where the next play starts.
 std::uint32_t currentPosition()
 {
-    std::uint32_t pos = playback.dwPlayPos;
-    if (playback.nMode == kModePlaying && sequencer.device && playback.wOutDeviceID != 0)
-        sequencer.device->position(playback.wOutDeviceID, pos);
-    return pos;
+    if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return playback.dwPlayPos;
+    return mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "main/resload.h"
-#include "main/timeconv.h"
+#include "mmio/timeconv.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
 

@@ -7,7 +7,7 @@
 
 #include "fake_device.h"
 #include "main/resload.h"
-#include "main/timeconv.h"
+#include "mmio/timeconv.h"
 #include "main/timetrack.h"
 #include "mmio/playback.h"
 #include "shell_fixture.h"

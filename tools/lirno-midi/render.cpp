@@ -45,10 +45,8 @@ private:
 
 int runRender(const RenderOptions& options)
 {
-    PlayFile playFile;
-    TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
-    if (const int code = loadAndEdit(options.file, options.edits, rows)) return code;
-    if (!settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize)) return 1;
+    EditedSong song(EditedSong::PlayFileUse::Edited);
+    if (const int code = song.load(options.file, options.edits)) return code;
 
     Progress progress;
     device::RenderOptions render;
