@@ -1,5 +1,8 @@
 #include "main/shell.h"
 
+#include <QApplication>
+#include <QDialog>
+
 #include "mmio/playback.h"
 
 namespace lirno {
@@ -9,6 +12,15 @@ Shell shell;
 namespace {
 const bool kShellResets = (addGlobalReset([] { shell = Shell{}; }), true);
 }  // namespace
+
+void endProgram()
+{
+    shell.fEnding = true;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
+    }
+    QCoreApplication::exit(0);
+}
 
 std::string commandLineFileName(int argc, const char* const* argv)
 {

@@ -9,6 +9,7 @@
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 
 namespace lirno {
@@ -29,16 +30,22 @@ class SingleCopyServer : public QObject {
 public:
     explicit SingleCopyServer(std::function<void()> onExit, QObject* parent = nullptr);
 
-    // Listens on name, replacing a socket left by a crashed copy.
+    // Listens on name, replacing a socket left by a crashed copy (or by a
+    // copy that did not answer in time).
     bool listen(const QString& name);
     // Stops being found, without closing a connection that waits for the end.
+    // Removes the socket only while it is still this copy's: a newer copy
+    // may have put its own in its place meanwhile.
     void stopListening();
+    ~SingleCopyServer() override;
 
 private:
     void acceptConnection();
 
     std::function<void()> onExit_;
     QLocalServer server_;
+    QString name_;         // where newer copies look
+    std::uint64_t inode_ = 0;  // this copy's socket there
 };
 
 }  // namespace lirno

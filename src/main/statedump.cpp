@@ -1,5 +1,6 @@
 #include "main/statedump.h"
 
+#include <QApplication>
 #include <QSaveFile>
 
 #include "ctrl/trackview.h"
@@ -45,6 +46,8 @@ QString stateText(const MainWndProc& w)
     s += line("pause", num(int(w.toolbar()->isButtonChecked(res::IDM_PAUSE))));
     s += line("size", num(w.width()) + QLatin1Char('x') + num(w.height()));
     s += line("caption", w.windowTitle());
+    const QWidget* modal = QApplication::activeModalWidget();
+    s += line("modal", modal ? modal->windowTitle() : QString());
     return s;
 }
 
