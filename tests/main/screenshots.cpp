@@ -12,6 +12,7 @@
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
+#include "mmio/timeconv.h"
 #include "res/resource.h"
 
 namespace {
@@ -47,16 +48,16 @@ void dialogShot(MainWndProc& window, int id, const QString& dir, const char* nam
     save(dialog.grab(), dir, name);
 }
 
-void timeScaleShot(MainWndProc& window, const QString& dir)
+void timeScaleShot(MainWndProc& window, std::uint32_t length, const QString& dir, const char* name)
 {
     playback.fFileLoaded = true;
-    playback.dwFileSize = 2400;
+    playback.dwFileSize = length;
     window.timeTrack()->setEnabled(true);
     window.timeTrack()->setValue(81);
-    window.setReadout(QStringLiteral("2:01.5"));
+    window.setReadout(QString::fromStdString(formatReadout(sliderToPos(80, length))));
     window.timeCoord()->update();
     QTest::qWait(200);
-    save(window.grab(), dir, "main-timescale.png");
+    save(window.grab(), dir, name);
 }
 
 }  // namespace
@@ -82,6 +83,8 @@ int main(int argc, char** argv)
 
     dialogShot(window, res::IDD_ABOUT, dir, "main-about.png");
     dialogShot(window, res::IDD_RECORD, dir, "main-record.png");
-    timeScaleShot(window, dir);
+    timeScaleShot(window, 2400, dir, "main-timescale.png");
+    timeScaleShot(window, 83 * 60 * 8, dir, "main-timescale-long.png");      // 83 minutes
+    timeScaleShot(window, 4294967295u, dir, "main-timescale-damaged.png");  // a damaged file's length
     return 0;
 }
