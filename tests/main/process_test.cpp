@@ -209,6 +209,7 @@ void ProcessTest::aCopyShowingABoxGivesWayAtOnce()
         if (newer) {
             // The newer copy runs alone, on its own play file and socket.
             QVERIFY(waitUntil([&] { return s.playFiles().size() == 1 && s.listening(); }));
+            QVERIFY(newer->waitForStarted(kWaitMs));
             QCOMPARE(newer->state(), QProcess::Running);
             newer->terminate();
             QVERIFY(endedCleanly(*newer));
