@@ -8,13 +8,13 @@
 #include "main/aboutdlg.h"
 #include "main/resload.h"
 #include "main/shell.h"
-#include "mmio/timeconv.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/message.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 #include "res/resources.h"
 
 namespace lirno {

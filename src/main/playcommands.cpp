@@ -1,11 +1,11 @@
 // Playback: the commands that drive the sequencer, the timer that follows
 // it and its end-of-play notice.
 #include "main/mainwnd.h"
-#include "mmio/timeconv.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 #include "res/resource.h"
 
 namespace lirno {

@@ -9,9 +9,9 @@
 #include <algorithm>
 
 #include "main/resload.h"
-#include "mmio/timeconv.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 
 namespace lirno {
 

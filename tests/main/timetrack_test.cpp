@@ -7,9 +7,9 @@
 
 #include "fake_device.h"
 #include "main/resload.h"
-#include "mmio/timeconv.h"
 #include "main/timetrack.h"
 #include "mmio/playback.h"
+#include "mmio/timeconv.h"
 #include "shell_fixture.h"
 
 using namespace lirno;

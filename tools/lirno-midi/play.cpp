@@ -12,10 +12,10 @@
 
 #include "commands.h"
 #include "device/fluid_device.h"
-#include "mmio/timeconv.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 
 namespace lirno::cli {
 

@@ -67,10 +67,14 @@ bool applyEdit(TrackRows& rows, const Edit& e, std::string& error)
         Control control;
         const char* name;
     };
+    // By Edit::Kind: Mute, Unmute, Solo, Program, Volume, Balance, Name.
     static constexpr Target kTargets[] = {
-        {Control::On, "the On box"},         {Control::On, "the On box"},
-        {Control::Solo, "the Solo button"},  {Control::Instrument, "the instrument list"},
-        {Control::Volume, "the volume slider"}, {Control::Balance, "the balance slider"},
+        {Control::On, "the On box"},
+        {Control::On, "the On box"},
+        {Control::Solo, "the Solo button"},
+        {Control::Instrument, "the instrument list"},
+        {Control::Volume, "the volume slider"},
+        {Control::Balance, "the balance slider"},
         {Control::Name, "the name box"},
     };
     const Target& target = kTargets[e.kind];
