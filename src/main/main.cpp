@@ -82,7 +82,8 @@ int runPlayer(int argc, char** argv)
     SingleCopyServer server(endProgram);
 
     const QString copyName = singleCopyName();
-    exitRunningCopy(copyName);
+    exitRunningCopy(copyName, 15000, [] { return shell.fEnding; });
+    if (shell.fEnding) return 0;  // a signal while the old copy was ending
     initResources();
     setMessageBoxHandler(qtMessageBoxes());
     setFileDialogs(qtFileDialogs());

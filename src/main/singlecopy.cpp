@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -21,7 +23,7 @@ QString singleCopyName()
            QStringLiteral("/lirno-Player");
 }
 
-bool exitRunningCopy(const QString& name, int timeoutMs)
+bool exitRunningCopy(const QString& name, int timeoutMs, const std::function<bool()>& giveUp)
 {
     QLocalSocket socket;
     socket.connectToServer(name);
@@ -30,9 +32,13 @@ bool exitRunningCopy(const QString& name, int timeoutMs)
     socket.flush();
     // The old copy never answers in words: its connection closes when the
     // process has gone, after its shut-down.
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(timeoutMs))
-        socket.readAll();
-    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
+    constexpr int kSliceMs = 50;
+    QDeadlineTimer deadline(timeoutMs);
+    while (socket.state() != QLocalSocket::UnconnectedState && !deadline.hasExpired()) {
+        if (socket.waitForReadyRead(kSliceMs)) socket.readAll();
+        QCoreApplication::processEvents();
+        if (giveUp && giveUp()) break;
+    }
     return true;
 }
 

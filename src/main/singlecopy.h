@@ -20,7 +20,10 @@ QString singleCopyName();
 // Sends Exit to a copy listening on name and waits until that process has
 // ended (its end closes the connection), at most timeoutMs. Returns true
 // when a copy answered. A socket left by a crashed copy answers nothing.
-bool exitRunningCopy(const QString& name, int timeoutMs = 15000);
+// Events are handled while it waits (a signal to this copy), and the wait
+// ends early once giveUp() holds.
+bool exitRunningCopy(const QString& name, int timeoutMs = 15000,
+                     const std::function<bool()>& giveUp = {});
 
 // The running copy's side: receives Exit and runs it. Keep it alive until
 // the process has released everything else: the new copy waits for the

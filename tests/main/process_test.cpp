@@ -137,6 +137,14 @@ void ProcessTest::newCopyEndsTheRunningOneFirst()
     // While the old copy cannot answer, the new one must not go ahead.
     const auto firstPid = static_cast<pid_t>(first->processId());
     ::kill(firstPid, SIGSTOP);
+    // A signal to a copy that waits for the old one ends it at once.
+    auto impatient = s.start();
+    QVERIFY(impatient->waitForStarted(kWaitMs));
+    QTest::qWait(500);
+    impatient->terminate();
+    QVERIFY(endedCleanly(*impatient));
+    QCOMPARE(s.playFiles(), firstFile);
+    QVERIFY(s.listening());  // it never took the old copy's place
     auto second = s.start();
     QVERIFY(second->waitForStarted(kWaitMs));
     QTest::qWait(1000);
