@@ -103,19 +103,24 @@ EditedSong::EditedSong(PlayFileUse use) : rows_(loaded.image, loaded.MidiInfo, [
     if (use == PlayFileUse::Edited) playFile_.emplace();
 }
 
-int EditedSong::load(const std::string& file, const std::vector<Edit>& edits)
+int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows)
 {
-    // The play file is written once, after the edits: the load itself
-    // writes none.
     if (!readmidifile(file)) return 1;
-    rows_.fill();
+    rows.fill();
     for (const Edit& edit : edits) {
         std::string error;
-        if (!applyEdit(rows_, edit, error)) {
+        if (!applyEdit(rows, edit, error)) {
             std::fprintf(stderr, "lirno-midi: refused: %s; nothing was written\n", error.c_str());
             return 2;
         }
     }
+    return 0;
+}
+
+int EditedSong::load(const std::string& file, const std::vector<Edit>& edits)
+{
+    if (const int code = loadAndEdit(file, edits, rows_)) return code;
+    // Written once, with the edits in it.
     if (playFile_ && !settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize))
         return 1;
     return 0;

@@ -36,8 +36,13 @@ bool parseEdit(Edit::Kind kind, const std::string& arg, Edit& edit, std::string&
 // the view would not allow.
 bool applyEdit(TrackRows& rows, const Edit& edit, std::string& error);
 
-// A file loaded as the player loads it, with the edits applied as the same
-// clicks in the track list would apply them.
+// Loads the file as the player loads it (no play file is written) and
+// applies the edits through rows as the same clicks in the track list would.
+// Returns 0, or the exit code to stop with (after saying why).
+int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows);
+
+// A file loaded and edited (loadAndEdit) with rows of its own, and the run's
+// play file when the command plays or renders it.
 class EditedSong {
 public:
     enum class PlayFileUse { None, Edited };
