@@ -171,8 +171,10 @@ TEST(WriteFile, AFolderThatTakesNoNewFileIsWrittenInPlace)
     test::writeFile(f, Bytes(20, 9));
     ::chmod(f.c_str(), 0666);
     ::chmod(dir.path().c_str(), ::geteuid() == 0 ? 0755 : 0555);
+    constexpr int kUnreachable = 77;
     const int code = inChild(
         [&] {
+            if (::access(f.c_str(), W_OK) != 0) return kUnreachable;  // a folder above bars nobody
             const Bytes b = {1, 2, 3};
             std::vector<Message> seen;
             setMessageBoxHandler([&](const Message& m) { seen.push_back(m); });
@@ -180,6 +182,7 @@ TEST(WriteFile, AFolderThatTakesNoNewFileIsWrittenInPlace)
         },
         true);
     ::chmod(dir.path().c_str(), 0700);
+    if (code == kUnreachable) GTEST_SKIP() << "the scratch folder is out of reach of another user";
     EXPECT_EQ(code, 0);
     EXPECT_EQ(test::readFile(f), (Bytes{1, 2, 3}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
