@@ -1,6 +1,7 @@
 // The play file and whole-file writes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -239,6 +240,11 @@ TEST(WriteFile, AShortWriteIsReportedAndKeepsTheOldFile)
     });
     EXPECT_EQ(code, -SIGXFSZ);
     EXPECT_EQ(test::readFile(f), (Bytes{9, 9}));
+    // (only where the file system has unnamed files; elsewhere the hidden
+    // file stays, as with any save by rename)
+    const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) GTEST_SKIP() << "no unnamed files in " << dir.path();
+    ::close(probe);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
