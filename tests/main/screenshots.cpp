@@ -60,6 +60,14 @@ void timeScaleShot(MainWndProc& window, std::uint32_t length, const QString& dir
     save(window.grab(), dir, name);
 }
 
+// A song of five minutes, one of 83, and a damaged file's length.
+void timeScaleShot(MainWndProc& window, const QString& dir)
+{
+    timeScaleShot(window, 2400, dir, "main-timescale.png");
+    timeScaleShot(window, 83 * 60 * 8, dir, "main-timescale-long.png");
+    timeScaleShot(window, 4294967295u, dir, "main-timescale-damaged.png");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -83,8 +91,6 @@ int main(int argc, char** argv)
 
     dialogShot(window, res::IDD_ABOUT, dir, "main-about.png");
     dialogShot(window, res::IDD_RECORD, dir, "main-record.png");
-    timeScaleShot(window, 2400, dir, "main-timescale.png");
-    timeScaleShot(window, 83 * 60 * 8, dir, "main-timescale-long.png");      // 83 minutes
-    timeScaleShot(window, 4294967295u, dir, "main-timescale-damaged.png");  // a damaged file's length
+    timeScaleShot(window, dir);
     return 0;
 }
