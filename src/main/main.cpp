@@ -11,6 +11,7 @@
 #include "main/filedialogs.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
+#include "main/mpris.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/signals.h"
@@ -75,6 +76,8 @@ int runPlayer(int argc, char** argv)
     std::optional<DisplayCheck> displayCheck(std::in_place);
     QApplication app(argc, argv);
     displayCheck.reset();
+    // The desktop matches the window to the menu entry by this name.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
     // A signal or a newer copy ends the program at once, without a box; the
     // window's shut-down runs as runPlayer unwinds. A signal that arrives
     // before the event loop runs waits in its pipe until it does.
@@ -98,6 +101,7 @@ int runPlayer(int argc, char** argv)
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     server.listen(copyName);
+    publishOnSessionBus(mainWindow);
     std::unique_ptr<StateDump> dump;
     if (const QString path = qEnvironmentVariable("LIRNO_STATE_FILE"); !path.isEmpty())
         dump = std::make_unique<StateDump>(&mainWindow, path);
