@@ -45,8 +45,10 @@ private:
 
 int runRender(const RenderOptions& options)
 {
-    EditedSong song(EditedSong::PlayFileUse::Edited);
-    if (const int code = song.load(options.file, options.edits)) return code;
+    PlayFile playFile;
+    TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
+    if (const int code = loadAndEdit(options.file, options.edits, rows)) return code;
+    if (!settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize)) return 1;
 
     Progress progress;
     device::RenderOptions render;
