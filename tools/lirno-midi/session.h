@@ -42,7 +42,7 @@ bool applyEdit(TrackRows& rows, const Edit& edit, std::string& error);
 int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows);
 
 // A file loaded and edited (loadAndEdit) with rows of its own, and the run's
-// play file when the command plays or renders it.
+// play file when the command plays it.
 class EditedSong {
 public:
     enum class PlayFileUse { None, Edited };
