@@ -8,8 +8,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <map>
+#include <optional>
 
 #include "device/device.h"
+#include "mmio/sequencer.h"
 
 namespace lirno {
 
@@ -107,6 +109,7 @@ private:
     QTimer timer_;
     std::map<int, QAction*> menuActions_;
     QPointer<AboutDlgProc> dialog_;  // the modal dialog being shown
+    std::optional<SequencerInstall> link_;  // the device, until the shut-down
     bool destroyed_ = false;
     bool songRefused_ = false;  // the device could not open the play file when measuring it
 };

@@ -169,7 +169,6 @@ class Session {
     explicit Session(device::DeviceSettings settings = silentSettings()) : real(std::move(settings))
     {
         initResources();
-        resetShell();
         qputenv("TMPDIR", tmp.path().toLocal8Bit());
         playback.sTmpName = gettmpname();
         previousDialogs_ = setFileDialogs(seam.dialogs());
