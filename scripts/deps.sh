@@ -3,8 +3,8 @@
 #   scripts/deps.sh run|test
 set -euo pipefail
 
-run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev fluid-soundfont-gm
-          nlohmann-json3-dev libcli11-dev)
+run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev libsndfile1-dev
+          fluid-soundfont-gm nlohmann-json3-dev libcli11-dev)
 test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb)
 
 case "${1:-}" in

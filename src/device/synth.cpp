@@ -25,10 +25,10 @@ void DriverDeleter::operator()(fluid_audio_driver_t* d) const noexcept {
 
 namespace {
 
-SettingsPtr makeSettings() {
+SettingsPtr makeSettings(std::uint32_t rate) {
     SettingsPtr s(new_fluid_settings());
     if (!s) return s;
-    fluid_settings_setnum(s.get(), "synth.sample-rate", kSampleRate);
+    fluid_settings_setnum(s.get(), "synth.sample-rate", rate);
     // Only the thread that renders ever touches a synth, so FluidSynth's own
     // API lock would be pure overhead in the audio callback.
     fluid_settings_setint(s.get(), "synth.threadsafe-api", 0);
@@ -37,9 +37,9 @@ SettingsPtr makeSettings() {
     return s;
 }
 
-std::unique_ptr<SynthInstance> loadInto(const std::string& path) {
+std::unique_ptr<SynthInstance> loadInto(const std::string& path, std::uint32_t rate = kSampleRate) {
     auto inst = std::make_unique<SynthInstance>();
-    inst->settings = makeSettings();
+    inst->settings = makeSettings(rate);
     if (!inst->settings) return nullptr;
     inst->synth.reset(new_fluid_synth(inst->settings.get()));
     if (!inst->synth) return nullptr;
@@ -133,7 +133,8 @@ std::string firstSoundFontIn(const std::filesystem::path& dir) {
 
 }  // namespace
 
-std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error) {
+std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
+                                           std::uint32_t rate) {
     error = 0;
     std::error_code ec;
     if (soundFont.empty() || !std::filesystem::is_regular_file(soundFont, ec)) {
@@ -145,7 +146,7 @@ std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& er
         error = kErrSoundFontLoad;
         return nullptr;
     }
-    auto inst = loadInto(soundFont);
+    auto inst = loadInto(soundFont, rate);
     if (!inst) error = kErrSoundFontLoad;
     return inst;
 }
