@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -142,7 +143,9 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const std::string& targ
     }
     // Samples at full scale must not wrap round to the other extreme.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    return std::unique_ptr<AudioFileWriter>(new AudioFileWriter(target, buf.data(), file));
+    auto writer = std::unique_ptr<AudioFileWriter>(new AudioFileWriter(target, buf.data(), file));
+    writer->pcm16_ = (format.sfFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    return writer;
 }
 
 AudioFileWriter::AudioFileWriter(std::string target, std::string temp, SNDFILE* file)
@@ -154,8 +157,15 @@ AudioFileWriter::~AudioFileWriter() {
 }
 
 bool AudioFileWriter::write(const float* frames, std::size_t count) {
-    return file_ != nullptr &&
-           sf_writef_float(file_, frames, static_cast<sf_count_t>(count)) == static_cast<sf_count_t>(count);
+    if (file_ == nullptr) return false;
+    const auto n = static_cast<sf_count_t>(count);
+    if (!pcm16_) return sf_writef_float(file_, frames, n) == n;
+    // libsndfile scales floats differently per format; rounding here makes a
+    // WAV and a FLAC of one render hold the very same samples.
+    shorts_.resize(2 * count);
+    for (std::size_t i = 0; i < 2 * count; ++i)
+        shorts_[i] = static_cast<short>(std::lround(std::clamp(frames[i], -1.0f, 1.0f) * 32767.0f));
+    return sf_writef_short(file_, shorts_.data(), n) == n;
 }
 
 bool AudioFileWriter::commit(std::string& error) {

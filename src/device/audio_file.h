@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct sf_private_tag SNDFILE;
 
@@ -56,6 +57,8 @@ private:
     std::string target_;
     std::string temp_;
     SNDFILE* file_ = nullptr;
+    bool pcm16_ = false;
+    std::vector<short> shorts_;
     bool committed_ = false;
 };
 
