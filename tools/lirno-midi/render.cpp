@@ -99,9 +99,10 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
         s += "; stopped " + duration(static_cast<double>(r.nominalFrames - r.frames) / rate) +
              " before the song's nominal end, once its last notes had died away";
     }
-    if (r.sumError) {
-        s += "; the stems sum to the mix within " +
-             (*r.sumError > 0 ? decibels(*r.sumError) : std::string("-inf dB")) + " of full scale";
+    if (r.sumError && *r.sumError > 0) {
+        s += "; the stems sum to the mix within " + decibels(*r.sumError) + " of full scale";
+    } else if (r.sumError) {
+        s += "; the stems sum exactly to the mix";
     }
     return s;
 }
@@ -140,7 +141,8 @@ int runRender(const RenderOptions& options)
     }
     if (!options.stems.empty()) {
         std::vector<Stem> stems;
-        if (!makeStems(options.file, options.edits, stemFormat.extension, stems, code)) return code;
+        if (!makeStems(options.file, options.edits, stemFormat.extension, !targets.empty(), stems, code))
+            return code;
         std::error_code ec;
         std::filesystem::create_directories(options.stems, ec);
         if (ec) {

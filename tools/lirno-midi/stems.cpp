@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "commands.h"
+#include "mmio/message.h"
 #include "mmio/playback.h"
 
 namespace lirno::cli {
@@ -53,10 +54,19 @@ bool editedImage(const std::string& file, const std::vector<Edit>& edits, std::v
 }
 
 bool makeStems(const std::string& file, const std::vector<Edit>& edits, const std::string& extension,
-               std::vector<Stem>& stems, int& code)
+               bool quiet, std::vector<Stem>& stems, int& code)
 {
+    // What a load has to say was said once already; the reloads repeat it.
+    const auto said = setMessageBoxHandler([](const Message&) {});
+    if (!quiet) setMessageBoxHandler(said);
     TrackRows mix(loaded.image, loaded.MidiInfo, [] {});
-    if ((code = loadAndEdit(file, edits, mix)) != 0) return false;
+    code = loadAndEdit(file, edits, mix);
+    setMessageBoxHandler([](const Message&) {});
+    struct Restore {
+        MessageBoxHandler handler;
+        ~Restore() { setMessageBoxHandler(handler); }
+    } restore{said};
+    if (code != 0) return false;
     std::vector<int> audible;
     for (int r = 0; r < mix.count(); ++r)
         if (!mix.row(r).muted()) audible.push_back(r);
