@@ -42,7 +42,8 @@ bool libraryHas(int major, int subtype) {
         for (int i = 0; i < count; ++i) {
             SF_FORMAT_INFO info{};
             info.format = i;
-            if (sf_command(nullptr, infoCommand, &info, sizeof info) == 0 && info.format == wanted) {
+            if (sf_command(nullptr, infoCommand, &info, sizeof info) == 0 &&
+                info.format == wanted) {
                 return true;
             }
         }
@@ -56,7 +57,8 @@ std::string lowerExtension(const std::string& nameOrExtension) {
     std::string ext = nameOrExtension;
     if (const auto dot = ext.rfind('.'); dot != std::string::npos) ext = ext.substr(dot + 1);
     if (ext.find('/') != std::string::npos) ext.clear();  // a dot in a folder name only
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return ext;
 }
 
@@ -83,14 +85,16 @@ bool audioFormatFor(const std::string& nameOrExtension, AudioFormat& format, std
     const auto k = std::find_if(kKnown.begin(), kKnown.end(),
                                 [&](const Known& k) { return ext == k.extension; });
     if (k == kKnown.end()) {
-        error = (ext.empty() ? std::string("no audio format given") : "'." + ext + "' is not an audio format "
-                                                                              "this program writes") +
+        error = (ext.empty() ? std::string("no audio format given")
+                             : "'." + ext +
+                                   "' is not an audio format "
+                                   "this program writes") +
                 " (it writes " + writableExtensions() + ")";
         return false;
     }
     if (!libraryHas(k->major, k->subtype)) {
-        error = std::string("the installed libsndfile cannot write ") + k->what + " files (it writes " +
-                writableExtensions() + ")";
+        error = std::string("the installed libsndfile cannot write ") + k->what +
+                " files (it writes " + writableExtensions() + ")";
         return false;
     }
     format = {k->extension, k->major | k->subtype, k->defaultRate};
@@ -116,8 +120,8 @@ bool rateFits(const AudioFormat& format, std::uint32_t rate, std::string& error)
 }
 
 std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const std::string& target,
-                                                         const AudioFormat& format, std::uint32_t rate,
-                                                         std::string& error) {
+                                                         const AudioFormat& format,
+                                                         std::uint32_t rate, std::string& error) {
     const std::filesystem::path path(target);
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
     std::string name = (dir / ("." + path.filename().string() + ".XXXXXX")).string();

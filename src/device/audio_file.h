@@ -37,10 +37,11 @@ std::string writableExtensions();
 // renames it into place. A writer destroyed without a successful commit
 // removes its file, so a failed or interrupted render leaves nothing behind.
 class AudioFileWriter {
-public:
+  public:
     // Null on failure, with `error` saying what went wrong.
-    static std::unique_ptr<AudioFileWriter> create(const std::string& target, const AudioFormat& format,
-                                                   std::uint32_t rate, std::string& error);
+    static std::unique_ptr<AudioFileWriter> create(const std::string& target,
+                                                   const AudioFormat& format, std::uint32_t rate,
+                                                   std::string& error);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
@@ -51,7 +52,7 @@ public:
     bool commit(std::string& error);
     const std::string& target() const { return target_; }
 
-private:
+  private:
     AudioFileWriter(std::string target, std::string temp, SNDFILE* file);
 
     std::string target_;

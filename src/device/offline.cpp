@@ -23,7 +23,8 @@ std::uint64_t secondsToFrames(double seconds, std::uint32_t rate) {
 }
 
 float chunkPeak(const float* left, const float* right, std::size_t n, float peak) {
-    for (std::size_t i = 0; i < n; ++i) peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    for (std::size_t i = 0; i < n; ++i)
+        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
     return peak;
 }
 
@@ -31,7 +32,7 @@ float chunkPeak(const float* left, const float* right, std::size_t n, float peak
 // chunk boundary past the last event with no voice left, and never past the
 // ring limit after the last event.
 class Ending {
-public:
+  public:
     Ending(std::uint64_t lastEvent, const RenderOptions& o)
         : lastEvent_(lastEvent),
           tail_(secondsToFrames(o.tailSeconds, o.rate)),
@@ -40,13 +41,15 @@ public:
     // The frames still to render after `done`, given the voices sounding now.
     std::uint64_t remaining(std::uint64_t done, int voices) {
         // All events have been sent once the clock is a block past the last.
-        if (silentAt_ == kNever && done >= lastEvent_ + kBlockFrames && voices == 0) silentAt_ = done;
-        const std::uint64_t stop = silentAt_ == kNever ? limit_ : std::min(silentAt_ + tail_, limit_);
+        if (silentAt_ == kNever && done >= lastEvent_ + kBlockFrames && voices == 0)
+            silentAt_ = done;
+        const std::uint64_t stop =
+            silentAt_ == kNever ? limit_ : std::min(silentAt_ + tail_, limit_);
         return stop - std::min(stop, done);
     }
     bool stillSounding() const { return silentAt_ == kNever; }
 
-private:
+  private:
     std::uint64_t lastEvent_;
     std::uint64_t tail_;
     std::uint64_t limit_;
@@ -58,13 +61,14 @@ private:
 
 std::uint64_t eventFrames(const Song& song, std::uint32_t fromUnits, std::uint32_t rate) {
     const std::uint64_t start = nsToFrames(std::min(unitsToNs(fromUnits), song.endNs), rate);
-    const std::uint64_t last = song.events.empty() ? 0 : nsToFrames(song.events.back().timeNs, rate);
+    const std::uint64_t last =
+        song.events.empty() ? 0 : nsToFrames(song.events.back().timeNs, rate);
     return last - std::min(last, start);
 }
 
-int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits, const RenderOptions& options,
-               const RenderSink& sink, RenderEnd& end, const std::atomic<bool>* cancel,
-               const FrameProgress& progress) {
+int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
+               const RenderOptions& options, const RenderSink& sink, RenderEnd& end,
+               const std::atomic<bool>* cancel, const FrameProgress& progress) {
     end = {};
     if (fromUnits > song->lengthUnits()) return kErrOutOfRange;
     int error = 0;
@@ -112,7 +116,10 @@ int renderToMemory(std::span<const std::uint8_t> midiBytes, std::uint32_t fromUn
     };
     const auto total = static_cast<double>(eventFrames(*song, fromUnits, options.rate) + 1);
     FrameProgress frames;
-    if (progress) frames = [&](std::uint64_t done) { progress(std::min(1.0, static_cast<double>(done) / total)); };
+    if (progress)
+        frames = [&](std::uint64_t done) {
+            progress(std::min(1.0, static_cast<double>(done) / total));
+        };
     RenderEnd end;
     const int err = renderSong(std::move(song), fromUnits, options, sink, end, nullptr, frames);
     if (err == 0 && progress) progress(1.0);

@@ -24,7 +24,7 @@ constexpr std::size_t kCopyFrames = 4096;
 // job's gain is known. The file is unlinked as soon as it is made, so
 // nothing of it outlives the process, however that ends.
 class Spool {
-public:
+  public:
     bool open(const std::string& target, std::string& error) {
         const std::filesystem::path path(target);
         const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
@@ -43,14 +43,23 @@ public:
 
     bool append(const float* left, const float* right, std::size_t n) {
         buf_.resize(2 * n);
+        bool silent = true;
         for (std::size_t i = 0; i < n; ++i) {
             buf_[2 * i] = left[i];
             buf_[2 * i + 1] = right[i];
+            silent = silent && std::fabs(left[i]) < kSilence && std::fabs(right[i]) < kSilence;
         }
         const std::size_t bytes = buf_.size() * sizeof(float);
+        // A stem is mostly rests: silence is left as a hole in the file,
+        // which reads back as zeros and costs neither disk nor time.
+        if (silent) {
+            size_ += bytes;
+            return true;
+        }
         const auto* p = reinterpret_cast<const char*>(buf_.data());
         for (std::size_t done = 0; done < bytes;) {
-            const ssize_t w = ::pwrite(fd_, p + done, bytes - done, static_cast<off_t>(size_ + done));
+            const ssize_t w =
+                ::pwrite(fd_, p + done, bytes - done, static_cast<off_t>(size_ + done));
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) return false;
             done += static_cast<std::size_t>(w);
@@ -59,6 +68,7 @@ public:
         return true;
     }
     // Reads interleaved frames from frame `at`; returns the frames read.
+    // Frames past the data written so far read as silence.
     std::size_t read(std::uint64_t at, float* frames, std::size_t n) const {
         const std::uint64_t offset = at * 2 * sizeof(float);
         if (offset >= size_) return 0;
@@ -74,7 +84,10 @@ public:
         return done / (2 * sizeof(float));
     }
 
-private:
+  private:
+    // Far below the last bit of any output format (24-bit PCM: 6e-8).
+    static constexpr float kSilence = 1e-9f;
+
     int fd_ = -1;
     std::uint64_t size_ = 0;
     std::vector<float> buf_;
@@ -90,7 +103,7 @@ struct Output {
 
 // Shared between the workers and the thread that runs the job.
 class JobState {
-public:
+  public:
     explicit JobState(const std::atomic<bool>* cancel) : cancel_(cancel) {}
 
     // The first failure wins; every other worker then stops soon.
@@ -104,7 +117,8 @@ public:
     }
     const std::atomic<bool>* stopFlag() const { return &stop_; }
     bool stopped() {
-        if (cancel_ != nullptr && cancel_->load()) fail(kErrCancelled, *errorTextFor(kErrCancelled));
+        if (cancel_ != nullptr && cancel_->load())
+            fail(kErrCancelled, *errorTextFor(kErrCancelled));
         return stop_.load();
     }
     int code(std::string& text) {
@@ -114,7 +128,7 @@ public:
     }
     std::atomic<std::uint64_t> work{0};  // frames rendered plus frames written
 
-private:
+  private:
     const std::atomic<bool>* cancel_;
     std::atomic<bool> stop_{false};
     std::mutex m_;
@@ -155,7 +169,9 @@ void runParallel(std::size_t count, unsigned threads, Work work, Tick tick) {
 
 void renderOne(Output& out, const JobOptions& options, JobState& state) {
     std::uint64_t reported = 0;
-    const RenderSink sink = [&](const float* l, const float* r, std::size_t n) { return out.spool.append(l, r, n); };
+    const RenderSink sink = [&](const float* l, const float* r, std::size_t n) {
+        return out.spool.append(l, r, n);
+    };
     const FrameProgress progress = [&](std::uint64_t done) {
         state.work.fetch_add(done - reported);
         reported = done;
@@ -173,10 +189,12 @@ void renderOne(Output& out, const JobOptions& options, JobState& state) {
 void writeOne(Output& out, std::uint64_t frames, double gain, JobState& state) {
     std::vector<float> buf(2 * kCopyFrames);
     for (std::uint64_t at = 0; at < frames && !state.stopped();) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyFrames, frames - at));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kCopyFrames, frames - at));
         const std::size_t got = out.spool.read(at, buf.data(), want);
         // Past its own end a render is silence, up to the length of the job.
-        std::fill(buf.begin() + static_cast<std::ptrdiff_t>(2 * got), buf.begin() + static_cast<std::ptrdiff_t>(2 * want), 0.0f);
+        std::fill(buf.begin() + static_cast<std::ptrdiff_t>(2 * got),
+                  buf.begin() + static_cast<std::ptrdiff_t>(2 * want), 0.0f);
         for (std::size_t i = 0; i < 2 * want; ++i) buf[i] = static_cast<float>(buf[i] * gain);
         if (!out.writer->write(buf.data(), want)) {
             state.fail(kErrAudioWrite, "cannot write " + out.writer->target());
@@ -194,7 +212,8 @@ double sumError(const std::vector<Output>& outs, std::size_t mix, std::uint64_t 
     std::vector<float> sum(2 * kCopyFrames), buf(2 * kCopyFrames), ref(2 * kCopyFrames);
     double worst = 0.0;
     for (std::uint64_t at = 0; at < frames; at += kCopyFrames) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyFrames, frames - at));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kCopyFrames, frames - at));
         std::fill(sum.begin(), sum.end(), 0.0f);
         std::fill(ref.begin(), ref.end(), 0.0f);
         outs[mix].spool.read(at, ref.data(), want);
@@ -233,8 +252,8 @@ int prepare(const std::vector<RenderTarget>& targets, const JobOptions& options,
 
 }  // namespace
 
-int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& options, JobReport& report,
-              const std::atomic<bool>* cancel, const RenderProgress& progress) {
+int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& options,
+              JobReport& report, const std::atomic<bool>* cancel, const RenderProgress& progress) {
     report = {};
     std::vector<Output> outs(targets.size());
     if (const int err = prepare(targets, options, outs, report.error); err != 0) return err;
@@ -252,9 +271,11 @@ int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& option
         state.stopped();
         if (progress) progress(std::min(1.0, static_cast<double>(state.work.load()) / total));
     };
-    const unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads =
+        options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
 
-    runParallel(outs.size(), threads, [&](std::size_t i) { renderOne(outs[i], options, state); }, tick);
+    runParallel(
+        outs.size(), threads, [&](std::size_t i) { renderOne(outs[i], options, state); }, tick);
     if (const int err = state.code(report.error); err != 0) return err;
 
     for (const Output& out : outs) {
@@ -264,16 +285,19 @@ int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& option
         report.peak = std::max(report.peak, static_cast<double>(out.end.peak));
     }
     if (options.normalizeDb) {
-        if (report.peak > 0) report.gain = std::pow(10.0, *options.normalizeDb / 20.0) / report.peak;
+        if (report.peak > 0)
+            report.gain = std::pow(10.0, *options.normalizeDb / 20.0) / report.peak;
     } else if (report.peak > 1.0) {
         report.gain = 1.0 / report.peak;  // only ever down, and only when it would clip
     }
-    if (options.mixIndex >= 0 && static_cast<std::size_t>(options.mixIndex) < outs.size() && outs.size() > 1)
+    if (options.mixIndex >= 0 && static_cast<std::size_t>(options.mixIndex) < outs.size() &&
+        outs.size() > 1)
         report.sumError = sumError(outs, static_cast<std::size_t>(options.mixIndex), report.frames);
 
     total = static_cast<double>(state.work.load() + report.frames * outs.size());
-    runParallel(outs.size(), threads, [&](std::size_t i) { writeOne(outs[i], report.frames, report.gain, state); },
-                tick);
+    runParallel(
+        outs.size(), threads,
+        [&](std::size_t i) { writeOne(outs[i], report.frames, report.gain, state); }, tick);
     return state.code(report.error);
 }
 

@@ -31,12 +31,12 @@ struct JobOptions {
 };
 
 struct JobReport {
-    std::string error;               // what went wrong, when the job failed
-    std::uint64_t frames = 0;        // the length of every file
-    std::uint64_t nominalFrames = 0; // the song's nominal length from the start position
-    bool stillSounding = false;      // stopped at the ring limit with notes sounding
-    double peak = 0.0;               // the loudest sample of the job before the gain
-    double gain = 1.0;               // applied to every file
+    std::string error;                // what went wrong, when the job failed
+    std::uint64_t frames = 0;         // the length of every file
+    std::uint64_t nominalFrames = 0;  // the song's nominal length from the start position
+    bool stillSounding = false;       // stopped at the ring limit with notes sounding
+    double peak = 0.0;                // the loudest sample of the job before the gain
+    double gain = 1.0;                // applied to every file
     // With a mixIndex: the largest difference between the mix and the sum of
     // the others, at full scale 1 and before the gain.
     std::optional<double> sumError;
@@ -45,7 +45,8 @@ struct JobReport {
 // Returns 0 or a kErr* code; `report.error` then says what happened. On any
 // failure or once `cancel` is set, no file of the job is left half written.
 // `progress` is called on the calling thread with the fraction of the job done.
-int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& options, JobReport& report,
-              const std::atomic<bool>* cancel = nullptr, const RenderProgress& progress = {});
+int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& options,
+              JobReport& report, const std::atomic<bool>* cancel = nullptr,
+              const RenderProgress& progress = {});
 
 }  // namespace lirno::device

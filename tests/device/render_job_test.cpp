@@ -47,7 +47,8 @@ Decoded decode(const fs::path& p) {
     d.rate = info.samplerate;
     d.channels = info.channels;
     d.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-    d.samples.resize(static_cast<std::size_t>(sf_readf_short(f, d.samples.data(), info.frames) * info.channels));
+    d.samples.resize(
+        static_cast<std::size_t>(sf_readf_short(f, d.samples.data(), info.frames) * info.channels));
     sf_close(f);
     return d;
 }
@@ -60,7 +61,7 @@ AudioFormat format(const std::string& ext) {
 }
 
 class RenderJob : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::path(testing::TempDir()) / ("render_job_" + std::to_string(::getpid()));
         fs::remove_all(dir);
@@ -73,7 +74,8 @@ protected:
     }
     std::vector<std::string> files() const {
         std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(dir))
+            out.push_back(e.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -84,7 +86,8 @@ protected:
 TEST_F(RenderJob, FormatsComeFromTheNameAndUnknownOnesAreRefused) {
     AudioFormat f;
     std::string error;
-    for (const char* name : {"a.wav", "b.FLAC", "c.ogg", "song.v2.flac"}) EXPECT_TRUE(audioFormatFor(name, f, error)) << name;
+    for (const char* name : {"a.wav", "b.FLAC", "c.ogg", "song.v2.flac"})
+        EXPECT_TRUE(audioFormatFor(name, f, error)) << name;
     EXPECT_FALSE(audioFormatFor("song.aiff", f, error));
     EXPECT_NE(error.find("wav, flac, ogg"), std::string::npos) << error;
     EXPECT_FALSE(audioFormatFor("dir.flac/song", f, error));
@@ -133,7 +136,8 @@ TEST_F(RenderJob, RenderEndsSoonAfterTheLastEventWhateverTheNominalLength) {
     EXPECT_FALSE(end.stillSounding);
 
     // An organ note that is never released stops at the ring limit.
-    const Bytes held = test::smf(0, 96, {Track().program(0, 0, 19).on(0, 0, 60).text(0x0FFFFFFF, "x").eot()});
+    const Bytes held =
+        test::smf(0, 96, {Track().program(0, 0, 19).on(0, 0, 60).text(0x0FFFFFFF, "x").eot()});
     ASSERT_EQ(parseSong(held, song), 0);
     RenderOptions o = opts();
     o.maxRingSeconds = 1.5;
@@ -156,36 +160,39 @@ TEST_F(RenderJob, LoudRenderIsScaledBelowFullScaleOrNormalized) {
     ASSERT_GT(report.peak, 1.0);  // it would clip
     EXPECT_NEAR(report.gain, 1.0 / report.peak, 1e-9);
     const Decoded d = decode(dir / "loud.wav");
-    const auto atFullScale = std::count_if(d.samples.begin(), d.samples.end(), [](short s) { return std::abs(s) >= 32766; });
+    const auto atFullScale = std::count_if(d.samples.begin(), d.samples.end(),
+                                           [](short s) { return std::abs(s) >= 32766; });
     EXPECT_GE(atFullScale, 1);
     EXPECT_LE(atFullScale, 4);  // the peak itself, not a run of clipped samples
 
     o.normalizeDb = -6.0;
     ASSERT_EQ(renderJob({target(song, "half.wav")}, o, report), 0) << report.error;
     const Decoded h = decode(dir / "half.wav");
-    const int peak = std::abs(*std::max_element(h.samples.begin(), h.samples.end(),
-                                                [](short a, short b) { return std::abs(a) < std::abs(b); }));
+    const int peak =
+        std::abs(*std::max_element(h.samples.begin(), h.samples.end(),
+                                   [](short a, short b) { return std::abs(a) < std::abs(b); }));
     EXPECT_NEAR(peak, 32767 * 0.501, 40);
 }
 
 TEST_F(RenderJob, FailedOrInterruptedJobLeavesNoFileBehind) {
     const Bytes song = test::smf(0, 96, {notes(2).eot()});
-    {
-        std::ofstream(dir / "keep.wav") << "old";
-    }
+    { std::ofstream(dir / "keep.wav") << "old"; }
     JobOptions o;
     o.render = opts();
     JobReport report;
     const std::atomic<bool> interrupted{true};
-    EXPECT_EQ(renderJob({target(song, "keep.wav"), target(song, "new.flac")}, o, report, &interrupted),
-              kErrCancelled);
+    EXPECT_EQ(
+        renderJob({target(song, "keep.wav"), target(song, "new.flac")}, o, report, &interrupted),
+        kErrCancelled);
     EXPECT_EQ(files(), std::vector<std::string>{"keep.wav"});
     std::ifstream kept(dir / "keep.wav");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "old");
 
     // A bad song or an unwritable folder among the targets: nothing is rendered.
-    EXPECT_EQ(renderJob({target(song, "a.wav"), target(Bytes{'x', 'y'}, "b.wav")}, o, report), kErrNotMidi);
-    EXPECT_EQ(renderJob({target(song, "a.wav"), target(song, "missing/b.wav")}, o, report), kErrAudioWrite);
+    EXPECT_EQ(renderJob({target(song, "a.wav"), target(Bytes{'x', 'y'}, "b.wav")}, o, report),
+              kErrNotMidi);
+    EXPECT_EQ(renderJob({target(song, "a.wav"), target(song, "missing/b.wav")}, o, report),
+              kErrAudioWrite);
     EXPECT_NE(report.error.find("missing"), std::string::npos) << report.error;
     EXPECT_EQ(files(), std::vector<std::string>{"keep.wav"});
 }

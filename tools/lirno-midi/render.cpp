@@ -44,8 +44,8 @@ public:
         last_ = percent;
         constexpr int kWidth = 40;
         const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                     kWidth - filled, "", percent);
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled,
+                     "########################################", kWidth - filled, "", percent);
         std::fflush(stderr);
     }
     void finish(const std::string& line)
@@ -69,7 +69,8 @@ std::string duration(double seconds)
         std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
     } else {
         const auto tenths = static_cast<long>(seconds * 10 + 0.5);
-        std::snprintf(buf, sizeof buf, "%ld:%02ld.%ld", tenths / 600, tenths / 10 % 60, tenths % 10);
+        std::snprintf(buf, sizeof buf, "%ld:%02ld.%ld", tenths / 600, tenths / 10 % 60,
+                      tenths % 10);
     }
     return buf;
 }
@@ -87,8 +88,8 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
     const double seconds = static_cast<double>(r.frames) / rate;
     std::string s = " (" + duration(seconds) + " at " + std::to_string(rate) + " Hz";
     if (o.normalizeDb) {
-        s += ", normalized to a peak of " + decibels(std::pow(10.0, *o.normalizeDb / 20.0)) + ", gain " +
-             decibels(r.gain);
+        s += ", normalized to a peak of " + decibels(std::pow(10.0, *o.normalizeDb / 20.0)) +
+             ", gain " + decibels(r.gain);
     } else if (r.gain != 1.0) {
         s += ", scaled by " + decibels(r.gain) + " so that its peak stays below full scale";
     }
@@ -112,7 +113,8 @@ bool chooseFormats(const RenderOptions& o, device::AudioFormat& mix, device::Aud
                    std::uint32_t& rate, std::string& error)
 {
     if (!o.out.empty() && !device::audioFormatFor(o.out, mix, error)) return false;
-    if (!o.stems.empty() && !device::audioFormatFor(o.format.empty() ? "wav" : o.format, stems, error))
+    if (!o.stems.empty() &&
+        !device::audioFormatFor(o.format.empty() ? "wav" : o.format, stems, error))
         return false;
     rate = o.rate ? o.rate : (o.out.empty() ? stems : mix).defaultRate;
     if (!o.out.empty() && !device::rateFits(mix, rate, error)) return false;
@@ -141,22 +143,26 @@ int runRender(const RenderOptions& options)
     }
     if (!options.stems.empty()) {
         std::vector<Stem> stems;
-        if (!makeStems(options.file, options.edits, stemFormat.extension, !targets.empty(), stems, code))
+        if (!makeStems(options.file, options.edits, stemFormat.extension, !targets.empty(), stems,
+                       code))
             return code;
         std::error_code ec;
         std::filesystem::create_directories(options.stems, ec);
         if (ec) {
-            std::fprintf(stderr, "lirno-midi: cannot make the folder %s: %s\n", options.stems.c_str(),
-                         ec.message().c_str());
+            std::fprintf(stderr, "lirno-midi: cannot make the folder %s: %s\n",
+                         options.stems.c_str(), ec.message().c_str());
             return 1;
         }
         if (!targets.empty()) job.mixIndex = 0;
         for (Stem& s : stems)
-            targets.push_back({std::move(s.midi), (std::filesystem::path(options.stems) / s.fileName).string(),
+            targets.push_back({std::move(s.midi),
+                               (std::filesystem::path(options.stems) / s.fileName).string(),
                                stemFormat});
     }
     if (targets.empty()) {
-        std::fprintf(stderr, "lirno-midi: no track is audible, so there are no stems; nothing was written\n");
+        std::fprintf(
+            stderr,
+            "lirno-midi: no track is audible, so there are no stems; nothing was written\n");
         return 1;
     }
 
@@ -166,7 +172,8 @@ int runRender(const RenderOptions& options)
     catchInterrupts();
     Progress progress;
     device::JobReport report;
-    const int err = device::renderJob(targets, job, report, &interrupted, [&](double f) { progress.update(f); });
+    const int err = device::renderJob(targets, job, report, &interrupted,
+                                      [&](double f) { progress.update(f); });
     if (err != 0) {
         progress.finish("lirno-midi: " + report.error);
         return interrupted.load() ? 130 : 1;
@@ -174,8 +181,8 @@ int runRender(const RenderOptions& options)
     const std::size_t stems = targets.size() - (options.out.empty() ? 0 : 1);
     std::string what = options.out.empty() ? "" : options.out;
     if (stems > 0) {
-        what += (what.empty() ? "" : " and ") + std::to_string(stems) + (stems == 1 ? " stem" : " stems") +
-                " in " + options.stems;
+        what += (what.empty() ? "" : " and ") + std::to_string(stems) +
+                (stems == 1 ? " stem" : " stems") + " in " + options.stems;
     }
     progress.finish("Rendered " + what + summary(report, options, rate));
     return 0;

@@ -39,12 +39,13 @@ std::string safeFileName(const std::string& name)
         }
         if (out.size() >= kMaxNameBytes) break;
     }
-    while (!out.empty() && out.back() == '_') out.pop_back();
+    while (!out.empty() && out.back() == '_')
+        out.pop_back();
     return out.empty() ? "track" : out;
 }
 
-bool editedImage(const std::string& file, const std::vector<Edit>& edits, std::vector<std::uint8_t>& image,
-                 int& code)
+bool editedImage(const std::string& file, const std::vector<Edit>& edits,
+                 std::vector<std::uint8_t>& image, int& code)
 {
     TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
     code = loadAndEdit(file, edits, rows);
@@ -53,8 +54,8 @@ bool editedImage(const std::string& file, const std::vector<Edit>& edits, std::v
     return true;
 }
 
-bool makeStems(const std::string& file, const std::vector<Edit>& edits, const std::string& extension,
-               bool quiet, std::vector<Stem>& stems, int& code)
+bool makeStems(const std::string& file, const std::vector<Edit>& edits,
+               const std::string& extension, bool quiet, std::vector<Stem>& stems, int& code)
 {
     // What a load has to say was said once already; the reloads repeat it.
     const auto said = setMessageBoxHandler([](const Message&) {});
@@ -72,7 +73,8 @@ bool makeStems(const std::string& file, const std::vector<Edit>& edits, const st
         if (!mix.row(r).muted()) audible.push_back(r);
     std::vector<std::string> names;
     for (const int r : audible)
-        names.push_back(rowNumber(r, mix.count()) + "-" + safeFileName(mix.row(r).name) + "." + extension);
+        names.push_back(rowNumber(r, mix.count()) + "-" + safeFileName(mix.row(r).name) + "." +
+                        extension);
 
     for (std::size_t k = 0; k < audible.size(); ++k) {
         // Each stem starts again from the file, so every one sees the same

@@ -24,8 +24,8 @@ bool editedImage(const std::string& file, const std::vector<Edit>& edits,
 // a solo): the mix with every other audible track muted, so that the
 // others' controllers, programs and tempo still play as in the mix. With
 // `quiet`, the load's messages are not shown (an earlier load showed them).
-bool makeStems(const std::string& file, const std::vector<Edit>& edits, const std::string& extension,
-               bool quiet, std::vector<Stem>& stems, int& code);
+bool makeStems(const std::string& file, const std::vector<Edit>& edits,
+               const std::string& extension, bool quiet, std::vector<Stem>& stems, int& code);
 
 // A row's name made safe for a file name: letters, digits, '-' and '_' kept,
 // anything else turned into '_' (never empty).
