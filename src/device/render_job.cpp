@@ -207,10 +207,11 @@ void writeOne(Output& out, std::uint64_t frames, double gain, JobState& state) {
     if (std::string error; !out.writer->commit(error)) state.fail(kErrAudioWrite, error);
 }
 
-// The largest difference between the mix and the sum of the other outputs.
-double sumError(const std::vector<Output>& outs, std::size_t mix, std::uint64_t frames) {
+// How far the sum of the other outputs is from the mix.
+void compareSum(const std::vector<Output>& outs, std::size_t mix, JobReport& report) {
     std::vector<float> sum(2 * kCopyFrames), buf(2 * kCopyFrames), ref(2 * kCopyFrames);
-    double worst = 0.0;
+    double worst = 0.0, diffEnergy = 0.0, mixEnergy = 0.0;
+    const std::uint64_t frames = report.frames;
     for (std::uint64_t at = 0; at < frames; at += kCopyFrames) {
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(kCopyFrames, frames - at));
@@ -223,10 +224,15 @@ double sumError(const std::vector<Output>& outs, std::size_t mix, std::uint64_t 
             outs[k].spool.read(at, buf.data(), want);
             for (std::size_t i = 0; i < 2 * want; ++i) sum[i] += buf[i];
         }
-        for (std::size_t i = 0; i < 2 * want; ++i)
-            worst = std::max(worst, std::fabs(static_cast<double>(sum[i]) - ref[i]));
+        for (std::size_t i = 0; i < 2 * want; ++i) {
+            const double d = static_cast<double>(sum[i]) - ref[i];
+            worst = std::max(worst, std::fabs(d));
+            diffEnergy += d * d;
+            mixEnergy += static_cast<double>(ref[i]) * ref[i];
+        }
     }
-    return worst;
+    report.sumError = worst;
+    report.sumErrorEnergy = mixEnergy > 0 ? diffEnergy / mixEnergy : 0.0;
 }
 
 // Parses every song and opens every file before any work, so that a bad
@@ -292,7 +298,7 @@ int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& option
     }
     if (options.mixIndex >= 0 && static_cast<std::size_t>(options.mixIndex) < outs.size() &&
         outs.size() > 1)
-        report.sumError = sumError(outs, static_cast<std::size_t>(options.mixIndex), report.frames);
+        compareSum(outs, static_cast<std::size_t>(options.mixIndex), report);
 
     total = static_cast<double>(state.work.load() + report.frames * outs.size());
     runParallel(

@@ -37,9 +37,11 @@ struct JobReport {
     bool stillSounding = false;       // stopped at the ring limit with notes sounding
     double peak = 0.0;                // the loudest sample of the job before the gain
     double gain = 1.0;                // applied to every file
-    // With a mixIndex: the largest difference between the mix and the sum of
-    // the others, at full scale 1 and before the gain.
+    // With a mixIndex: how far the sum of the others is from the mix, before
+    // the gain: the largest difference in a sample (full scale 1), and the
+    // difference's energy over the mix's (0 when both are silent).
     std::optional<double> sumError;
+    double sumErrorEnergy = 0.0;
 };
 
 // Returns 0 or a kErr* code; `report.error` then says what happened. On any

@@ -101,7 +101,9 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
              " before the song's nominal end, once its last notes had died away";
     }
     if (r.sumError && *r.sumError > 0) {
-        s += "; the stems sum to the mix within " + decibels(*r.sumError) + " of full scale";
+        s += "; the stems sum to the mix within " + decibels(*r.sumError) +
+             " of full scale at the worst sample, " + decibels(std::sqrt(r.sumErrorEnergy)) +
+             " of the mix overall";
     } else if (r.sumError) {
         s += "; the stems sum exactly to the mix";
     }
