@@ -224,11 +224,11 @@ TEST_F(CliSound, StemsHoldEachAudibleTrackAloneAndSumToTheMix)
     EXPECT_LE(worst, 200);
 }
 
-// Runs play in a shell so that it can be interrupted after a while.
-RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "")
+// Runs lirno-midi in a shell so that it can be interrupted after a while.
+RunResult interruptAfter(const char* seconds, const std::string& args)
 {
     const std::string cmd = std::string("timeout --preserve-status -s INT ") + seconds + " " +
-                            LIRNO_MIDI_BIN + " play '" + file.string() + "' " + extra + " 2>&1";
+                            LIRNO_MIDI_BIN + " " + args + " 2>&1";
     RunResult r;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     char buf[512];
@@ -236,6 +236,24 @@ RunResult playFor(const fs::path& file, const char* seconds, const char* extra =
     const int status = ::pclose(p);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "")
+{
+    return interruptAfter(seconds, "play '" + file.string() + "' " + extra);
+}
+
+TEST_F(CliSound, RenderStoppedByCtrlCLeavesNothing)
+{
+    const fs::path in = put("long.mid", song({0, 1, 2}, 4800));  // forty minutes
+    const auto before = filesIn(dir_);
+    const RunResult r = interruptAfter(
+        "1", "render '" + in.string() + "' -o '" + path("x.flac").string() + "' --stems '" +
+                 path("st").string() + "'");
+    EXPECT_EQ(r.exitCode, 130) << r.out;
+    EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
+    fs::remove(path("st"));  // the folder itself is made before the work; it must be empty
+    EXPECT_EQ(filesIn(dir_), before);
 }
 
 TEST_F(CliSound, PlayRunsToTheEndOrStopsOnCtrlC)
