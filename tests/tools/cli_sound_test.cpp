@@ -144,6 +144,7 @@ TEST_F(CliSound, RenderRefusesWhatItCannotDoAndWritesNothing)
     EXPECT_NE(r.err.find("'.aiff' is not an audio format"), std::string::npos) << r.err;
     EXPECT_EQ(run({"render", in.string(), "--stems", path("st").string(), "--format", "doc"}).exitCode, 2);
     EXPECT_EQ(run({"render", in.string(), "-o", out.string(), "--rate", "8000"}).exitCode, 2);
+    EXPECT_EQ(run({"render", in.string(), "-o", out.string(), "--normalize", "3"}).exitCode, 2);
     EXPECT_EQ(filesIn(dir_), before);
 }
 

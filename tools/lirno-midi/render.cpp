@@ -110,7 +110,8 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
     return s;
 }
 
-// Checks the output names and rate before any work; false with the message.
+// Checks the output names, the rate and the peak before any work; false with
+// the message.
 bool chooseFormats(const RenderOptions& o, device::AudioFormat& mix, device::AudioFormat& stems,
                    std::uint32_t& rate, std::string& error)
 {
@@ -118,9 +119,46 @@ bool chooseFormats(const RenderOptions& o, device::AudioFormat& mix, device::Aud
     if (!o.stems.empty() &&
         !device::audioFormatFor(o.format.empty() ? "wav" : o.format, stems, error))
         return false;
+    if (o.normalizeDb && !(*o.normalizeDb <= 0.0)) {
+        error = "--normalize takes a peak at or below full scale (0 dB or less)";
+        return false;
+    }
     rate = o.rate ? o.rate : (o.out.empty() ? stems : mix).defaultRate;
     if (!o.out.empty() && !device::rateFits(mix, rate, error)) return false;
     return o.stems.empty() || device::rateFits(stems, rate, error);
+}
+
+// One target per stem, in a folder made for them.
+bool addStems(const RenderOptions& o, const device::AudioFormat& format,
+              std::vector<device::RenderTarget>& targets, int& code)
+{
+    std::vector<Stem> stems;
+    if (!makeStems(o.file, o.edits, format.extension, !targets.empty(), stems, code)) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(o.stems, ec);
+    if (ec) {
+        std::fprintf(stderr, "lirno-midi: cannot make the folder %s: %s\n", o.stems.c_str(),
+                     ec.message().c_str());
+        code = 1;
+        return false;
+    }
+    for (Stem& s : stems) {
+        const std::string path = (std::filesystem::path(o.stems) / s.fileName).string();
+        targets.push_back({std::move(s.midi), path, format});
+    }
+    return true;
+}
+
+// "song.flac and 12 stems in out/"
+std::string written(const RenderOptions& o, std::size_t targets)
+{
+    const std::size_t stems = targets - (o.out.empty() ? 0 : 1);
+    std::string what = o.out;
+    if (stems > 0) {
+        what += (what.empty() ? "" : " and ") + std::to_string(stems) +
+                (stems == 1 ? " stem" : " stems") + " in " + o.stems;
+    }
+    return what;
 }
 
 }  // namespace
@@ -144,27 +182,12 @@ int runRender(const RenderOptions& options)
         if (!editedImage(options.file, options.edits, targets.back().midi, code)) return code;
     }
     if (!options.stems.empty()) {
-        std::vector<Stem> stems;
-        if (!makeStems(options.file, options.edits, stemFormat.extension, !targets.empty(), stems,
-                       code))
-            return code;
-        std::error_code ec;
-        std::filesystem::create_directories(options.stems, ec);
-        if (ec) {
-            std::fprintf(stderr, "lirno-midi: cannot make the folder %s: %s\n",
-                         options.stems.c_str(), ec.message().c_str());
-            return 1;
-        }
         if (!targets.empty()) job.mixIndex = 0;
-        for (Stem& s : stems)
-            targets.push_back({std::move(s.midi),
-                               (std::filesystem::path(options.stems) / s.fileName).string(),
-                               stemFormat});
+        if (!addStems(options, stemFormat, targets, code)) return code;
     }
     if (targets.empty()) {
-        std::fprintf(
-            stderr,
-            "lirno-midi: no track is audible, so there are no stems; nothing was written\n");
+        std::fprintf(stderr, "lirno-midi: no track is audible, so there are no stems; "
+                             "nothing was written\n");
         return 1;
     }
 
@@ -180,12 +203,7 @@ int runRender(const RenderOptions& options)
         progress.finish("lirno-midi: " + report.error);
         return interrupted.load() ? 130 : 1;
     }
-    const std::size_t stems = targets.size() - (options.out.empty() ? 0 : 1);
-    std::string what = options.out.empty() ? "" : options.out;
-    if (stems > 0) {
-        what += (what.empty() ? "" : " and ") + std::to_string(stems) +
-                (stems == 1 ? " stem" : " stems") + " in " + options.stems;
-    }
+    const std::string what = written(options, targets.size());
     progress.finish("Rendered " + what + summary(report, options, rate));
     return 0;
 }
