@@ -124,6 +124,10 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const std::string& targ
                                                          std::uint32_t rate, std::string& error) {
     const std::filesystem::path path(target);
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
+    if (std::error_code ec; std::filesystem::is_directory(path, ec)) {
+        error = "cannot write " + target + ": it is a folder";
+        return nullptr;
+    }
     std::string name = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
     std::vector<char> buf(name.begin(), name.end());
     buf.push_back('\0');

@@ -194,6 +194,10 @@ TEST_F(RenderJob, FailedOrInterruptedJobLeavesNoFileBehind) {
     EXPECT_EQ(renderJob({target(song, "a.wav"), target(song, "missing/b.wav")}, o, report),
               kErrAudioWrite);
     EXPECT_NE(report.error.find("missing"), std::string::npos) << report.error;
+    fs::create_directory(dir / "folder.wav");
+    EXPECT_EQ(renderJob({target(song, "a.wav"), target(song, "folder.wav")}, o, report),
+              kErrAudioWrite);
+    fs::remove(dir / "folder.wav");
     EXPECT_EQ(files(), std::vector<std::string>{"keep.wav"});
 }
 
