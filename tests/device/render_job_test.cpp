@@ -103,8 +103,8 @@ TEST_F(RenderJob, WavAndFlacHoldTheSameSamplesAtTheChosenRate) {
     o.render.rate = 22050;
     JobReport report;
     std::vector<double> progress;
-    ASSERT_EQ(renderJob({target(song, "a.wav"), target(song, "a.flac")}, o, report, nullptr,
-                        [&](double f) { progress.push_back(f); }),
+    ASSERT_EQ(renderJob({target(song, "a.wav"), target(song, "a.flac"), target(song, "a.ogg")}, o,
+                        report, nullptr, [&](double f) { progress.push_back(f); }),
               0)
         << report.error;
     const Decoded wav = decode(dir / "a.wav"), flac = decode(dir / "a.flac");
@@ -112,6 +112,9 @@ TEST_F(RenderJob, WavAndFlacHoldTheSameSamplesAtTheChosenRate) {
     EXPECT_EQ(wav.channels, 2);
     EXPECT_EQ(wav.samples.size(), 2 * report.frames);
     EXPECT_EQ(wav.samples, flac.samples);
+    const Decoded vorbis = decode(dir / "a.ogg");  // lossy: the same length and rate
+    EXPECT_EQ(vorbis.rate, 22050);
+    EXPECT_EQ(vorbis.samples.size(), wav.samples.size());
     // The last event is at 2 s; then the piano's release and the 0.2 s tail.
     EXPECT_GT(report.frames, 2 * 22050u);
     EXPECT_LT(report.frames, 4 * 22050u);
@@ -119,7 +122,7 @@ TEST_F(RenderJob, WavAndFlacHoldTheSameSamplesAtTheChosenRate) {
     ASSERT_FALSE(progress.empty());
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
-    EXPECT_EQ(files(), (std::vector<std::string>{"a.flac", "a.wav"}));  // nothing else left
+    EXPECT_EQ(files(), (std::vector<std::string>{"a.flac", "a.ogg", "a.wav"}));  // nothing else
 }
 
 TEST_F(RenderJob, RenderEndsSoonAfterTheLastEventWhateverTheNominalLength) {
