@@ -75,7 +75,7 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     // A fresh synthesizer each time: nothing left over from an earlier render
     // (reverb lines, channel state) can change the result.
     const auto synth = createSynth(options.soundFont.empty() ? findSoundFont() : options.soundFont,
-                                   error, options.rate);
+                                   error, options.rate, options.polyphony);
     if (!synth) return error;
     Ending ending(eventFrames(*song, fromUnits, options.rate), options);
     const auto plan = makePlan(std::move(song), fromUnits, options.rate);

@@ -17,6 +17,10 @@ namespace lirno::device {
 struct RenderOptions {
     std::string soundFont;  // empty: findSoundFont()
     std::uint32_t rate = 44100;
+    // Offline there is no deadline to keep, so no note is ever dropped for
+    // want of a voice: FluidSynth's default of 256 drops notes in dense
+    // orchestral songs (and stems would then not add up to their mix).
+    int polyphony = 1024;
     // Once every voice has died away after the song's last event, the
     // effects ring on this long.
     double tailSeconds = 1.0;

@@ -25,10 +25,11 @@ void DriverDeleter::operator()(fluid_audio_driver_t* d) const noexcept {
 
 namespace {
 
-SettingsPtr makeSettings(std::uint32_t rate) {
+SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
     SettingsPtr s(new_fluid_settings());
     if (!s) return s;
     fluid_settings_setnum(s.get(), "synth.sample-rate", rate);
+    if (polyphony > 0) fluid_settings_setint(s.get(), "synth.polyphony", polyphony);
     // Only the thread that renders ever touches a synth, so FluidSynth's own
     // API lock would be pure overhead in the audio callback.
     fluid_settings_setint(s.get(), "synth.threadsafe-api", 0);
@@ -37,9 +38,10 @@ SettingsPtr makeSettings(std::uint32_t rate) {
     return s;
 }
 
-std::unique_ptr<SynthInstance> loadInto(const std::string& path, std::uint32_t rate = kSampleRate) {
+std::unique_ptr<SynthInstance> loadInto(const std::string& path, std::uint32_t rate = kSampleRate,
+                                        int polyphony = 0) {
     auto inst = std::make_unique<SynthInstance>();
-    inst->settings = makeSettings(rate);
+    inst->settings = makeSettings(rate, polyphony);
     if (!inst->settings) return nullptr;
     inst->synth.reset(new_fluid_synth(inst->settings.get()));
     if (!inst->synth) return nullptr;
@@ -134,7 +136,7 @@ std::string firstSoundFontIn(const std::filesystem::path& dir) {
 }  // namespace
 
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
-                                           std::uint32_t rate) {
+                                           std::uint32_t rate, int polyphony) {
     error = 0;
     std::error_code ec;
     if (soundFont.empty() || !std::filesystem::is_regular_file(soundFont, ec)) {
@@ -146,7 +148,7 @@ std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& er
         error = kErrSoundFontLoad;
         return nullptr;
     }
-    auto inst = loadInto(soundFont, rate);
+    auto inst = loadInto(soundFont, rate, polyphony);
     if (!inst) error = kErrSoundFontLoad;
     return inst;
 }

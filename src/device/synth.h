@@ -32,13 +32,14 @@ struct SynthInstance {
     SynthPtr synth;
 };
 
-// Makes a stereo synthesizer at `rate` with the given SoundFont. Blocks:
+// Makes a stereo synthesizer at `rate` with the given SoundFont and at most
+// `polyphony` voices (0: FluidSynth's default, 256). Blocks:
 // call it off the caller's thread. The first call for a path in the process
 // does the real load; later ones reuse the sample data FluidSynth keeps
 // cached for as long as the process-wide keeper holds the font. Returns null
 // and sets `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
-                                           std::uint32_t rate = 44100);
+                                           std::uint32_t rate = 44100, int polyphony = 0);
 
 // Ids for opened songs: never 0 and never reused in this process.
 std::uint32_t nextSongId() noexcept;
