@@ -173,7 +173,6 @@ int runRender(const RenderOptions& options)
         return 2;
     }
 
-    PlayFile playFile;
     std::vector<device::RenderTarget> targets;
     int code = 0;
     device::JobOptions job;
