@@ -367,13 +367,18 @@ def render_logo(size, samples=4):
 
 
 def write_rgba_png(path, pixels):
+    write_truecolour_png(path, pixels, 6)
+
+
+def write_truecolour_png(path, pixels, colour_type):
+    """pixels: rows of tuples; colour type 2 is (r, g, b), 6 is (r, g, b, a)."""
     raw = bytearray()
     for row in pixels:
         raw.append(0)
         for p in row:
             raw.extend(p)
     out = b"\x89PNG\r\n\x1a\n"
-    out += png_chunk(b"IHDR", struct.pack(">IIBBBBB", len(pixels[0]), len(pixels), 8, 6, 0, 0, 0))
+    out += png_chunk(b"IHDR", struct.pack(">IIBBBBB", len(pixels[0]), len(pixels), 8, colour_type, 0, 0, 0))
     out += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
     out += png_chunk(b"IEND", b"")
     with open(path, "wb") as f:
@@ -408,17 +413,7 @@ def write_indexed_png(path, rows, colours, transparent=None):
 
 def write_rgb_png(path, pixels):
     """pixels: rows of (r, g, b); for the enlarged previews."""
-    raw = bytearray()
-    for row in pixels:
-        raw.append(0)
-        for p in row:
-            raw.extend(p)
-    out = b"\x89PNG\r\n\x1a\n"
-    out += png_chunk(b"IHDR", struct.pack(">IIBBBBB", len(pixels[0]), len(pixels), 8, 2, 0, 0, 0))
-    out += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
-    out += png_chunk(b"IEND", b"")
-    with open(path, "wb") as f:
-        f.write(out)
+    write_truecolour_png(path, pixels, 2)
 
 
 def strip_rows():

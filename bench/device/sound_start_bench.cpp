@@ -46,7 +46,7 @@ struct Watch {
 
 class CardOutput final : public AudioOutput {
 public:
-    CardOutput(RenderSink& sink, Watch& watch)
+    CardOutput(OutputSink& sink, Watch& watch)
         : thread_([this, &sink, &watch] {
               std::vector<float> l(64), r(64);
               auto due = Clock::now();
@@ -81,7 +81,7 @@ void BM_FirstSoundAndMemory(benchmark::State& state) {
         Watch watch;
         DeviceSettings s;
         s.soundFont = gSoundFont;
-        s.output = [&watch](const std::string&, const OutputOptions&, RenderSink& sink) {
+        s.output = [&watch](const std::string&, const OutputOptions&, OutputSink& sink) {
             return std::make_unique<CardOutput>(sink, watch);
         };
         watch.start = Clock::now();

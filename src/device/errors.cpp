@@ -27,8 +27,10 @@ std::optional<std::string> errorTextFor(int code) {
                    "or to none to play silently).";
         case kErrFileTooLarge:
             return "The MIDI file is too large to play.";
-        case kErrWavWrite:
-            return "The WAV file could not be written.";
+        case kErrAudioWrite:
+            return "The audio file could not be written.";
+        case kErrCancelled:
+            return "The render was interrupted; nothing was written.";
         case kErrAudioLost:
             return "The audio output stopped working while the song played.";
         default:

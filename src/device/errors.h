@@ -16,8 +16,9 @@ inline constexpr int kErrNoSoundFont = 7;
 inline constexpr int kErrSoundFontLoad = 8;
 inline constexpr int kErrAudioOutput = 9;
 inline constexpr int kErrFileTooLarge = 10;
-inline constexpr int kErrWavWrite = 11;
-inline constexpr int kErrAudioLost = 12;
+inline constexpr int kErrAudioWrite = 11;
+inline constexpr int kErrCancelled = 12;
+inline constexpr int kErrAudioLost = 13;
 
 // The text for a code returned by this library, or nothing for any other.
 std::optional<std::string> errorTextFor(int code);

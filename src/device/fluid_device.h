@@ -58,7 +58,7 @@ DeviceSettings settingsFromEnvironment();
 // The device the program uses, configured from the environment.
 std::unique_ptr<Device> makeDevice();
 
-class FluidDevice final : public Device, private RenderSink {
+class FluidDevice final : public Device, private OutputSink {
 public:
     explicit FluidDevice(DeviceSettings settings);
     ~FluidDevice() override;

@@ -42,7 +42,7 @@ void installErrorHandlers() {
 
 class FluidOutput final : public AudioOutput {
 public:
-    FluidOutput(SettingsPtr settings, RenderSink& sink) : settings_(std::move(settings)) {
+    FluidOutput(SettingsPtr settings, OutputSink& sink) : settings_(std::move(settings)) {
         driver_.reset(new_fluid_audio_driver2(settings_.get(), &FluidOutput::callback, &sink));
     }
     bool opened() const noexcept { return driver_ != nullptr; }
@@ -51,7 +51,7 @@ private:
     static int callback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout,
                         float* out[]) noexcept {
         if (nout >= 2 && len > 0) {
-            static_cast<RenderSink*>(data)->render(out[0], out[1], static_cast<std::size_t>(len));
+            static_cast<OutputSink*>(data)->render(out[0], out[1], static_cast<std::size_t>(len));
         }
         return FLUID_OK;
     }
@@ -71,7 +71,7 @@ QuietAttempts::QuietAttempts() {
 QuietAttempts::~QuietAttempts() { --quietDepth; }
 
 std::unique_ptr<AudioOutput> openFluidOutput(const std::string& driver,
-                                             const OutputOptions& options, RenderSink& sink) {
+                                             const OutputOptions& options, OutputSink& sink) {
     installErrorHandlers();
     SettingsPtr s(new_fluid_settings());
     if (!s) return nullptr;

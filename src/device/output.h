@@ -14,9 +14,9 @@
 namespace lirno::device {
 
 // What an output feeds from. Both are called from the output's own thread.
-class RenderSink {
+class OutputSink {
 public:
-    virtual ~RenderSink() = default;
+    virtual ~OutputSink() = default;
     // Fills `frames` frames of 44.1 kHz stereo.
     virtual void render(float* left, float* right, std::size_t frames) noexcept = 0;
     // The output has stopped for good (the card went away, the server died).
@@ -35,12 +35,12 @@ struct OutputOptions {
 
 // Opens one named driver, or returns null (quietly: the caller reports).
 using OutputFactory = std::function<std::unique_ptr<AudioOutput>(
-    const std::string& driver, const OutputOptions& options, RenderSink& sink)>;
+    const std::string& driver, const OutputOptions& options, OutputSink& sink)>;
 
 // FluidSynth's audio drivers. A JACK output is connected to the system's
 // playback ports.
 std::unique_ptr<AudioOutput> openFluidOutput(const std::string& driver,
-                                             const OutputOptions& options, RenderSink& sink);
+                                             const OutputOptions& options, OutputSink& sink);
 
 // The drivers to try, in order, for an LIRNO_AUDIO-style value: "" gives the
 // desktop defaults, anything else names exactly one driver.

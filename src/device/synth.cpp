@@ -19,10 +19,11 @@ void DriverDeleter::operator()(fluid_audio_driver_t* d) const noexcept {
 
 namespace {
 
-SettingsPtr makeSettings() {
+SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
     SettingsPtr s(new_fluid_settings());
     if (!s) return s;
-    fluid_settings_setnum(s.get(), "synth.sample-rate", kSampleRate);
+    fluid_settings_setnum(s.get(), "synth.sample-rate", rate);
+    if (polyphony > 0) fluid_settings_setint(s.get(), "synth.polyphony", polyphony);
     // Only the thread that renders ever touches a synth, so FluidSynth's own
     // API lock would be pure overhead in the audio callback.
     fluid_settings_setint(s.get(), "synth.threadsafe-api", 0);
@@ -64,7 +65,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error) {
+std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
+                                           std::uint32_t rate, int polyphony) {
     error = 0;
     std::error_code ec;
     if (soundFont.empty() || !std::filesystem::is_regular_file(soundFont, ec)) {
@@ -73,7 +75,7 @@ std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& er
     }
     EngineCache::instance();  // quiets FluidSynth's chatter before the first synth
     auto inst = std::make_unique<SynthInstance>();
-    inst->settings = makeSettings();
+    inst->settings = makeSettings(rate, polyphony);
     if (inst->settings) inst->synth.reset(new_fluid_synth(inst->settings.get()));
     if (inst->synth) inst->fontId = fluid_synth_sfload(inst->synth.get(), soundFont.c_str(), 1);
     if (!inst->synth || inst->fontId == FLUID_FAILED) {

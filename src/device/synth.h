@@ -35,12 +35,14 @@ struct SynthInstance {
     int fontId = -1;  // the SoundFont's id in the synth
 };
 
-// Makes a synthesizer for 44.1 kHz stereo with the given SoundFont. Only the
-// font's directory is read here; a preset's samples are read when it is
-// first selected or pinned (and shared by every synthesizer of the process
-// that uses them). Blocks: call it off the caller's thread. Returns null and
-// sets `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
-std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error);
+// Makes a stereo synthesizer at `rate` with the given SoundFont and at most
+// `polyphony` voices (0: FluidSynth's default, 256). Only the font's
+// directory is read here; a preset's samples are read when it is first
+// selected or pinned (and shared by every synthesizer of the process that
+// uses them). Blocks: call it off the caller's thread. Returns null and sets
+// `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
+std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
+                                           std::uint32_t rate = 44100, int polyphony = 0);
 
 // Ids for opened songs: never 0 and never reused in this process.
 std::uint32_t nextSongId() noexcept;

@@ -156,7 +156,7 @@ TEST_F(SilentDevice, EveryErrorCodeHasADistinctText) {
     std::set<std::string> texts;
     for (int code : {kErrUnknownId, kErrFileRead, kErrNotMidi, kErrShortHeader, kErrBadDivision,
                      kErrOutOfRange, kErrNoSoundFont, kErrSoundFontLoad, kErrAudioOutput,
-                     kErrFileTooLarge, kErrWavWrite, kErrAudioLost}) {
+                     kErrFileTooLarge, kErrAudioWrite, kErrCancelled, kErrAudioLost}) {
         const auto t = dev.errorText(code);
         ASSERT_TRUE(t.has_value()) << code;
         EXPECT_FALSE(t->empty());

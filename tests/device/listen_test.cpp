@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "device/errors.h"
 #include "device/fluid_device.h"
@@ -117,35 +114,6 @@ TEST(Listen, VolumeSetBeforeTheStartIsInForceFromTheMiddle) {
 TEST(Listen, RenderFromBeyondTheEndIsOutOfRange) {
     RenderedAudio a;
     EXPECT_EQ(renderToMemory(test::smf(0, 96, {notesTrack(1)}), 9, opts(), a), kErrOutOfRange);
-}
-
-TEST(Listen, WavFileHasTheRightFormatAndLength) {
-    const auto dir = std::filesystem::path(testing::TempDir());
-    const auto mid = (dir / "wav_song.mid").string();
-    {
-        const Bytes b = test::smf(0, 96, {notesTrack(2)});
-        std::ofstream f(mid, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    const auto wav = (dir / "wav_song.wav").string();
-    std::vector<double> progress;
-    ASSERT_EQ(renderToWav(mid, 0, wav, opts(), [&](double f) { progress.push_back(f); }), 0);
-    std::ifstream in(wav, std::ios::binary);
-    const Bytes w((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_GT(w.size(), 44u);
-    const auto le32 = [&](std::size_t at) {
-        return w[at] | (w[at + 1] << 8) | (w[at + 2] << 16) | (static_cast<std::uint32_t>(w[at + 3]) << 24);
-    };
-    EXPECT_EQ(std::string(w.begin(), w.begin() + 4), "RIFF");
-    EXPECT_EQ(le32(24), 44100u);
-    EXPECT_EQ(w[22], 2);   // channels
-    EXPECT_EQ(w[34], 16);  // bits
-    EXPECT_EQ(le32(40), w.size() - 44);
-    const double seconds = static_cast<double>(w.size() - 44) / 4 / 44100;
-    EXPECT_NEAR(seconds, 2.2, 0.01);
-    ASSERT_FALSE(progress.empty());
-    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 }
 
 // ------------------------------------------------------------------ real-time engine, manual clock

@@ -197,7 +197,7 @@ long bytesReadByThisThread() {
 // An output that notes what its own thread read while it played.
 class ReadWatchingOutput final : public AudioOutput {
 public:
-    explicit ReadWatchingOutput(RenderSink& sink)
+    explicit ReadWatchingOutput(OutputSink& sink)
         : thread_([this, &sink] {
               std::vector<float> l(64), r(64);
               const long before = bytesReadByThisThread();
@@ -235,7 +235,7 @@ TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
     {
         DeviceSettings s;
         s.soundFont = LIRNO_TEST_SOUNDFONT;
-        s.output = [](const std::string&, const OutputOptions&, RenderSink& sink) {
+        s.output = [](const std::string&, const OutputOptions&, OutputSink& sink) {
             return std::make_unique<ReadWatchingOutput>(sink);
         };
         FluidDevice dev(s);

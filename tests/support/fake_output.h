@@ -39,7 +39,7 @@ public:
 
     device::OutputFactory factory() {
         return [this](const std::string& driver, const device::OutputOptions&,
-                      device::RenderSink& sink) -> std::unique_ptr<device::AudioOutput> {
+                      device::OutputSink& sink) -> std::unique_ptr<device::AudioOutput> {
             std::lock_guard lk(m_);
             if (std::find(working_.begin(), working_.end(), driver) == working_.end()) return nullptr;
             return std::make_unique<Output>(*this, sink);
@@ -49,7 +49,7 @@ public:
 private:
     class Output final : public device::AudioOutput {
     public:
-        Output(FakeDrivers& drivers, device::RenderSink& sink)
+        Output(FakeDrivers& drivers, device::OutputSink& sink)
             : thread_([this, &drivers, &sink] {
                   std::vector<float> l(64), r(64);
                   for (long n = 1; !stop_.load(); ++n) {

@@ -112,7 +112,12 @@ TEST_F(CliSound, RenderWritesTheEditedSong)
 
 TEST_F(CliSound, RenderFromAPositionAndBeyondTheEnd)
 {
-    const fs::path in = put("long.mid", song({0}, 8));
+    // A note struck each second: from either start the render ends alike,
+    // once the last note has died away.
+    Track t;
+    t.tempo(0, 500000);
+    for (int i = 0; i < 4; ++i) t.ev(0, {0x90, 60, 100}).ev(180, {0x80, 60, 0}).ev(12, {0xB0, 1, 0});
+    const fs::path in = put("long.mid", lirno::smf::file(0, 96, {t.end()}));
     ASSERT_EQ(run({"render", in.string(), "--from", "16", "-o", path("half.wav").string()}).exitCode, 0);
     ASSERT_EQ(run({"render", in.string(), "-o", path("whole.wav").string()}).exitCode, 0);
     const Wav half = readWav(path("half.wav")), whole = readWav(path("whole.wav"));
@@ -124,20 +129,112 @@ TEST_F(CliSound, RenderFromAPositionAndBeyondTheEnd)
     EXPECT_NE(beyond.err.find("beyond"), std::string::npos) << beyond.err;
 }
 
-TEST_F(CliSound, RenderRefusesEditsTheViewWouldNotAllow)
+// Every file in the test's folder, hidden ones included.
+std::vector<std::string> filesIn(const fs::path& dir)
 {
-    const fs::path in = put("one.mid", song({9}, 2));
-    const fs::path out = path("x.wav");
-    EXPECT_EQ(run({"render", in.string(), "--program", "0=5", "-o", out.string()}).exitCode, 2);
-    EXPECT_FALSE(fs::exists(out));
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
-// Runs play in a shell so that it can be interrupted after a while.
-RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "",
-                  const char* env = "")
+TEST_F(CliSound, RenderRefusesWhatItCannotDoAndWritesNothing)
+{
+    const fs::path in = put("one.mid", song({9}, 2));
+    const auto before = filesIn(dir_);
+    const fs::path out = path("x.wav");
+    EXPECT_EQ(run({"render", in.string(), "--program", "0=5", "-o", out.string()}).exitCode, 2);
+    RunResult r = run({"render", in.string(), "-o", path("x.aiff").string()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("'.aiff' is not an audio format"), std::string::npos) << r.err;
+    EXPECT_EQ(run({"render", in.string(), "--stems", path("st").string(), "--format", "doc"}).exitCode, 2);
+    EXPECT_EQ(run({"render", in.string(), "-o", out.string(), "--rate", "8000"}).exitCode, 2);
+    EXPECT_EQ(run({"render", in.string(), "-o", out.string(), "--normalize", "3"}).exitCode, 2);
+    EXPECT_EQ(filesIn(dir_), before);
+}
+
+TEST_F(CliSound, FailedRenderLeavesTheOldFileAndNothingElse)
+{
+    const fs::path in = put("long.mid", song({0, 1}, 40));  // 20 s: far more than the limit
+    const fs::path out = path("keep.flac");
+    writeBytes(out, Bytes{'o', 'l', 'd'});
+    const auto before = filesIn(dir_);
+    const RunResult r = run({"render", in.string(), "-o", out.string()}, 64 * 1024);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot"), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(out), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(filesIn(dir_), before);
+}
+
+// Four named tracks on channels 0 to 3; track i sounds from 2i s to 2i+0.5 s.
+Bytes spacedSong()
+{
+    std::vector<Track> tracks;
+    Track tempo;
+    tempo.tempo(0, 500000).end(8 * 192);
+    tracks.push_back(tempo);
+    const char* names[] = {"Lead Voice", "Bass/2", "Strings", "Muted one"};
+    for (int i = 0; i < 4; ++i) {
+        const auto ch = static_cast<std::uint8_t>(i);
+        Track t;
+        t.name(names[i]);
+        t.ev(0, {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(i * 8)});
+        t.ev(static_cast<std::uint32_t>(i * 384), {static_cast<std::uint8_t>(0x90 | ch), 60, 110});
+        t.ev(96, {static_cast<std::uint8_t>(0x80 | ch), 60, 0});
+        tracks.push_back(std::move(t.end()));
+    }
+    return lirno::smf::file(1, 96, tracks);
+}
+
+double rmsOver(const Wav& w, double from, double to)
+{
+    const auto a = std::min(w.samples.size(), static_cast<std::size_t>(from * 44100) * 2);
+    const auto b = std::min(w.samples.size(), static_cast<std::size_t>(to * 44100) * 2);
+    double sum = 0;
+    for (std::size_t i = a; i < b; ++i) sum += double(w.samples[i]) * w.samples[i];
+    return b > a ? std::sqrt(sum / double(b - a)) : 0.0;
+}
+
+TEST_F(CliSound, StemsHoldEachAudibleTrackAloneAndSumToTheMix)
+{
+    const fs::path in = put("spaced.mid", spacedSong());
+    const fs::path stems = path("stems"), mix = path("mix.wav");
+    const RunResult r = run({"render", in.string(), "--mute", "3", "-o", mix.string(), "--stems", stems.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("3 stems"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the stems sum to the mix within"), std::string::npos) << r.err;
+
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(stems)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    // The muted row has no stem.
+    ASSERT_EQ(names, (std::vector<std::string>{"01-Lead_Voice.wav", "02-Bass_2.wav", "03-Strings.wav"}));
+
+    const Wav m = readWav(mix);
+    std::vector<Wav> s;
+    for (const auto& n : names) s.push_back(readWav(stems / n));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(s[i].samples.size(), m.samples.size()) << names[i];  // they line up
+        const double own = rmsOver(s[i], 2.0 * i, 2.0 * i + 0.5);
+        EXPECT_GT(own, 300.0) << names[i];
+        for (int j = 0; j < 3; ++j) {
+            if (j == i) continue;
+            EXPECT_LT(rmsOver(s[i], 2.0 * j, 2.0 * j + 0.5), 0.05 * own) << names[i] << " at " << j;
+        }
+    }
+    int worst = 0;
+    for (std::size_t k = 0; k < m.samples.size(); ++k)
+        worst = std::max(worst, std::abs(s[0].samples[k] + s[1].samples[k] + s[2].samples[k] - m.samples[k]));
+    // Measured: 115 (-49 dB of full scale), at the third track's first note;
+    // a missing or misplaced stem would be off by thousands.
+    EXPECT_LE(worst, 200);
+}
+
+// Runs lirno-midi in a shell so that it can be interrupted after a while.
+RunResult interruptAfter(const char* seconds, const std::string& args, const char* env = "")
 {
     const std::string cmd = std::string(env) + " timeout --preserve-status -s INT " + seconds + " " +
-                            LIRNO_MIDI_BIN + " play '" + file.string() + "' " + extra + " 2>&1";
+                            LIRNO_MIDI_BIN + " " + args + " 2>&1";
     RunResult r;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     char buf[512];
@@ -145,6 +242,25 @@ RunResult playFor(const fs::path& file, const char* seconds, const char* extra =
     const int status = ::pclose(p);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "",
+                  const char* env = "")
+{
+    return interruptAfter(seconds, "play '" + file.string() + "' " + extra, env);
+}
+
+TEST_F(CliSound, RenderStoppedByCtrlCLeavesNothing)
+{
+    const fs::path in = put("long.mid", song({0, 1, 2}, 4800));  // forty minutes
+    const auto before = filesIn(dir_);
+    const RunResult r = interruptAfter(
+        "1", "render '" + in.string() + "' -o '" + path("x.flac").string() + "' --stems '" +
+                 path("st").string() + "'");
+    EXPECT_EQ(r.exitCode, 130) << r.out;
+    EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
+    fs::remove(path("st"));  // the folder itself is made before the work; it must be empty
+    EXPECT_EQ(filesIn(dir_), before);
 }
 
 TEST_F(CliSound, PlayRunsToTheEndOrStopsOnCtrlC)

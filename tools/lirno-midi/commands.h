@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,11 @@ struct RenderOptions {
     std::string file;
     std::vector<Edit> edits;
     std::uint32_t from = 0;  // units of 1/8 s
-    std::string wav;
+    std::string out;         // -o: the mix, in the format its name says
+    std::string stems;       // --stems: a folder for one file per audible track
+    std::string format;      // --format: the stems' format (an extension)
+    std::uint32_t rate = 0;  // --rate: 0 for the format's default
+    std::optional<double> normalizeDb;
 };
 
 struct PlayOptions {

@@ -2,7 +2,7 @@
 //
 //   lirno-midi info FILE
 //   lirno-midi mix FILE [EDIT ...] [-o OUT] [--play-file OUT2]
-//   lirno-midi render FILE [EDIT ...] [--from UNITS] -o OUT.wav
+//   lirno-midi render FILE [EDIT ...] [--from UNITS] [-o OUT.wav|.flac|...] [--stems DIR]
 //   lirno-midi play FILE [EDIT ...] [--loop]
 #include <CLI/CLI.hpp>
 
@@ -85,10 +85,21 @@ int main(int argc, char** argv)
     const EditOptions mixEdits(mix);
 
     lirno::cli::RenderOptions renderOptions;
-    auto* render = app.add_subcommand("render", "render the edited song to a WAV file (44.1 kHz stereo)");
+    auto* render = app.add_subcommand("render", "render the edited song to audio files (stereo)");
     render->add_option("FILE", renderOptions.file, "the MIDI file")->required();
     render->add_option("--from", renderOptions.from, "start position in units of 1/8 second");
-    render->add_option("-o", renderOptions.wav, "the WAV file to write")->required();
+    auto* out = render->add_option("-o", renderOptions.out,
+                                   "the mix's audio file: .wav, .flac, .ogg, .mp3 or .opus by its name");
+    auto* stems = render->add_option("--stems", renderOptions.stems,
+                                     "a folder for one file per audible track, NN-name.ext");
+    render->add_option("--format", renderOptions.format, "the stems' format: wav (default), flac, ogg, ...")
+        ->needs(stems);
+    render->add_option("--rate", renderOptions.rate, "sample rate in Hz, 22050 to 96000 (default 44100)");
+    render->add_option("--normalize", renderOptions.normalizeDb,
+                       "scale the render so that its peak is at DB (e.g. -1)");
+    render->callback([out, stems] {
+        if (out->count() == 0 && stems->count() == 0) throw CLI::RequiredError("-o or --stems");
+    });
     const EditOptions renderEdits(render);
 
     lirno::cli::PlayOptions playOptions;
