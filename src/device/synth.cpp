@@ -37,7 +37,7 @@ SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
 }
 
 // The one piece of process-wide state: the song id counter, which must be
-// unique across the whole process.
+// unique across the whole process; made before the first synthesizer.
 class EngineCache {
 public:
     static EngineCache& instance() {
@@ -58,6 +58,12 @@ private:
         fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
         fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
         fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+        // The first synthesizer of the process fills FluidSynth's shared
+        // tables, and others made meanwhile on other threads do not wait for
+        // that (offline renders make several at once): make one here, where
+        // every other thread waits.
+        SettingsPtr settings(new_fluid_settings());
+        if (settings) SynthPtr(new_fluid_synth(settings.get()));
     }
 
     std::atomic<std::uint32_t> nextId_{1};
