@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -47,12 +48,14 @@ void addChunk(Bytes& out, const char* id, const Bytes& body) {
     out.insert(out.end(), body.begin(), body.end());
 }
 
-// A dense format-1 song of about `bytes` bytes: 16 tracks of running-status
-// notes and controller sweeps, with a tempo change every few beats.
-Bytes bigSong(std::size_t bytes) {
-    constexpr int kTracks = 16;
-    const std::size_t perTrack = bytes / (kTracks + 1);
-    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, kTracks + 1, 0x01, 0xE0};
+// A dense format-1 song of about `bytes` bytes: a tempo track with a tempo
+// change every few beats, then `tracks` tracks of running-status notes and
+// controller sweeps (one channel each, in turn), every track with a rhythm
+// of its own so that the tracks interleave.
+Bytes bigSong(std::size_t bytes, int tracks = 16) {
+    const std::size_t perTrack = bytes / static_cast<std::size_t>(tracks + 1);
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, static_cast<std::uint8_t>((tracks + 1) >> 8),
+              static_cast<std::uint8_t>(tracks + 1), 0x01, 0xE0};
     Bytes tempo;
     std::uint32_t us = 500'000;
     while (tempo.size() < perTrack / 8) {
@@ -63,13 +66,14 @@ Bytes bigSong(std::size_t bytes) {
     }
     tempo.insert(tempo.end(), {0x00, 0xFF, 0x2F, 0x00});
     addChunk(out, "MTrk", tempo);
-    for (int t = 0; t < kTracks; ++t) {
-        const auto ch = static_cast<std::uint8_t>(t);
+    for (int t = 0; t < tracks; ++t) {
+        const auto ch = static_cast<std::uint8_t>(t % 16);
         Bytes b{0x00, static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(t * 7 % 128)};
         b.insert(b.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 7, 90});
-        std::uint8_t key = static_cast<std::uint8_t>(36 + t * 3);
+        auto key = static_cast<std::uint8_t>(36 + t * 3 % 60);
+        const auto gap = static_cast<std::uint8_t>(0x30 + t % 16);
         while (b.size() < perTrack) {
-            b.insert(b.end(), {0x3C, static_cast<std::uint8_t>(0x90 | ch), key, 80});
+            b.insert(b.end(), {gap, static_cast<std::uint8_t>(0x90 | ch), key, 80});
             b.insert(b.end(), {0x3C, key, 0x00});  // running status note-off
             b.insert(b.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 11,
                                static_cast<std::uint8_t>(key & 0x7F)});
@@ -223,6 +227,67 @@ void BM_EditRestartLatency(benchmark::State& state) {
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_EditRestartLatency)->Arg(1)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ reader against FluidSynth
+
+// The file shapes the reader is judged on: 0 = 10 MB, 100 tracks (a tempo
+// track and 99 dense ones); 1 = 1 MB, 17 tracks; 2 = a real 231 KB,
+// 36-track orchestral file (skipped when the shared files are absent).
+Bytes readerShape(std::int64_t shape) {
+    if (shape == 0) return bigSong(10u << 20, 99);
+    if (shape == 1) return bigSong(1u << 20, 16);
+    std::ifstream f(std::string(LIRNO_SHARED_MIDI) + "/real/tonejs_bartok_concerto_for_orchestra_1.mid",
+                    std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+double msSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The device's reader (parseSong, from memory) and FluidSynth's own player
+// (loading the same bytes from memory and rendering its first block) on the
+// same bytes, alternately in each iteration; the best of each is reported,
+// being the least disturbed by the other work on the machine.
+void BM_ReaderVsFluidPlayer(benchmark::State& state) {
+    const Bytes song = readerShape(state.range(0));
+    if (song.empty()) {
+        state.SkipWithError("shared MIDI files absent");
+        return;
+    }
+    // No SoundFont: the player's missing-preset warnings are not wanted.
+    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+    SettingsPtr settings(new_fluid_settings());
+    fluid_settings_setint(settings.get(), "synth.threadsafe-api", 0);
+    SynthPtr synth(new_fluid_synth(settings.get()));
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    double reader = 1e9, fluid = 1e9;
+    std::size_t events = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        std::shared_ptr<const Song> parsed;
+        parseSong(song, parsed);
+        reader = std::min(reader, msSince(t0));
+        events = parsed->events.size();
+        parsed.reset();
+
+        t0 = std::chrono::steady_clock::now();
+        fluid_player_t* player = new_fluid_player(synth.get());
+        fluid_player_add_mem(player, song.data(), song.size());
+        fluid_player_play(player);
+        fluid_synth_write_float(synth.get(), kBlockFrames, l.data(), 0, 1, r.data(), 0, 1);
+        fluid = std::min(fluid, msSince(t0));
+        fluid_player_stop(player);
+        delete_fluid_player(player);
+        fluid_synth_system_reset(synth.get());
+    }
+    state.counters["bytes"] = static_cast<double>(song.size());
+    state.counters["events"] = static_cast<double>(events);
+    state.counters["reader_ms"] = reader;
+    state.counters["fluid_ms"] = fluid;
+    state.counters["fluid_over_reader"] = fluid / reader;
+}
+BENCHMARK(BM_ReaderVsFluidPlayer)->DenseRange(0, 2)->Iterations(8)->Unit(benchmark::kMillisecond);
 
 // ------------------------------------------------------------------ open
 
