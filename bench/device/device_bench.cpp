@@ -23,9 +23,22 @@
 #include "device/scheduler.h"
 #include "device/song_file.h"
 #include "device/synth.h"
+#include "mmio/loadsave.h"
+#include "mmio/message.h"
+#include "mmio/playback.h"
+#include "mmio/playfile.h"
+#include "mmio/sequencer.h"
+#include "mmio/trackedit.h"
 
 namespace lirno::device {
 namespace {
+
+using lirno::kEditVolume;
+using lirno::kModePlaying;
+using lirno::loaded;
+using lirno::Message;
+using lirno::playback;
+using lirno::sequencer;
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
@@ -192,41 +205,78 @@ std::unique_ptr<FluidDevice> manualDevice() {
     return dev;
 }
 
-// With a big song playing, what the player does after an edit: close, open
-// the rewritten file, play from the position; timed to the first block
-// rendered at that position.
-void BM_EditRestartLatency(benchmark::State& state) {
+// With a big song playing, what the player does after a volume edit: the
+// track's bytes change in the image, and mcimidiChange rewrites the play
+// file and restarts the song at the current position from it (close, open,
+// play). Timed from mcimidiChange to the end of the first block rendered at
+// the new position. Arguments: song size in MB, tracks (a tempo track
+// included).
+void BM_EditToSound(benchmark::State& state) {
     const auto mb = static_cast<std::size_t>(state.range(0));
-    const std::string path = writeTemp("lirno_bench_restart.mid", bigSong(mb << 20));
+    const int tracks = static_cast<int>(state.range(1));
+    const std::string path = writeTemp("lirno_bench_edit.mid", bigSong(mb << 20, tracks - 1));
+    int boxes = 0;
+    const auto oldHandler = lirno::setMessageBoxHandler([&boxes](const Message&) { ++boxes; });
+    lirno::resetGlobals();
+    playback.sTmpName = lirno::gettmpname();
     auto owned = manualDevice();
     FluidDevice& dev = *owned;
-    DeviceId id = 0;
-    std::uint32_t len = 0;
-    dev.open(path, id, len);
-    dev.play(id, 0, {});
+    sequencer.device = &dev;
+    std::string name = path;
+    lirno::mcimidiSelectFile(name);
+    playback.wOutDeviceID = lirno::mcimidiOpen(playback.sTmpName);
+    playback.dwPlayPos = playback.dwFileSize / 2;
+    playback.nMode = kModePlaying;
+    playback.fFileLoaded = true;
+    lirno::mcimidiPlay({}, playback.wOutDeviceID);
     std::vector<float> l(kBlockFrames), r(kBlockFrames);
     for (int i = 0; i < 100; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
-    const std::uint32_t at = len / 2;
     double cpu = 0;
+    double worst = 0;
+    int volume = 20;
+    std::size_t blocks = 0;
     for (auto _ : state) {
+        // A different track and value each time, as a user dragging sliders.
+        const int row = static_cast<int>(state.iterations()) % loaded.MidiInfo.nTracks;
+        volume = 20 + (volume + 37) % 100;
+        lirno::settrack(loaded.image, loaded.MidiInfo.trackIndex[static_cast<std::size_t>(row)], kEditVolume,
+                 static_cast<std::uint8_t>(volume));
         const double c0 = threadCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
-        dev.close(id);
-        dev.open(path, id, len);
-        dev.play(id, at, {});
-        // The block that takes the command and lets the old voices fade, then
-        // the first block of the song at the new position.
-        dev.renderManual(l.data(), r.data(), kBlockFrames);
-        dev.renderManual(l.data(), r.data(), kBlockFrames);
-        const auto t1 = std::chrono::steady_clock::now();
+        lirno::mcimidiChange();
+        const std::uint64_t at = nsToFrames(unitsToNs(playback.dwPlayPos), kSampleRate);
+        blocks = 0;
+        do {
+            dev.renderManual(l.data(), r.data(), kBlockFrames);
+            ++blocks;
+        } while (dev.playedFrame() <= at && blocks < 1000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cpu += threadCpuSeconds() - c0;
-        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+        worst = std::max(worst, wall);
+        state.SetIterationTime(wall);
+        // Play on a little, as the song would between two edits.
+        for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
     }
     state.counters["song_MB"] = static_cast<double>(mb);
+    state.counters["tracks"] = tracks;
     state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
+    state.counters["worst_ms"] = worst * 1000;
+    state.counters["blocks"] = static_cast<double>(blocks);
+    state.counters["boxes"] = boxes;
+    lirno::mcimidiClose(playback.wOutDeviceID);
+    sequencer.device = nullptr;
+    lirno::setMessageBoxHandler(oldHandler);
     std::filesystem::remove(path);
+    std::filesystem::remove(playback.sTmpName);
+    lirno::resetGlobals();
 }
-BENCHMARK(BM_EditRestartLatency)->Arg(1)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditToSound)
+    ->Args({1, 17})
+    ->Args({1, 100})
+    ->Args({10, 17})
+    ->Args({10, 100})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // ------------------------------------------------------------------ reader against FluidSynth
 

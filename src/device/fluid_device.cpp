@@ -72,8 +72,21 @@ FluidDevice::~FluidDevice() {
 // ---------------------------------------------------------------- control side
 
 int FluidDevice::open(const std::string& path, DeviceId& id, std::uint32_t& length) {
+    // The player rewrites one play file after each edit and opens it again:
+    // what did not change is taken from the song read from it before.
+    std::shared_ptr<const Song> before;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.path == path) before = lastRead_.song;
+    }
     std::shared_ptr<const Song> song;
-    if (const int err = loadSongFile(path, song); err != 0) return err;
+    if (const int err = loadSongFile(path, song, before.get()); err != 0) return err;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.song) garbage_.push_back(std::move(lastRead_.song));
+        lastRead_ = {path, song};
+    }
+    before.reset();  // the worker frees it if it was the last reference
     return addSong(std::move(song), id, length);
 }
 

@@ -74,6 +74,11 @@ public:
     // Manual clock only: renders the next frames exactly as the audio
     // callback would (for tests and measurements). left/right hold `frames`.
     void renderManual(float* left, float* right, std::size_t frames) noexcept;
+    // The song frame the audio side has reached in the active play (its start
+    // frame until the song sounds), for tests and measurements.
+    std::uint64_t playedFrame() const noexcept {
+        return publishedFrame_.load(std::memory_order_acquire);
+    }
     // The audio driver that opened ("" before one has, or without output).
     std::string outputName() const;
     // Whether the audio output is open right now (it closes when idle).
@@ -134,6 +139,11 @@ private:
     std::condition_variable wake_;   // worker: commands, notices, ends, quit
     std::condition_variable ready_;  // waitReady()
     std::map<DeviceId, OpenSong> songs_;
+    // The song last read from a file, kept for the next open of that path.
+    struct LastRead {
+        std::string path;
+        std::shared_ptr<const Song> song;
+    } lastRead_;
     std::optional<ActivePlay> active_;
     std::deque<Notice> notices_;
     std::vector<std::unique_ptr<PlayPlan>> plans_;  // kept while the audio side may read them

@@ -1,5 +1,7 @@
 #include "device/smf_reader.h"
 
+#include "device/chase.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -651,6 +653,7 @@ SmfResult readWhole(std::span<const std::uint8_t> bytes, SharedBytes keep) {
         }
     }
     assemble(parsed, std::move(order), song, *src);
+    song.chase = makeChaseCache();
     if (keep) {
         src->bytes = std::move(keep);
         song.source = std::move(src);
@@ -679,13 +682,13 @@ bool sameShape(const ParsedTrack& a, const ParsedTrack& b) {
 SmfResult readSmf(std::span<const std::uint8_t> bytes) { return readWhole(bytes, nullptr); }
 
 SmfResult readSmf(SharedBytes bytes) {
-    const std::span<const std::uint8_t> view(*bytes);
+    const std::span<const std::uint8_t> view = bytes->view();
     return readWhole(view, std::move(bytes));
 }
 
 SmfResult rereadSmf(SharedBytes bytes, const Song& previous) {
     const SongSource* old = previous.source.get();
-    const std::span<const std::uint8_t> view(*bytes);
+    const std::span<const std::uint8_t> view = bytes->view();
     const Header h = readHeader(view);
     if (old == nullptr || h.error != SmfError::None || h.format == 2 || h.format != old->format ||
         h.division != old->division) {
@@ -710,6 +713,7 @@ SmfResult rereadSmf(SharedBytes bytes, const Song& previous) {
     r.song = previous;
     Song& song = r.song;
     auto tracks = previous.events.tracks();
+    bool chaseKept = true;
     for (const std::size_t i : changed) {
         ParsedTrack now = parseSpan(h.file, spans[i], i);
         const ParsedTrack before = parseSpan(old->file, old->spans[i], i);
@@ -726,8 +730,18 @@ SmfResult rereadSmf(SharedBytes bytes, const Song& previous) {
             song.sysex[base + k] = {t->sysexData.data() + from, t->sysexEnds[k] - from};
             from = t->sysexEnds[k];
         }
+        const auto& was = tracks[i]->events;
+        for (std::size_t k = 0; chaseKept && k < was.size(); ++k) {
+            const SongEvent& a = was[k];
+            const SongEvent& b = t->events[k];
+            chaseKept = sameChaseShape(a, a.status == 0xF0 ? previous.sysexBytes(a) : std::span<const std::uint8_t>{},
+                                       b, b.status == 0xF0 ? song.sysexBytes(b) : std::span<const std::uint8_t>{});
+        }
         tracks[i] = std::move(t);
     }
+    // The chase keeps positions of events, not their values: its snapshots
+    // hold as long as the edited events play the same part in it.
+    if (!chaseKept) song.chase = makeChaseCache();
     song.events.assign(previous.events.order(), std::move(tracks));
     auto src = std::make_shared<SongSource>(*old);
     src->bytes = std::move(bytes);

@@ -6,10 +6,10 @@
 // without a usable header is refused.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "device/song.h"
 
@@ -27,7 +27,13 @@ struct SmfResult {
     SmfError error = SmfError::None;
 };
 
-using SharedBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+// A whole file's bytes, read once and shared by the songs made from them.
+struct FileBytes {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+    std::span<const std::uint8_t> view() const noexcept { return {data.get(), size}; }
+};
+using SharedBytes = std::shared_ptr<const FileBytes>;
 
 SmfResult readSmf(std::span<const std::uint8_t> bytes);
 // The same, keeping the bytes in the song so that rereadSmf can compare a

@@ -112,6 +112,8 @@ private:
 // What the reader keeps so that a later read of the rewritten file can reuse
 // the parts whose bytes did not change.
 struct SongSource;
+// Chase snapshots along the song, filled as plays ask for them (chase.h).
+struct ChaseCache;
 
 struct Song {
     EventList events;
@@ -120,6 +122,7 @@ struct Song {
     int format = 0;
     int tracks = 0;  // MTrk chunks actually read
     std::shared_ptr<const SongSource> source;  // null when the bytes were not kept
+    std::shared_ptr<ChaseCache> chase;         // null: every chase walks from the start
 
     // Whole units, rounded up so that the end of the last event is always
     // inside the song: a song that ends 1 ns past a unit boundary gets one

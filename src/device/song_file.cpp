@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <memory>
-#include <vector>
 
 #include "device/errors.h"
 #include "device/smf_reader.h"
@@ -44,10 +43,12 @@ int loadSongFile(const std::string& path, std::shared_ptr<const Song>& out, cons
     const std::streamoff size = in.tellg();
     if (size < 0) return kErrFileRead;
     if (static_cast<std::uintmax_t>(size) > kMaxFileBytes) return kErrFileTooLarge;
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-    bytes->resize(static_cast<std::size_t>(size));
+    auto bytes = std::make_shared<FileBytes>();
+    bytes->size = static_cast<std::size_t>(size);
+    // Not zero-filled first: the read overwrites every byte.
+    bytes->data = std::make_unique_for_overwrite<std::uint8_t[]>(bytes->size);
     in.seekg(0);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes->data()), size)) return kErrFileRead;
+    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes->data.get()), size)) return kErrFileRead;
     SharedBytes shared = std::move(bytes);
     if (previous != nullptr) return finish(rereadSmf(std::move(shared), *previous), out);
     return finish(readSmf(std::move(shared)), out);
