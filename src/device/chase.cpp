@@ -244,6 +244,32 @@ struct ChaseCache {
 
 std::shared_ptr<ChaseCache> makeChaseCache() { return std::make_shared<ChaseCache>(); }
 
+namespace {
+
+// Takes the cache's snapshots up to the one at or before `end`; the cache's
+// lock is held.
+void fill(ChaseCache& cache, const Song& song, std::size_t end) {
+    auto& snaps = cache.snaps;
+    if (snaps.empty()) snaps.emplace_back();
+    const std::vector<Ref> none;
+    SysexLog filling{&none, &cache.sysex};
+    while (snaps.size() <= end / kSnapEvery) {
+        State next = snaps.back();
+        const std::size_t first = (snaps.size() - 1) * kSnapEvery;
+        for (std::size_t i = first; i < first + kSnapEvery; ++i) step(next, song, i, filling);
+        snaps.push_back(std::move(next));
+    }
+}
+
+}  // namespace
+
+void extendChase(const Song& song, std::size_t end) {
+    if (ChaseCache* cache = song.chase.get(); cache != nullptr) {
+        const std::lock_guard lk(cache->m);
+        fill(*cache, song, std::min(end, song.events.size()));
+    }
+}
+
 std::vector<SongEvent> chaseState(const Song& song, std::size_t end) {
     end = std::min(end, song.events.size());
     const std::vector<Ref> none;
@@ -254,15 +280,8 @@ std::vector<SongEvent> chaseState(const Song& song, std::size_t end) {
     SysexLog log{&none, &more};
     if (ChaseCache* cache = song.chase.get(); cache != nullptr) {
         lk = std::unique_lock(cache->m);
-        auto& snaps = cache->snaps;
-        if (snaps.empty()) snaps.emplace_back();
-        SysexLog filling{&none, &cache->sysex};
-        while (snaps.size() <= end / kSnapEvery) {
-            State next = snaps.back();
-            const std::size_t first = (snaps.size() - 1) * kSnapEvery;
-            for (std::size_t i = first; i < first + kSnapEvery; ++i) step(next, song, i, filling);
-            snaps.push_back(std::move(next));
-        }
+        fill(*cache, song, end);
+        const auto& snaps = cache->snaps;
         st = snaps[end / kSnapEvery];
         from = end / kSnapEvery * kSnapEvery;
         log.cached = &cache->sysex;

@@ -25,6 +25,8 @@ namespace lirno::device {
 std::vector<SongEvent> chaseState(const Song& song, std::size_t end);
 
 std::shared_ptr<ChaseCache> makeChaseCache();
+// Takes the song's snapshots as far as `end`, ahead of a chase there.
+void extendChase(const Song& song, std::size_t end);
 
 // Whether two events play the same part in a chase: both notes (which the
 // chase ignores), or the same kind of message on the same channel, the same

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "device/chase.h"
 #include "device/errors.h"
 #include "device/song_file.h"
 
@@ -323,6 +324,7 @@ void FluidDevice::workerMain() {
     while (true) {
         drainEnded();
         collectPlans();
+        followChase(lk);
         if (!garbage_.empty()) {
             auto dead = std::move(garbage_);
             garbage_.clear();
@@ -353,6 +355,23 @@ void FluidDevice::workerMain() {
     DriverPtr out = std::move(output_);
     lk.unlock();
     out.reset();
+}
+
+// While a song plays, its chase snapshots follow the position, so that a
+// restart there after an edit walks a few thousand events at most.
+void FluidDevice::followChase(Lock& lk) {
+    if (!active_) return;
+    const auto it = songs_.find(active_->id);
+    if (it == songs_.end()) return;
+    std::shared_ptr<const Song> song = it->second.song;
+    const std::int64_t at = unitsToNs(activeUnits());
+    lk.unlock();
+    const auto& ev = song->events;
+    const auto pos = std::lower_bound(ev.begin(), ev.end(), at,
+                                      [](const SongEvent& e, std::int64_t t) { return e.timeNs < t; });
+    extendChase(*song, static_cast<std::size_t>(pos - ev.begin()));
+    song.reset();
+    lk.lock();
 }
 
 void FluidDevice::deliver(std::deque<Notice> batch) {

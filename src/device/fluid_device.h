@@ -121,6 +121,7 @@ private:
     void startUp();
     void finishStartUp(int error);
     using Lock = std::unique_lock<ControlMutex>;
+    void followChase(Lock& lk);
     void runClock(Lock& lk);
     void manageOutput(Lock& lk);
     bool openOutput(Lock& lk);
