@@ -391,22 +391,26 @@ void BM_ReaderVsFluidPlayer(benchmark::State& state) {
     fluid_settings_setint(settings.get(), "synth.threadsafe-api", 0);
     SynthPtr synth(new_fluid_synth(settings.get()));
     std::vector<float> l(kBlockFrames), r(kBlockFrames);
-    double reader = 1e9, fluid = 1e9;
+    double reader = 1e9, fluid = 1e9, readerCpu = 1e9, fluidCpu = 1e9;
     std::size_t events = 0;
     for (auto _ : state) {
         auto t0 = std::chrono::steady_clock::now();
+        double c0 = threadCpuSecondsFine();
         std::shared_ptr<const Song> parsed;
         parseSong(song, parsed);
         reader = std::min(reader, msSince(t0));
+        readerCpu = std::min(readerCpu, (threadCpuSecondsFine() - c0) * 1000);
         events = parsed->events.size();
         parsed.reset();
 
         t0 = std::chrono::steady_clock::now();
+        c0 = threadCpuSecondsFine();
         fluid_player_t* player = new_fluid_player(synth.get());
         fluid_player_add_mem(player, song.data(), song.size());
         fluid_player_play(player);
         fluid_synth_write_float(synth.get(), kBlockFrames, l.data(), 0, 1, r.data(), 0, 1);
         fluid = std::min(fluid, msSince(t0));
+        fluidCpu = std::min(fluidCpu, (threadCpuSecondsFine() - c0) * 1000);
         fluid_player_stop(player);
         delete_fluid_player(player);
         fluid_synth_system_reset(synth.get());
@@ -416,6 +420,9 @@ void BM_ReaderVsFluidPlayer(benchmark::State& state) {
     state.counters["reader_ms"] = reader;
     state.counters["fluid_ms"] = fluid;
     state.counters["fluid_over_reader"] = fluid / reader;
+    state.counters["reader_cpu_ms"] = readerCpu;
+    state.counters["fluid_cpu_ms"] = fluidCpu;
+    state.counters["cpu_fluid_over_reader"] = fluidCpu / readerCpu;
 }
 BENCHMARK(BM_ReaderVsFluidPlayer)->DenseRange(0, 2)->Iterations(8)->Unit(benchmark::kMillisecond);
 
