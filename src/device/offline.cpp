@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <memory>
 
@@ -29,6 +30,7 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     if (!synth) return error;
     const auto plan = makePlan(std::move(song), fromUnits);
     Scheduler scheduler(synth->synth.get());
+    scheduler.setPrerollPerBlock(SIZE_MAX);  // no sound card to keep up with
     scheduler.start(*plan);
 
     const auto tail = static_cast<std::uint64_t>(std::max(0.0, options.tailSeconds) * kSampleRate);

@@ -61,7 +61,9 @@ void Scheduler::begin() noexcept {
 
 void Scheduler::sendPreroll() noexcept {
     const auto& preroll = plan_->preroll;
-    const std::size_t end = std::min(preroll.size(), prerollNext_ + kPrerollPerBlock);
+    const std::size_t end = preroll.size() - prerollNext_ > prerollPerBlock_
+                                ? prerollNext_ + prerollPerBlock_
+                                : preroll.size();
     for (; prerollNext_ < end; ++prerollNext_) send(*plan_->song, preroll[prerollNext_]);
 }
 

@@ -54,6 +54,9 @@ public:
 
     void setSynth(fluid_synth_t* synth) noexcept { synth_ = synth; }
     void setProbe(TimingProbe* probe) noexcept { probe_ = probe; }
+    // How many chased messages go out per block (kPrerollPerBlock unless
+    // rendering offline, where no block has a deadline).
+    void setPrerollPerBlock(std::size_t n) noexcept { prerollPerBlock_ = n == 0 ? 1 : n; }
 
     // Silences everything, resets the synthesizer and sends the chased state.
     // If the synthesizer has sounded before, the play begins one block later,
@@ -117,6 +120,7 @@ private:
     const PlayPlan* plan_ = nullptr;
     std::size_t next_ = 0;
     std::size_t prerollNext_ = 0;
+    std::size_t prerollPerBlock_ = kPrerollPerBlock;
     std::uint64_t songFrame_ = 0;
     std::uint64_t synthFrame_ = 0;
     std::uint64_t startedAt_ = 0;
