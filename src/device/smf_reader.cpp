@@ -707,7 +707,7 @@ SmfResult rereadSmf(SharedBytes bytes, const Song& previous) {
         }
     }
     // Reading a changed track twice (old and new) only pays while few changed.
-    if (changedBytes > h.file.size() / 4) return readWhole(view, std::move(bytes));
+    if (changedBytes > h.file.size() / 2) return readWhole(view, std::move(bytes));
 
     SmfResult r;
     r.song = previous;
