@@ -2,10 +2,11 @@
 """Draws Lirno Player's pictures: the toolbar strip and the program icon.
 
 Both are 16-colour (4 bits per pixel) indexed PNGs, drawn here as character
-grids so that every pixel can be reviewed in a diff. Run it again after
-changing a picture:
+grids so that every pixel can be reviewed in a diff. The desktop's icons
+(a scalable SVG and PNGs in the icon theme's sizes) are drawn from the same
+logo described as shapes. Run it again after changing a picture:
 
-    python3 res/make_images.py            # writes res/images/*.png
+    python3 res/make_images.py            # writes res/images/*.png and res/images/icons/
     python3 res/make_images.py --preview DIR   # also writes 8x enlargements
 
 Only the standard library is used (the PNG chunks are written by hand).
@@ -284,6 +285,101 @@ def logo_icon():
     return ["".join(row) for row in grid]
 
 
+# The same logo as shapes on a 32 x 32 grid, for the desktop's icon theme: a
+# scalable SVG and PNGs in the hicolor sizes, drawn from the one description
+# so that every size shows the picture of the 32 x 32 icon.
+LOGO_SHAPES = [
+    ("circle", (16, 11, 10.2), "n"),
+    ("circle", (16, 11, 8.8), "b"),
+    ("rect", (11, 5, 11, 3), "w"),    # the beam
+    ("rect", (11, 5, 2, 10.5), "w"),  # the stems
+    ("rect", (20, 5, 2, 8.5), "w"),
+    ("ellipse", (10, 15, 3, 2), "w"),  # the heads
+    ("ellipse", (19, 13, 3, 2), "w"),
+    ("rect", (0, 22, 32, 10), "k"),  # the keyboard's outline
+] + [("rect", (4 * k + 1, 23, 3 if k < 7 else 2, 8), "w") for k in range(8)] + [
+    ("rect", (key * 4 - 1, 22, 3, 6), "k") for key in (1, 2, 4, 5, 6)
+]
+
+HICOLOR_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def logo_svg():
+    def hexcolour(key):
+        return "#%02x%02x%02x" % PALETTE[key]
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 32 32">']
+    for kind, g, colour in LOGO_SHAPES:
+        fill = hexcolour(colour)
+        if kind == "circle":
+            out.append(f'  <circle cx="{g[0]}" cy="{g[1]}" r="{g[2]}" fill="{fill}"/>')
+        elif kind == "ellipse":
+            out.append(f'  <ellipse cx="{g[0]}" cy="{g[1]}" rx="{g[2]}" ry="{g[3]}" fill="{fill}"/>')
+        else:
+            out.append(f'  <rect x="{g[0]}" y="{g[1]}" width="{g[2]}" height="{g[3]}" fill="{fill}"/>')
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def inside(kind, g, x, y):
+    if kind == "circle":
+        return (x - g[0]) ** 2 + (y - g[1]) ** 2 <= g[2] ** 2
+    if kind == "ellipse":
+        return ((x - g[0]) / g[2]) ** 2 + ((y - g[1]) / g[3]) ** 2 <= 1
+    return g[0] <= x < g[0] + g[2] and g[1] <= y < g[1] + g[3]
+
+
+def bounds(kind, g):
+    if kind == "circle":
+        return g[0] - g[2], g[1] - g[2], g[0] + g[2], g[1] + g[2]
+    if kind == "ellipse":
+        return g[0] - g[2], g[1] - g[3], g[0] + g[2], g[1] + g[3]
+    return g[0], g[1], g[0] + g[2], g[1] + g[3]
+
+
+def render_logo(size, samples=4):
+    """RGBA rows of the logo at size x size, each pixel averaged over samples^2 points."""
+    n = size * samples
+    scale = 32 / n
+    sub = [[None] * n for _ in range(n)]  # the colour key painted last, or None
+    for kind, g, colour in LOGO_SHAPES:
+        x0, y0, x1, y1 = bounds(kind, g)
+        for j in range(max(0, int(y0 / scale)), min(n, int(y1 / scale) + 1)):
+            y = (j + 0.5) * scale
+            row = sub[j]
+            for i in range(max(0, int(x0 / scale)), min(n, int(x1 / scale) + 1)):
+                if inside(kind, g, (i + 0.5) * scale, y):
+                    row[i] = colour
+    pixels = []
+    for py in range(size):
+        line = []
+        for px in range(size):
+            r = gr = b = a = 0
+            for j in range(py * samples, (py + 1) * samples):
+                for i in range(px * samples, (px + 1) * samples):
+                    key = sub[j][i]
+                    if key is not None:
+                        c = PALETTE[key]
+                        r, gr, b, a = r + c[0], gr + c[1], b + c[2], a + 1
+            line.append((r // a, gr // a, b // a, 255 * a // samples ** 2) if a else (0, 0, 0, 0))
+        pixels.append(line)
+    return pixels
+
+
+def write_rgba_png(path, pixels):
+    raw = bytearray()
+    for row in pixels:
+        raw.append(0)
+        for p in row:
+            raw.extend(p)
+    out = b"\x89PNG\r\n\x1a\n"
+    out += png_chunk(b"IHDR", struct.pack(">IIBBBBB", len(pixels[0]), len(pixels), 8, 6, 0, 0, 0))
+    out += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    out += png_chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(out)
+
+
 def png_chunk(kind, data):
     body = kind + data
     return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
@@ -358,6 +454,14 @@ def main():
     write_indexed_png(os.path.join(args.out, "logo.png"),
                       [[ICON_KEYS.index(ch) for ch in row] for row in icon],
                       icon_colours, transparent=0)
+
+    # The desktop's icons: hicolor/SIZExSIZE/apps and hicolor/scalable/apps.
+    icons = os.path.join(args.out, "icons")
+    os.makedirs(icons, exist_ok=True)
+    with open(os.path.join(icons, "logo.svg"), "w") as f:
+        f.write(logo_svg())
+    for size in HICOLOR_SIZES:
+        write_rgba_png(os.path.join(icons, f"logo-{size}.png"), render_logo(size))
 
     if args.preview:
         os.makedirs(args.preview, exist_ok=True)

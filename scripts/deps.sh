@@ -5,7 +5,8 @@ set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev fluid-soundfont-gm
           nlohmann-json3-dev libcli11-dev)
-test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb)
+test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb
+           desktop-file-utils appstream dbus-daemon)
 
 case "${1:-}" in
   run) pkgs=("${run_pkgs[@]}") ;;

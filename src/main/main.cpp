@@ -6,6 +6,7 @@
 #include "main/filedialogs.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
+#include "main/mpris.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/signals.h"
@@ -31,6 +32,8 @@ int runPlayer(int argc, char** argv)
 {
     using namespace lirno;
     QApplication app(argc, argv);
+    // The desktop matches the window to the menu entry by this name.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
     QPointer<MainWndProc> window;
     // A signal that arrives before the window exists waits in its pipe and
     // ends the window as soon as the event loop runs.
@@ -57,6 +60,7 @@ int runPlayer(int argc, char** argv)
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     server.listen(copyName);
+    publishOnSessionBus(mainWindow);
     std::unique_ptr<StateDump> dump;
     if (const QString path = qEnvironmentVariable("LIRNO_STATE_FILE"); !path.isEmpty())
         dump = std::make_unique<StateDump>(&mainWindow, path);

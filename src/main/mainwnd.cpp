@@ -6,6 +6,9 @@
 
 #include "ctrl/trackview.h"
 #include "main/aboutdlg.h"
+#include "main/accessible.h"
+#include "main/filedrop.h"
+#include "main/keyboard.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/timeconv.h"
@@ -31,6 +34,8 @@ const QColor kLightGrey(192, 192, 192);
 
 MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(parent)
 {
+    // Before any button exists: assistive tools' view of each is made once.
+    installAccessibleButtons();
     shell.szTitle = res::LoadString(res::IDS_TITLE);
     setWindowTitle(QString::fromStdString(shell.szTitle));
     setWindowIcon(windowIcon());
@@ -53,6 +58,9 @@ MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(
     createLogo();
     playback.dwPlayPos = 0;
     resize(kCompactWidth, kCompactHeight);
+    // The desktop's ways in: keyboard and dropped files.
+    setUpKeyboard(*this);
+    new FileDrop(*this);
 }
 
 MainWndProc::~MainWndProc() { destroyWindow(); }

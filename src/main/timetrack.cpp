@@ -66,7 +66,21 @@ void TimeTrackWndProc::endGesture()
 {
     // A release with no gesture under way (a key pressed elsewhere) is ignored.
     if (playback.nMode != kModeSeeking) return;
-    playback.dwPlayPos = sliderToPos(value(), playback.dwFileSize);
+    applyPosition(sliderToPos(value(), playback.dwFileSize));
+}
+
+bool TimeTrackWndProc::seekTo(std::uint32_t pos)
+{
+    if (playback.nMode == kModeSeeking) return false;
+    beginGesture();
+    if (playback.dwFileSize != 0) setValue(posToSlider(pos, playback.dwFileSize));
+    applyPosition(pos);
+    return true;
+}
+
+void TimeTrackWndProc::applyPosition(std::uint32_t pos)
+{
+    playback.dwPlayPos = pos;
     if (refresh_) refresh_();
     if (pMode_ == kModePlaying && playback.wOutDeviceID != 0)
         mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);

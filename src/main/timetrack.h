@@ -4,6 +4,7 @@
 #include <QSlider>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     QRect channelRect() const;
     // The number of tick marks, both ends included.
     int numTicks() const;
+    // Sets the play position as letting go of the slider at it would, with
+    // the thumb brought there. False (nothing done) while the user holds
+    // the slider.
+    bool seekTo(std::uint32_t pos);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -38,6 +43,7 @@ protected:
 private:
     void beginGesture();
     void endGesture();
+    void applyPosition(std::uint32_t pos);
 
     int pMode_ = 0;
     std::function<void()> refresh_;

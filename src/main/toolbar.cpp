@@ -77,7 +77,8 @@ void Toolbar::addButton(const TBBUTTON& b, QPoint at)
     button->setIcon(QIcon(toolbarImage(b.iBitmap)));
     button->setIconSize(QSize(16, 16));
     button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the buttons (Space presses them); a click leaves the focus where it was.
+    button->setFocusPolicy(Qt::TabFocus);
     // Every button can show a pressed state; only check buttons toggle it on a click.
     button->setCheckable(true);
     button->setChecked(b.fsState & TBSTATE_CHECKED);

@@ -1,6 +1,8 @@
 // Writes the shell's screenshots for docs/screenshots (run under Xvfb):
 //   xvfb-run -a -s "-screen 0 1024x768x24" lirno_screenshots DIR
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTest>
 #include <QToolTip>
@@ -59,6 +61,30 @@ void timeScaleShot(MainWndProc& window, const QString& dir)
     save(window.grab(), dir, "main-timescale.png");
 }
 
+// The keyboard's way: Play focused as after start-up with a song, and the
+// File menu with its shortcuts.
+void keyboardShots(MainWndProc& window, const QString& dir)
+{
+    for (int id : {res::IDM_SAVEAS, res::IDM_STOP, res::IDM_PLAY, res::IDM_PAUSE, res::IDM_LOOP})
+        window.toolbar()->enableButton(id, true);
+    window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&window)) qWarning("the window did not become active");
+    window.toolbar()->button(res::IDM_STOP)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::qWait(300);
+    save(window.grab(), dir, "main-keyboard-focus.png");
+
+    QMenu* file = nullptr;
+    for (QAction* a : window.menuBar()->actions())
+        if (a->menu() && a->menu()->actions().contains(window.menuAction(res::IDM_OPEN))) file = a->menu();
+    file->popup(window.mapToGlobal(QPoint(0, window.menuBar()->height())));
+    QTest::qWait(300);
+    QRect area = window.frameGeometry().united(file->geometry());
+    save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()), dir,
+         "main-menu-shortcuts.png");
+    file->hide();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -83,5 +109,6 @@ int main(int argc, char** argv)
     dialogShot(window, res::IDD_ABOUT, dir, "main-about.png");
     dialogShot(window, res::IDD_RECORD, dir, "main-record.png");
     timeScaleShot(window, dir);
+    keyboardShots(window, dir);
     return 0;
 }
