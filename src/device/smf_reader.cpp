@@ -135,8 +135,10 @@ void addSysex(ParsedTrack& out, std::span<const std::uint8_t> payload, std::uint
 // without an End of Track it ends at its last event.
 void parseTrack(Cursor c, std::uint8_t track, ParsedTrack& out) {
     auto& ev = out.data.events;
-    // Every event takes two bytes or more: no regrowth.
-    ev.reserve(static_cast<std::size_t>(c.end - c.p) / 2 + 1);
+    // Nearly every event takes three bytes or more (a delta time, a status
+    // or running-status data byte, data): no regrowth, and no more than a
+    // file's worth of memory set aside for one that is mostly something else.
+    ev.reserve(static_cast<std::size_t>(c.end - c.p) / 3 + 1);
     std::uint64_t tick = 0;
     std::uint64_t lastTick = 0;
     std::uint8_t running = 0;
