@@ -3,14 +3,12 @@
 #include <utility>
 
 #include "ctrl/instruments.h"
-#include "mmio/sequencer.h"
 
 namespace lirno {
 
 TrackRows::TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange)
     : image_(image), info_(info), onChange_(std::move(onChange))
 {
-    if (!onChange_) onChange_ = [] { mcimidiChange(); };
 }
 
 void TrackRows::fill()
@@ -34,6 +32,20 @@ int TrackRows::soloRow() const
     for (int r = 0; r < count(); ++r)
         if (row(r).soloChecked) return r;
     return -1;
+}
+
+bool TrackRows::editable(int r, Control control) const
+{
+    const TrackRow& row = this->row(r);
+    switch (control) {
+    case Control::On: return row.onEnabled;
+    case Control::Solo: return true;
+    case Control::Name: return row.nameEnabled;
+    case Control::Instrument: return row.instrEnabled;
+    case Control::Volume: return row.volEnabled;
+    case Control::Balance: return row.balEnabled;
+    }
+    return false;
 }
 
 int TrackRows::fileTrack(int r) const { return info_.trackIndex[static_cast<std::size_t>(r)]; }
@@ -86,31 +98,37 @@ void TrackRows::clickSolo(int r)
     changed();
 }
 
+// The instrument list and the two sliders: what the row shows, what the
+// track's record says, and the bytes of the image, all set to one value.
+struct TrackRows::ValueControl {
+    int TrackRow::*shown;
+    std::uint8_t TrackInfo::*known;
+    std::uint8_t edit;
+};
+
+void TrackRows::setValue(int r, const ValueControl& control, int value)
+{
+    if (value < 0 || value > 127) return;
+    const auto v = static_cast<std::uint8_t>(value);
+    rows_.at(static_cast<std::size_t>(r)).*control.shown = value;
+    info_.track[static_cast<std::size_t>(fileTrack(r))].*control.known = v;
+    settrack(image_, fileTrack(r), control.edit, v);
+    changed();
+}
+
 void TrackRows::selectInstrument(int r, int sel)
 {
-    if (sel < 0 || sel > 127) return;
-    rows_.at(static_cast<std::size_t>(r)).instrSel = sel;
-    info_.track[static_cast<std::size_t>(fileTrack(r))].program = static_cast<std::uint8_t>(sel);
-    settrack(image_, fileTrack(r), kEditProgram, static_cast<std::uint8_t>(sel));
-    changed();
+    setValue(r, {&TrackRow::instrSel, &TrackInfo::program, kEditProgram}, sel);
 }
 
 void TrackRows::endVolume(int r, int pos)
 {
-    if (pos < 0 || pos > 127) return;
-    rows_.at(static_cast<std::size_t>(r)).vol = pos;
-    info_.track[static_cast<std::size_t>(fileTrack(r))].volume = static_cast<std::uint8_t>(pos);
-    settrack(image_, fileTrack(r), kEditVolume, static_cast<std::uint8_t>(pos));
-    changed();
+    setValue(r, {&TrackRow::vol, &TrackInfo::volume, kEditVolume}, pos);
 }
 
 void TrackRows::endBalance(int r, int pos)
 {
-    if (pos < 0 || pos > 127) return;
-    rows_.at(static_cast<std::size_t>(r)).bal = pos;
-    info_.track[static_cast<std::size_t>(fileTrack(r))].balance = static_cast<std::uint8_t>(pos);
-    settrack(image_, fileTrack(r), kEditBalance, static_cast<std::uint8_t>(pos));
-    changed();
+    setValue(r, {&TrackRow::bal, &TrackInfo::balance, kEditBalance}, pos);
 }
 
 void TrackRows::typeName(int r, std::string_view text)

@@ -20,6 +20,9 @@ namespace lirno {
 
 inline constexpr std::size_t kMaxTypedName = 255;
 
+// The controls of a row, left to right.
+enum class Control { On, Solo, Name, Instrument, Volume, Balance };
+
 struct TrackRow {
     bool onChecked = true;
     bool soloChecked = false;
@@ -43,9 +46,9 @@ class TrackRows : public RowSource {
 public:
     using ChangeHook = std::function<void()>;
 
-    // The hook runs after every edit of the image; by default it is
-    // mcimidiChange, which restarts a playing song with the change.
-    TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange = {});
+    // onChange runs after every edit of the image (the player passes
+    // mcimidiChange, which restarts a playing song with the change).
+    TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange);
 
     // One fresh row per listed track: all On, no solo, names from the file.
     void fill();
@@ -53,6 +56,10 @@ public:
     const TrackRow& row(int r) const { return rows_.at(static_cast<std::size_t>(r)); }
     // The row that holds the solo, or -1.
     int soloRow() const;
+    // Whether row r's control takes the user's input: a solo elsewhere
+    // disables all but the Solo button, and an instrument list that shows a
+    // special entry (drums, mixed) is never enabled.
+    bool editable(int r, Control control) const;
 
     // A click on an enabled On box (it flips its own mark).
     void clickOn(int r);
@@ -77,6 +84,8 @@ public:
     }
 
 private:
+    struct ValueControl;
+    void setValue(int r, const ValueControl& control, int value);
     int fileTrack(int r) const;
     void toggle(int r);  // flips the track's notes: muted <-> audible
     void enableRow(TrackRow& row, bool enabled);

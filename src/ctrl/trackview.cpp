@@ -13,6 +13,7 @@
 #include "ctrl/instruments.h"
 #include "ctrl/trackview_controls.h"
 #include "mmio/playback.h"
+#include "mmio/sequencer.h"
 
 namespace lirno {
 
@@ -52,7 +53,7 @@ TrackViewWndProc::TrackViewWndProc(QWidget* mainWindow)
       scrollBar_(new QScrollBar(Qt::Vertical, this)),
       programNames_(new QStringListModel(programNames(), this)),
       header_(new TrackHeader(mainWindow)),
-      rows_(loaded.image, loaded.MidiInfo)
+      rows_(loaded.image, loaded.MidiInfo, [] { mcimidiChange(); })
 {
     hide();
     header_->hide();

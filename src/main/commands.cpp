@@ -3,6 +3,7 @@
 #include "main/aboutdlg.h"
 #include "main/mainwnd.h"
 #include "main/mixer.h"
+#include "main/shell.h"
 #include "main/toolbar.h"
 #include "res/resource.h"
 
@@ -14,7 +15,7 @@ void MainWndProc::command(int id, int param)
 {
     // After the shut-down (a command that comes out of a dialog's own event
     // loop while the program ends) there is nothing left to act on.
-    if (destroyed_) return;
+    if (destroyed_ || shell.fEnding) return;
     // A window whose creation ended early has no position display or track
     // list to keep in step: only its dialogs, the mixer and Exit work.
     const bool needsDisplay = id == IDM_OPEN || id == IDM_SAVEAS || id == IDM_STOP ||

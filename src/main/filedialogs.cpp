@@ -22,6 +22,7 @@ void setUpCommon(QFileDialog& dialog)
 
 std::optional<std::string> chosenPath(QFileDialog& dialog)
 {
+    if (shell.fEnding) return std::nullopt;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
 }

@@ -1,6 +1,11 @@
 // lirno-player: start-up in order, then the event loop.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "device/fluid_device.h"
 #include "main/filedialogs.h"
@@ -28,23 +33,60 @@ struct PlayFileGuard {
     }
 };
 
+// Qt ends the program (abort) when it finds no display to show windows on.
+// While the application object is made, its fatal message becomes one line
+// that names the command-line player, and exit code 1; other messages wait
+// and are passed on once it stands.
+class DisplayCheck {
+public:
+    DisplayCheck() { previous_ = qInstallMessageHandler(&DisplayCheck::onMessage); }
+    ~DisplayCheck()
+    {
+        qInstallMessageHandler(previous_);
+        for (const auto& [type, text] : held()) qt_message_output(type, QMessageLogContext(), text);
+        held().clear();
+    }
+    DisplayCheck(const DisplayCheck&) = delete;
+    DisplayCheck& operator=(const DisplayCheck&) = delete;
+
+private:
+    static std::vector<std::pair<QtMsgType, QString>>& held()
+    {
+        static std::vector<std::pair<QtMsgType, QString>> messages;
+        return messages;
+    }
+    static void onMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        if (type != QtFatalMsg) {
+            held().emplace_back(type, text);
+            return;
+        }
+        std::fputs("lirno-player: no display to open the window on (is DISPLAY or WAYLAND_DISPLAY "
+                   "set?); to play a file without a window: lirno-midi play FILE\n",
+                   stderr);
+        std::_Exit(1);
+    }
+
+    QtMessageHandler previous_ = nullptr;
+};
+
 int runPlayer(int argc, char** argv)
 {
     using namespace lirno;
+    std::optional<DisplayCheck> displayCheck(std::in_place);
     QApplication app(argc, argv);
+    displayCheck.reset();
     // The desktop matches the window to the menu entry by this name.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
-    QPointer<MainWndProc> window;
-    // A signal that arrives before the window exists waits in its pipe and
-    // ends the window as soon as the event loop runs.
-    QuitOnSignals quitOnSignals([&window] {
-        if (window) window->close();
-        else QCoreApplication::quit();
-    });
-    SingleCopyServer server([&window] { if (window) window->command(res::IDM_EXIT); });
+    // A signal or a newer copy ends the program at once, without a box; the
+    // window's shut-down runs as runPlayer unwinds. A signal that arrives
+    // before the event loop runs waits in its pipe until it does.
+    QuitOnSignals quitOnSignals(endProgram);
+    SingleCopyServer server(endProgram);
 
     const QString copyName = singleCopyName();
-    exitRunningCopy(copyName);
+    exitRunningCopy(copyName, 15000, [] { return shell.fEnding; });
+    if (shell.fEnding) return 0;  // a signal while the old copy was ending
     initResources();
     setMessageBoxHandler(qtMessageBoxes());
     setFileDialogs(qtFileDialogs());
@@ -54,7 +96,6 @@ int runPlayer(int argc, char** argv)
 
     const std::unique_ptr<device::Device> device = device::makeDevice();
     MainWndProc mainWindow(device.get());
-    window = &mainWindow;
     shell.hWndMain = &mainWindow;
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &server, &SingleCopyServer::stopListening);
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &app, &QCoreApplication::quit,
@@ -66,7 +107,8 @@ int runPlayer(int argc, char** argv)
         dump = std::make_unique<StateDump>(&mainWindow, path);
     mainWindow.show();
     if (!shell.szFileName.empty()) mainWindow.command(res::IDM_OPEN, OPEN_AND_PLAY);
-    return app.exec();
+    // (ended already while a box of that open was shown)
+    return shell.fEnding ? 0 : app.exec();
 }
 
 }  // namespace

@@ -11,13 +11,13 @@
 #include "main/keyboard.h"
 #include "main/resload.h"
 #include "main/shell.h"
-#include "main/timeconv.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/message.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 #include "res/resources.h"
 
 namespace lirno {
@@ -67,16 +67,15 @@ MainWndProc::~MainWndProc() { destroyWindow(); }
 
 void MainWndProc::installDevice(device::Device* device)
 {
-    sequencer.device = device;
     // The device calls from its own thread: hand the notice to the GUI
     // thread. The application object outlives the device, the window may
     // not, so the call goes through the one and looks for the other there.
     QPointer<MainWndProc> self(this);
-    sequencer.hWndMain = [self](device::DeviceId id, int flag) {
+    link_.emplace(device, [self](device::DeviceId id, int flag) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [self, flag, id] { if (self) self->notice(flag, id); },
             Qt::QueuedConnection);
-    };
+    });
 }
 
 void MainWndProc::createMenus()
@@ -195,7 +194,7 @@ void MainWndProc::destroyWindow()
     loaded = LoadedFile{};
     deltmp(playback.sTmpName);
     playback.sTmpName.clear();
-    sequencer = SequencerLink{};
+    link_.reset();
     emit windowDestroyed();
 }
 

@@ -8,8 +8,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <map>
+#include <optional>
 
 #include "device/device.h"
+#include "mmio/sequencer.h"
 
 namespace lirno {
 
@@ -106,6 +108,7 @@ private:
     QTimer timer_;
     std::map<int, QAction*> menuActions_;
     QPointer<AboutDlgProc> dialog_;  // the modal dialog being shown
+    std::optional<SequencerInstall> link_;  // the device, until the shut-down
     bool destroyed_ = false;
 };
 

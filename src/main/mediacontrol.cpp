@@ -39,11 +39,8 @@ void mediaPlayPause(MainWndProc& w)
 
 std::uint32_t songPosition(const MainWndProc& w)
 {
-    std::uint32_t pos = playback.dwPlayPos;
-    if (shownMode(w) == kModePlaying && sequencer.device &&
-        sequencer.device->position(playback.wOutDeviceID, pos) != 0)
-        pos = playback.dwPlayPos;
-    return pos;
+    if (shownMode(w) != kModePlaying) return playback.dwPlayPos;
+    return mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
 }
 
 bool mediaSeek(MainWndProc& w, std::uint32_t pos)

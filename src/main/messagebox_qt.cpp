@@ -9,6 +9,7 @@ namespace lirno {
 MessageBoxHandler qtMessageBoxes()
 {
     return [](const Message& m) {
+        if (shell.fEnding) return;
         QWidget* owner = m.owner == Owner::Main ? shell.hWndMain.data() : nullptr;
         const QString caption = QString::fromStdString(m.caption.empty() ? kDefaultCaption : m.caption);
         const auto icon = m.icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon;

@@ -1,11 +1,11 @@
 // Playback: the commands that drive the sequencer, the timer that follows
 // it and its end-of-play notice.
 #include "main/mainwnd.h"
-#include "main/timeconv.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 #include "res/resource.h"
 
 namespace lirno {
@@ -38,9 +38,7 @@ void MainWndProc::pause()
     if (playback.nMode == kModePlaying) {
         playback.nMode = kModePaused;
         // If the device cannot say where it is, resume where this play began.
-        std::uint32_t pos = 0;
-        if (sequencer.device && sequencer.device->position(playback.wOutDeviceID, pos) == 0)
-            playback.dwPlayPos = pos;
+        playback.dwPlayPos = mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
         mcimidiPause(playback.wOutDeviceID);
         toolbar_->checkButton(IDM_PAUSE, true);
     } else if (playback.nMode == kModePaused) {
@@ -76,9 +74,9 @@ void MainWndProc::notice(int flag, device::DeviceId from)
 bool MainWndProc::isFromEarlierPlay(int flag, device::DeviceId from) const
 {
     if (from != 0 && from != playback.wOutDeviceID) return true;
-    std::uint32_t pos = 0;
-    return flag == device::kNotifySuccessful && sequencer.device &&
-           sequencer.device->position(playback.wOutDeviceID, pos) == 0 && pos < playback.dwFileSize;
+    if (flag != device::kNotifySuccessful) return false;
+    const auto pos = mcimidiPosition(playback.wOutDeviceID);
+    return pos && *pos < playback.dwFileSize;
 }
 
 void MainWndProc::closeDevice()
@@ -110,7 +108,9 @@ void MainWndProc::timer()
     std::uint32_t p = playback.dwPlayPos;
     if (playback.nMode == kModePlaying) {
         // Without a device, an answer or a length there is nothing to show.
-        if (!sequencer.device || sequencer.device->position(playback.wOutDeviceID, p) != 0) return;
+        const auto pos = mcimidiPosition(playback.wOutDeviceID);
+        if (!pos) return;
+        p = *pos;
         if (playback.dwFileSize != 0) timeTrack_->setValue(posToSlider(p, playback.dwFileSize));
     }
     if (playback.nMode == kModePlaying || playback.nMode == kModeSeeking)

@@ -1,10 +1,26 @@
 #include "main/shell.h"
 
+#include <QApplication>
+#include <QDialog>
+
+#include "mmio/playback.h"
+
 namespace lirno {
 
 Shell shell;
 
-void resetShell() { shell = Shell{}; }
+namespace {
+const bool kShellResets = (addGlobalReset([] { shell = Shell{}; }), true);
+}  // namespace
+
+void endProgram()
+{
+    shell.fEnding = true;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
+    }
+    QCoreApplication::exit(0);
+}
 
 std::string commandLineFileName(int argc, const char* const* argv)
 {

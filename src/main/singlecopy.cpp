@@ -1,5 +1,11 @@
 #include "main/singlecopy.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
@@ -17,7 +23,7 @@ QString singleCopyName()
            QStringLiteral("/lirno-Player");
 }
 
-bool exitRunningCopy(const QString& name, int timeoutMs)
+bool exitRunningCopy(const QString& name, int timeoutMs, const std::function<bool()>& giveUp)
 {
     QLocalSocket socket;
     socket.connectToServer(name);
@@ -26,9 +32,13 @@ bool exitRunningCopy(const QString& name, int timeoutMs)
     socket.flush();
     // The old copy never answers in words: its connection closes when the
     // process has gone, after its shut-down.
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(timeoutMs))
-        socket.readAll();
-    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
+    constexpr int kSliceMs = 50;
+    QDeadlineTimer deadline(timeoutMs);
+    while (socket.state() != QLocalSocket::UnconnectedState && !deadline.hasExpired()) {
+        if (socket.waitForReadyRead(kSliceMs)) socket.readAll();
+        QCoreApplication::processEvents();
+        if (giveUp && giveUp()) break;
+    }
     return true;
 }
 
@@ -39,18 +49,43 @@ SingleCopyServer::SingleCopyServer(std::function<void()> onExit, QObject* parent
     connect(&server_, &QLocalServer::newConnection, this, &SingleCopyServer::acceptConnection);
 }
 
-bool SingleCopyServer::listen(const QString& name)
+namespace {
+
+std::uint64_t inodeOf(const QString& path)
 {
-    if (server_.listen(name)) return true;
-    // Nobody answered on it a moment ago: a crashed copy's socket.
-    if (server_.serverError() == QAbstractSocket::AddressInUseError) {
-        QLocalServer::removeServer(name);
-        return server_.listen(name);
-    }
-    return false;
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
-void SingleCopyServer::stopListening() { server_.close(); }
+}  // namespace
+
+bool SingleCopyServer::listen(const QString& name)
+{
+    // The socket is made under a name of this process's own and then renamed
+    // into place: whatever stood there (a crashed copy's socket) is replaced
+    // in one step, and the server's own clean-up later removes only the
+    // private name, which by then is gone.
+    const QString own = name + QLatin1Char('.') + QString::number(::getpid());
+    QLocalServer::removeServer(own);
+    if (!server_.listen(own)) return false;
+    if (::rename(QFile::encodeName(own).constData(), QFile::encodeName(name).constData()) != 0) {
+        server_.close();
+        return false;
+    }
+    name_ = name;
+    inode_ = inodeOf(name);
+    return true;
+}
+
+void SingleCopyServer::stopListening()
+{
+    server_.close();
+    if (!name_.isEmpty() && inode_ != 0 && inodeOf(name_) == inode_)
+        ::unlink(QFile::encodeName(name_).constData());
+    name_.clear();
+}
+
+SingleCopyServer::~SingleCopyServer() { stopListening(); }
 
 void SingleCopyServer::acceptConnection()
 {

@@ -1,5 +1,6 @@
 #include "main/statedump.h"
 
+#include <QApplication>
 #include <QSaveFile>
 
 #include "ctrl/trackview.h"
@@ -19,10 +20,8 @@ constexpr int kDumpPeriodMs = 50;
 // Where the device is now (while playing), else where the next play starts.
 std::uint32_t currentPosition()
 {
-    std::uint32_t pos = playback.dwPlayPos;
-    if (playback.nMode == kModePlaying && sequencer.device && playback.wOutDeviceID != 0)
-        sequencer.device->position(playback.wOutDeviceID, pos);
-    return pos;
+    if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return playback.dwPlayPos;
+    return mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
 }
 
 }  // namespace
@@ -47,6 +46,8 @@ QString stateText(const MainWndProc& w)
     s += line("pause", num(int(w.toolbar()->isButtonChecked(res::IDM_PAUSE))));
     s += line("size", num(w.width()) + QLatin1Char('x') + num(w.height()));
     s += line("caption", w.windowTitle());
+    const QWidget* modal = QApplication::activeModalWidget();
+    s += line("modal", modal ? modal->windowTitle() : QString());
     return s;
 }
 

@@ -12,7 +12,8 @@ namespace lirno {
 class MainWndProc;
 
 // One "key value" line each: mode, pos, length, device, loaded, change,
-// rows, readout, slider, play, pause, size, caption.
+// rows, readout, slider, play, pause, size, caption, modal (the title of
+// the box or dialog shown, if any).
 QString stateText(const MainWndProc& window);
 
 class StateDump : public QObject {

@@ -9,9 +9,9 @@
 #include <algorithm>
 
 #include "main/resload.h"
-#include "main/timeconv.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 
 namespace lirno {
 
@@ -137,34 +137,81 @@ TimeCoordWndProc::TimeCoordWndProc(QWidget* toolbar, const TimeTrackWndProc* sli
 {
 }
 
-std::vector<TimeCoordWndProc::Label> TimeCoordWndProc::labels() const
+namespace {
+
+constexpr int kLabelGap = 3;  // the least room between two labels
+
+using Label = TimeCoordWndProc::Label;
+
+// The labels in font, each with its right end half a short label right of
+// its tick, so that short labels stand centred under their ticks; the end
+// labels stay whole inside the scale.
+std::vector<Label> place(const QStringList& texts, const QRect& channel, const QFont& font, int width)
 {
-    const int n = slider_->numTicks();
-    if (!playback.fFileLoaded || n <= 2) return {};
-    const QRect channel = slider_->channelRect();
-    // The right end lies half a short label right of the tick, so that
-    // labels stand centred under their ticks.
-    const QFontMetrics fm(hfont());
+    const QFontMetrics fm(font);
+    const int n = static_cast<int>(texts.size());
     const int offset = kChannelMargin + fm.horizontalAdvance(QStringLiteral("0:00")) / 2;
     const int span = channel.right() - channel.left() - 2 * kChannelMargin;
     std::vector<Label> result;
     for (int i = 0; i < n; ++i) {
-        const QString text = QString::fromStdString(scaleLabel(i, n, playback.dwFileSize));
         const int x = channel.left() + (span * i) / (n - 1) + offset;
-        // The end labels stay whole inside the scale.
-        const int right = std::clamp(x, std::min(fm.horizontalAdvance(text), width()), width());
-        result.push_back({text, right});
+        const int right = std::clamp(x, std::min(fm.horizontalAdvance(texts[i]), width), width);
+        result.push_back({texts[i], right, i});
     }
     return result;
+}
+
+int leftOf(const Label& l, const QFontMetrics& fm) { return l.right - fm.horizontalAdvance(l.text); }
+
+bool fitsApart(const std::vector<Label>& labels, const QFontMetrics& fm)
+{
+    for (std::size_t i = 1; i < labels.size(); ++i)
+        if (leftOf(labels[i], fm) < labels[i - 1].right + kLabelGap) return false;
+    return true;
+}
+
+// Keeps both ends and each label between them that has room beside the
+// labels kept before it and the last one.
+std::vector<Label> dropColliding(const std::vector<Label>& labels, const QFontMetrics& fm)
+{
+    std::vector<Label> kept;
+    const Label& last = labels.back();
+    for (const Label& l : labels) {
+        const bool end = &l == &labels.front() || &l == &last;
+        const bool roomLeft = kept.empty() || leftOf(l, fm) >= kept.back().right + kLabelGap;
+        const bool roomRight = &l == &last || l.right + kLabelGap <= leftOf(last, fm);
+        if ((end && roomLeft) || (roomLeft && roomRight)) kept.push_back(l);
+    }
+    return kept;
+}
+
+}  // namespace
+
+TimeCoordWndProc::Layout TimeCoordWndProc::layout() const
+{
+    const int n = slider_->numTicks();
+    if (!playback.fFileLoaded || n <= 2) return {hfont(), {}};
+    QStringList texts;
+    for (int i = 0; i < n; ++i) texts << QString::fromStdString(scaleLabel(i, n, playback.dwFileSize));
+    const QRect channel = slider_->channelRect();
+    QFont font = hfont();
+    const int start = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    for (int px = start; px >= kMinLabelPixels; --px) {
+        font.setPixelSize(px);
+        std::vector<Label> placed = place(texts, channel, font, width());
+        if (fitsApart(placed, QFontMetrics(font))) return {font, std::move(placed)};
+    }
+    return {font, dropColliding(place(texts, channel, font, width()), QFontMetrics(font))};
 }
 
 void TimeCoordWndProc::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), kLightGrey);
-    p.setFont(hfont());
+    const Layout l = layout();
+    p.setFont(l.font);
     p.setPen(Qt::black);
-    for (const auto& label : labels())
+    for (const auto& label : l.labels)
         p.drawText(QRect(0, 0, label.right, height()), Qt::AlignRight | Qt::AlignTop, label.text);
 }
 

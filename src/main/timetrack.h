@@ -1,6 +1,7 @@
 // The position slider and the time scale under it.
 #pragma once
 
+#include <QFont>
 #include <QSlider>
 #include <QString>
 #include <QWidget>
@@ -58,9 +59,21 @@ public:
     struct Label {
         QString text;
         int right;  // the x of the text's right end
+        int index;  // the tick mark it stands for
     };
-    // What a paint draws: nothing before a file is loaded.
-    std::vector<Label> labels() const;
+    struct Layout {
+        QFont font;
+        std::vector<Label> labels;
+    };
+    // The smallest font the labels are ever drawn in: below it a label that
+    // would collide with its neighbour is left out instead.
+    static constexpr int kMinLabelPixels = 7;
+
+    // What a paint draws: nothing before a file is loaded. Labels never
+    // overlap one another or leave the scale: long texts get a smaller font
+    // (down to kMinLabelPixels), then labels between the ends are dropped.
+    Layout layout() const;
+    std::vector<Label> labels() const { return layout().labels; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

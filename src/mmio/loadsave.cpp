@@ -75,26 +75,8 @@ int readImage(int fd)
     return 1;
 }
 
-}  // namespace
-
-FileDialogs setFileDialogs(FileDialogs d) { return std::exchange(dialogs(), std::move(d)); }
-
-int mcimidiSelectFile(std::string& name, LoadDetails* details)
+void analyse(LoadDetails* details)
 {
-    if (name.empty()) {
-        auto chosen = dialogs().open ? dialogs().open() : std::nullopt;
-        if (!chosen || chosen->empty()) return 0;
-        name = *chosen;
-    }
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        MessageBox(Owner::None, "File open failed.");
-        return 0;
-    }
-    const int read = readImage(fd);
-    ::close(fd);
-    if (!read) return 0;
-
     // Nothing of the previous file survives a header the analysis refuses.
     loaded.MidiInfo = MidiInfo{};
     const int analysis = readmidiinfo(loaded.image, loaded.MidiInfo);
@@ -105,6 +87,37 @@ int mcimidiSelectFile(std::string& name, LoadDetails* details)
         loaded.MidiInfo.nTracks = 0;
         loaded.MidiInfo.nViewTracks = 0;
     }
+}
+
+}  // namespace
+
+FileDialogs setFileDialogs(FileDialogs d) { return std::exchange(dialogs(), std::move(d)); }
+
+int readmidifile(const std::string& name, LoadDetails* details)
+{
+    // Not blocking: a FIFO would otherwise wait for a writer for ever.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        MessageBox(Owner::None, "File open failed.");
+        return 0;
+    }
+    const int read = readImage(fd);
+    ::close(fd);
+    if (!read) return 0;
+    analyse(details);
+    return 1;
+}
+
+int mcimidiSelectFile(std::string& name, LoadDetails* details)
+{
+    if (name.empty()) {
+        auto chosen = dialogs().open ? dialogs().open() : std::nullopt;
+        if (!chosen || chosen->empty()) return 0;
+        name = *chosen;
+    }
+    if (!readmidifile(name, details)) return 0;
     settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize);
     playback.dwPlayPos = 0;
     return 1;

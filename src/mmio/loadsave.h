@@ -23,6 +23,12 @@ FileDialogs setFileDialogs(FileDialogs dialogs);
 // load failed (after its message).
 int mcimidiSelectFile(std::string& name, struct LoadDetails* details = nullptr);
 
+// The load without the dialog and without the play file: reads the named
+// file into the image and analyses it, with mcimidiSelectFile's messages and
+// result. Only regular files are read: a FIFO, a device or a folder is
+// refused at once ("File open failed."), never waited on.
+int readmidifile(const std::string& name, LoadDetails* details = nullptr);
+
 // What a load found before it settled the track list, for callers that
 // report on the file (the command-line tool).
 struct LoadDetails {

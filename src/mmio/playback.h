@@ -33,7 +33,11 @@ struct Playback {
 };
 extern Playback playback;
 
-// Back to the state of a fresh start (tests).
+// Back to the state of a fresh start (tests): the loaded file, playback,
+// the scanner, the sequencer link, the message-box handler, the file dialogs,
+// and whatever the layers above have registered with addGlobalReset.
 void resetGlobals();
+// Has reset run by every resetGlobals (the shell's own record).
+void addGlobalReset(void (*reset)());
 
 }  // namespace lirno

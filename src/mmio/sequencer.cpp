@@ -1,6 +1,7 @@
 #include "mmio/sequencer.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "device/errors.h"
 #include "mmio/message.h"
@@ -10,6 +11,13 @@
 namespace lirno {
 
 SequencerLink sequencer;
+
+SequencerInstall::SequencerInstall(device::Device* device, device::Notifier notify)
+    : previous_(std::exchange(sequencer, SequencerLink{device, std::move(notify)}))
+{
+}
+
+SequencerInstall::~SequencerInstall() { sequencer = std::move(previous_); }
 
 namespace {
 
@@ -81,14 +89,20 @@ int mcimidiClose(std::uint32_t deviceId)
     return send([&](device::Device& d) { return d.close(deviceId); });
 }
 
+std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId)
+{
+    std::uint32_t pos = 0;
+    if (!sequencer.device || sequencer.device->position(deviceId, pos) != 0) return std::nullopt;
+    return pos;
+}
+
 int mcimidiChange()
 {
     playback.fMidiChange = true;
     if (playback.nMode == kModePlaying && playback.fFileLoaded && playback.wOutDeviceID != 0 &&
         sequencer.device) {
         // Where the song has got to; if the device cannot say, the last known position.
-        std::uint32_t pos = 0;
-        if (sequencer.device->position(playback.wOutDeviceID, pos) == 0) playback.dwPlayPos = pos;
+        playback.dwPlayPos = mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
         mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
     }
     return 1;

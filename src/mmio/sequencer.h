@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/device.h"
@@ -20,6 +21,20 @@ struct SequencerLink {
 };
 extern SequencerLink sequencer;
 
+// Installs a device and where its notices go for the life of the object;
+// whatever way the scope ends, the link installed before comes back, so
+// nothing is left pointing at a device that is gone.
+class SequencerInstall {
+public:
+    explicit SequencerInstall(device::Device* device, device::Notifier notify = {});
+    ~SequencerInstall();
+    SequencerInstall(const SequencerInstall&) = delete;
+    SequencerInstall& operator=(const SequencerInstall&) = delete;
+
+private:
+    SequencerLink previous_;
+};
+
 // Opens the file and measures it (dwFileSize). Returns the device id, or 0
 // after a report.
 std::uint32_t mcimidiOpen(const std::string& fileName);
@@ -31,6 +46,10 @@ int mcimidiPlay(const device::Notifier& notify, std::uint32_t deviceId);
 int mcimidiStop(std::uint32_t deviceId);
 int mcimidiPause(std::uint32_t deviceId);
 int mcimidiClose(std::uint32_t deviceId);
+// Where the device has got to in its current play, or nothing when it
+// cannot say (no device, no such id). Never reported: the timer asks ten
+// times a second.
+std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId);
 // Marks the image changed; while playing, restarts at the current position
 // so the change is heard at once. Returns 1.
 int mcimidiChange();

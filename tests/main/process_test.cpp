@@ -8,6 +8,8 @@
 #include <csignal>
 #include <memory>
 
+#include "main/singlecopy.h"
+
 namespace {
 
 constexpr int kWaitMs = 20000;  // only a hung program takes this long
@@ -39,7 +41,26 @@ struct Session {
     {
         return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    bool listening() const { return QFile::exists(runtime.path() + "/lirno-Player"); }
+    QString socketName() const { return runtime.path() + "/lirno-Player"; }
+    bool listening() const { return QFile::exists(socketName()); }
+    QString stateFile() const { return runtime.path() + "/state"; }
+    // The title of the box the copy started last shows (from its state file).
+    QString modal() const
+    {
+        QFile f(stateFile());
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.startsWith("modal ")) return QString::fromUtf8(line.mid(6));
+        return {};
+    }
+    // A file the player cannot list: a box comes up as it opens.
+    QString notMidi() const
+    {
+        const QString path = runtime.path() + "/picture.mid";
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly)) f.write("\x89PNG\r\n\x1a\n not a song");
+        return path;
+    }
 
     std::unique_ptr<QProcess> start(const QStringList& args = {}) const
     {
@@ -49,6 +70,7 @@ struct Session {
         env.insert("LIRNO_AUDIO", "none");
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         env.insert("TMPDIR", tmp.path());
+        env.insert("LIRNO_STATE_FILE", stateFile());
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p->start(LIRNO_PLAYER_PATH, args);
@@ -76,7 +98,10 @@ private slots:
     void sigintEndsTheProgramCleanly();
     void newCopyEndsTheRunningOneFirst();
     void anotherUsersCopyIsNotTouched();
-    void crashedCopyLeavesNothingThatPassesForLive();
+    void killedCopysLeftoversGoAtTheNextStart();
+    void aCopyShowingABoxGivesWayAtOnce();
+    void aLateCopyRemovesOnlyItsOwnSocket();
+    void withoutADisplayOneLineNamesTheCommandLinePlayer();
 };
 
 void ProcessTest::playFileLivesWhileRunningAndGoesOnSigterm()
@@ -112,6 +137,14 @@ void ProcessTest::newCopyEndsTheRunningOneFirst()
     // While the old copy cannot answer, the new one must not go ahead.
     const auto firstPid = static_cast<pid_t>(first->processId());
     ::kill(firstPid, SIGSTOP);
+    // A signal to a copy that waits for the old one ends it at once.
+    auto impatient = s.start();
+    QVERIFY(impatient->waitForStarted(kWaitMs));
+    QTest::qWait(500);
+    impatient->terminate();
+    QVERIFY(endedCleanly(*impatient));
+    QCOMPARE(s.playFiles(), firstFile);
+    QVERIFY(s.listening());  // it never took the old copy's place
     auto second = s.start();
     QVERIFY(second->waitForStarted(kWaitMs));
     QTest::qWait(1000);
@@ -149,7 +182,7 @@ void ProcessTest::anotherUsersCopyIsNotTouched()
     }
 }
 
-void ProcessTest::crashedCopyLeavesNothingThatPassesForLive()
+void ProcessTest::killedCopysLeftoversGoAtTheNextStart()
 {
     Session s;
     auto crashed = s.start();
@@ -158,12 +191,79 @@ void ProcessTest::crashedCopyLeavesNothingThatPassesForLive()
     crashed->kill();
     QVERIFY(crashed->waitForFinished(kWaitMs));
     QVERIFY(s.listening());  // its socket stays behind, nobody answers on it
+    QCOMPARE(s.playFiles(), leftover);
+    // The next copy takes the socket over and removes the dead copy's play file.
     auto next = s.start();
-    QVERIFY(s.ready(2));
-    QVERIFY(s.playFiles().contains(leftover.value(0)));  // a new name; the old file untouched
+    QVERIFY(waitUntil([&] { return s.playFiles().size() == 1 && s.playFiles() != leftover; }));
     next->terminate();
     QVERIFY(endedCleanly(*next));
-    QCOMPARE(s.playFiles(), leftover);
+    QCOMPARE(s.allTemporaryFiles(), QStringList());
+}
+
+void ProcessTest::aCopyShowingABoxGivesWayAtOnce()
+{
+    // A newer copy, and each of the three signals: the box closes and the
+    // copy runs its whole shut-down, showing nothing more.
+    for (const int how : {0, SIGTERM, SIGINT, SIGHUP}) {
+        Session s;
+        auto boxed = s.start({s.notMidi()});
+        QVERIFY(waitUntil([&] { return !s.modal().isEmpty() && s.listening(); }));
+        std::unique_ptr<QProcess> newer;
+        if (how == 0)
+            newer = s.start();
+        else
+            ::kill(static_cast<pid_t>(boxed->processId()), how);
+        QVERIFY2(endedCleanly(*boxed), qPrintable(QString::number(how)));
+        if (newer) {
+            // The newer copy runs alone, on its own play file and socket.
+            QVERIFY(waitUntil([&] { return s.playFiles().size() == 1 && s.listening(); }));
+            QVERIFY(newer->waitForStarted(kWaitMs));
+            QCOMPARE(newer->state(), QProcess::Running);
+            newer->terminate();
+            QVERIFY(endedCleanly(*newer));
+        }
+        QCOMPARE(s.allTemporaryFiles(), QStringList());
+        QVERIFY(!s.listening());
+    }
+}
+
+void ProcessTest::aLateCopyRemovesOnlyItsOwnSocket()
+{
+    Session s;
+    auto late = s.start();
+    QVERIFY(s.ready());
+    // While the old copy cannot answer, a newer copy (this test) takes the
+    // name over, as it does when its wait for the old one runs out.
+    const auto latePid = static_cast<pid_t>(late->processId());
+    ::kill(latePid, SIGSTOP);
+    int exits = 0;
+    lirno::SingleCopyServer newer([&exits] { ++exits; });
+    QVERIFY(newer.listen(s.socketName()));
+    ::kill(latePid, SIGCONT);
+    ::kill(latePid, SIGTERM);
+    QVERIFY(endedCleanly(*late));
+    // The old copy's end left the newer copy's socket where later copies find it.
+    QVERIFY(s.listening());
+    QVERIFY(lirno::exitRunningCopy(s.socketName(), 100) || exits > 0);
+    QVERIFY(waitUntil([&] { return exits == 1; }));
+}
+
+void ProcessTest::withoutADisplayOneLineNamesTheCommandLinePlayer()
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("LIRNO_AUDIO", "none");
+    p.setProcessEnvironment(env);
+    p.start(LIRNO_PLAYER_PATH, {});
+    QVERIFY(p.waitForFinished(kWaitMs));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(err.contains("lirno-midi play"), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(ProcessTest)

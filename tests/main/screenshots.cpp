@@ -14,6 +14,7 @@
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
+#include "mmio/timeconv.h"
 #include "res/resource.h"
 
 namespace {
@@ -49,16 +50,24 @@ void dialogShot(MainWndProc& window, int id, const QString& dir, const char* nam
     save(dialog.grab(), dir, name);
 }
 
-void timeScaleShot(MainWndProc& window, const QString& dir)
+void timeScaleShot(MainWndProc& window, std::uint32_t length, const QString& dir, const char* name)
 {
     playback.fFileLoaded = true;
-    playback.dwFileSize = 2400;
+    playback.dwFileSize = length;
     window.timeTrack()->setEnabled(true);
     window.timeTrack()->setValue(81);
-    window.setReadout(QStringLiteral("2:01.5"));
+    window.setReadout(QString::fromStdString(formatReadout(sliderToPos(80, length))));
     window.timeCoord()->update();
     QTest::qWait(200);
-    save(window.grab(), dir, "main-timescale.png");
+    save(window.grab(), dir, name);
+}
+
+// A song of five minutes, one of 83, and a damaged file's length.
+void timeScaleShot(MainWndProc& window, const QString& dir)
+{
+    timeScaleShot(window, 2400, dir, "main-timescale.png");
+    timeScaleShot(window, 83 * 60 * 8, dir, "main-timescale-long.png");
+    timeScaleShot(window, 4294967295u, dir, "main-timescale-damaged.png");
 }
 
 // The keyboard's way: Play focused as after start-up with a song, and the

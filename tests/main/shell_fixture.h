@@ -17,7 +17,6 @@ public:
     ShellFixture()
     {
         initResources();
-        resetShell();
         hadTmpDir_ = qEnvironmentVariableIsSet("TMPDIR");
         oldTmpDir_ = qgetenv("TMPDIR");
         qputenv("TMPDIR", tmp.path().toLocal8Bit());

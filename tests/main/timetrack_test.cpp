@@ -7,9 +7,9 @@
 
 #include "fake_device.h"
 #include "main/resload.h"
-#include "main/timeconv.h"
 #include "main/timetrack.h"
 #include "mmio/playback.h"
+#include "mmio/timeconv.h"
 #include "shell_fixture.h"
 
 using namespace lirno;
@@ -85,6 +85,7 @@ private slots:
     void timerChangesNothingWhenStoppedOrPaused();
     void timerWithoutLengthOrAnswerDividesNothing();
     void scaleLabelsStandUnderTheirTicks();
+    void scaleLabelsNeverOverlapAtAnyLength();
     void scalePaintsLabelsOnlyOnceLoaded();
 };
 
@@ -299,19 +300,46 @@ void TimeTrackTest::timerWithoutLengthOrAnswerDividesNothing()
 void TimeTrackTest::scaleLabelsStandUnderTheirTicks()
 {
     Loaded s(kModeStopped, 2400);
-    const TimeCoordWndProc* scale = s.w->timeCoord();
-    const auto labels = scale->labels();
+    const auto labels = s.w->timeCoord()->labels();
     QCOMPARE(labels.size(), 6u);
-    const QFontMetrics fm(hfont());
     const QString expected[] = {"0:00", "1:00", "2:00", "3:00", "4:00", "5:00"};
-    for (int i = 0; i < 6; ++i) {
-        QCOMPARE(labels[i].text, expected[i]);
-        const int left = labels[i].right - fm.horizontalAdvance(labels[i].text);
-        QVERIFY2(left >= 0 && labels[i].right <= scale->width(), qPrintable(labels[i].text));
-        // The scale and the slider share their left edge: the tick lies under the label.
-        const int tick = thumbAt(s.slider, i * 40).x();
-        QVERIFY2(tick >= left && tick <= labels[i].right, qPrintable(labels[i].text));
+    for (int i = 0; i < 6; ++i) QCOMPARE(labels[i].text, expected[i]);
+    QCOMPARE(s.w->timeCoord()->layout().font, hfont());  // short labels keep the shared font
+}
+
+// At every length the labels keep their texts and places, stay whole inside
+// the scale and never overlap: long texts get a smaller font, and past the
+// smallest one the labels between the ends give way.
+void TimeTrackTest::scaleLabelsNeverOverlapAtAnyLength()
+{
+    Loaded s(kModeStopped);
+    const TimeCoordWndProc* scale = s.w->timeCoord();
+    std::vector<std::uint32_t> lengths = {0, 2400, 83 * 60 * 8, 4294967295u};
+    for (std::uint32_t l = 7; l < 4294967295u / 3; l = l * 3 + 1) lengths.push_back(l);
+    for (const std::uint32_t length : lengths) {
+        const QString what = QString::number(length);
+        playback.dwFileSize = length;
+        const TimeCoordWndProc::Layout layout = scale->layout();
+        const QFontMetrics fm(layout.font);
+        QVERIFY2(QFontInfo(layout.font).pixelSize() >= TimeCoordWndProc::kMinLabelPixels, qPrintable(what));
+        QVERIFY2(layout.labels.size() >= 2, qPrintable(what));
+        QCOMPARE(layout.labels.front().index, 0);
+        QCOMPARE(layout.labels.back().index, 5);
+        int previousRight = -1;
+        for (const auto& label : layout.labels) {
+            QCOMPARE(label.text, QString::fromStdString(scaleLabel(label.index, 6, length)));
+            const int left = label.right - fm.horizontalAdvance(label.text);
+            QVERIFY2(left > previousRight, qPrintable(what + " " + label.text));
+            QVERIFY2(left >= 0 && label.right <= scale->width(), qPrintable(what + " " + label.text));
+            // The scale and the slider share their left edge: the tick lies under the label.
+            const int tick = thumbAt(s.slider, label.index * 40).x();
+            QVERIFY2(tick >= left && tick <= label.right, qPrintable(what + " " + label.text));
+            previousRight = label.right;
+        }
     }
+    // An 83-minute song keeps all six labels.
+    playback.dwFileSize = 83 * 60 * 8;
+    QCOMPARE(scale->labels().size(), 6u);
 }
 
 namespace {
@@ -336,7 +364,7 @@ void TimeTrackTest::scalePaintsLabelsOnlyOnceLoaded()
     playback.dwFileSize = 2400;
     const QImage after = w->timeCoord()->grab().toImage();
     QCOMPARE(after.pixelColor(0, after.height() - 1), QColor(192, 192, 192));
-    const QFontMetrics fm(hfont());
+    const QFontMetrics fm(w->timeCoord()->layout().font);
     for (const auto& label : w->timeCoord()->labels())
         QVERIFY2(hasDarkPixel(after, label.right - fm.horizontalAdvance(label.text), label.right),
                  qPrintable(label.text));

@@ -5,7 +5,7 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
-#include "main/timeconv.h"
+#include "mmio/timeconv.h"
 #include "session.h"
 
 using namespace lirno;

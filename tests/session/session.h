@@ -168,7 +168,6 @@ class Session {
     Session()
     {
         initResources();
-        resetShell();
         qputenv("TMPDIR", tmp.path().toLocal8Bit());
         playback.sTmpName = gettmpname();
         previousDialogs_ = setFileDialogs(seam.dialogs());

@@ -1,5 +1,7 @@
 // lirno-midi info on files built byte by byte: every expected value below is
 // worked out from the bytes the test writes.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "cli_support.h"
@@ -334,13 +336,15 @@ TEST_F(CliInfo, UnreadableFileFailsWithTheLoadMessage) {
     EXPECT_EQ(j["imageSize"], 0);
     EXPECT_EQ(j["messages"], Json({msg("", "File open failed.")}));
 
-    // A folder opens but cannot be read as a file.
+    // A folder and a FIFO are refused at once: nothing waits for a writer.
     fs::create_directory(path("folder.mid"));
     writeBytes(path("folder.mid") / "inside", text("x"));
-    const Json d = info(path("folder.mid"), 1);
-    EXPECT_EQ(d["result"], 0);
-    ASSERT_EQ(d["messages"].size(), 1u);
-    EXPECT_EQ(d["messages"][0]["caption"], "");
+    ASSERT_EQ(::mkfifo(path("pipe.mid").c_str(), 0600), 0);
+    for (const char* name : {"folder.mid", "pipe.mid"}) {
+        const Json d = info(path(name), 1);
+        EXPECT_EQ(d["result"], 0) << name;
+        EXPECT_EQ(d["messages"], Json({msg("", "File open failed.")})) << name;
+    }
 }
 
 }  // namespace

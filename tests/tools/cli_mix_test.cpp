@@ -255,6 +255,8 @@ TEST_F(CliMix, SavedFileIsStableUnderASecondMix) {
     const std::string again = path("again.mid").string();
     mixOk(out(), {"-o", again});
     EXPECT_EQ(readBytes(again), readBytes(out()));
+    // Only what was asked for is written: no play file in the temporary folder.
+    EXPECT_TRUE(fs::is_empty(tmp_));
 }
 
 // --- writing ---------------------------------------------------------------

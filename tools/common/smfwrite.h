@@ -1,5 +1,5 @@
-// A tiny writer of Standard MIDI File bytes, for the demo song and for tests
-// that build their files byte by byte.
+// The one writer of Standard MIDI File bytes: the demo song and every test
+// that builds its files byte by byte, damaged ones included.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +41,26 @@ public:
         data.insert(data.end(), b.begin(), b.end());
         return *this;
     }
-    // An event after a delta time.
+    // Any bytes after a delta time: a status (or running-status data), data, ...
     Track& ev(std::uint32_t delta, std::initializer_list<std::uint8_t> b)
     {
         putVlq(data, delta);
         return raw(b);
     }
+    Track& on(std::uint32_t delta, int ch, int key, int vel = 100)
+    {
+        return ev(delta, {u8(0x90 | ch), u8(key), u8(vel)});
+    }
+    Track& off(std::uint32_t delta, int ch, int key, int vel = 64)
+    {
+        return ev(delta, {u8(0x80 | ch), u8(key), u8(vel)});
+    }
+    Track& cc(std::uint32_t delta, int ch, int num, int value)
+    {
+        return ev(delta, {u8(0xB0 | ch), u8(num), u8(value)});
+    }
+    Track& program(std::uint32_t delta, int ch, int prog) { return ev(delta, {u8(0xC0 | ch), u8(prog)}); }
+    // A meta event with a length written as a variable-length quantity.
     Track& meta(std::uint32_t delta, std::uint8_t type, std::string_view text)
     {
         putVlq(data, delta);
@@ -56,19 +70,32 @@ public:
         data.insert(data.end(), text.begin(), text.end());
         return *this;
     }
+    Track& text(std::uint32_t delta, std::string_view s) { return meta(delta, 1, s); }
     Track& name(std::string_view text, std::uint32_t delta = 0) { return meta(delta, 3, text); }
     Track& tempo(std::uint32_t delta, std::uint32_t usPerQuarter)
     {
-        return ev(delta, {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(usPerQuarter >> 16),
-                          static_cast<std::uint8_t>(usPerQuarter >> 8),
-                          static_cast<std::uint8_t>(usPerQuarter)});
+        return ev(delta, {0xFF, 0x51, 0x03, u8(usPerQuarter >> 16), u8(usPerQuarter >> 8), u8(usPerQuarter)});
     }
+    // A system-exclusive event (kind F0) or escape (F7).
+    Track& sysex(std::uint32_t delta, std::uint8_t kind, const Bytes& body)
+    {
+        ev(delta, {kind});
+        putVlq(data, static_cast<std::uint32_t>(body.size()));
+        return raw(body);
+    }
+    // End of Track (eot: the same).
     Track& end(std::uint32_t delta = 0) { return ev(delta, {0xFF, 0x2F, 0x00}); }
+    Track& eot(std::uint32_t delta = 0) { return end(delta); }
+
+    const Bytes& bytes() const { return data; }
 
     Bytes data;
+
+private:
+    static std::uint8_t u8(int v) { return static_cast<std::uint8_t>(v); }
 };
 
-// An "MTrk" chunk (or any other id) around data; length defaults to the data's.
+// A chunk (any id) around data; length defaults to the data's.
 inline void putChunk(Bytes& out, const char* id, const Bytes& data, std::int64_t length = -1)
 {
     out.insert(out.end(), id, id + 4);
@@ -76,17 +103,36 @@ inline void putChunk(Bytes& out, const char* id, const Bytes& data, std::int64_t
     out.insert(out.end(), data.begin(), data.end());
 }
 
-// A whole file; nTracks defaults to the number of tracks given.
-inline Bytes file(int format, int division, const std::vector<Track>& tracks, int nTracks = -1)
+inline Bytes chunk(const char* id, const Bytes& data)
+{
+    Bytes out;
+    putChunk(out, id, data);
+    return out;
+}
+
+// The "MThd" chunk alone.
+inline Bytes header(int format, int nTracks, int division)
 {
     Bytes out = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
-    const int n = nTracks < 0 ? static_cast<int>(tracks.size()) : nTracks;
-    for (int v : {format, n, division}) {
+    for (int v : {format, nTracks, division}) {
         out.push_back(static_cast<std::uint8_t>(v >> 8));
         out.push_back(static_cast<std::uint8_t>(v));
     }
+    return out;
+}
+
+// A whole file; nTracks defaults to the number of tracks given.
+inline Bytes file(int format, int division, const std::vector<Track>& tracks, int nTracks = -1)
+{
+    Bytes out = header(format, nTracks < 0 ? static_cast<int>(tracks.size()) : nTracks, division);
     for (const Track& t : tracks) putChunk(out, "MTrk", t.data);
     return out;
+}
+
+inline Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 }  // namespace lirno::smf

@@ -35,8 +35,4 @@ int runMix(const MixOptions& options);
 int runRender(const RenderOptions& options);
 int runPlay(const PlayOptions& options);
 
-// Loads the file and applies the edits as mix does; the play file then holds
-// the edited image. Returns 0, or the exit code to stop with.
-int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows);
-
 }  // namespace lirno::cli

@@ -75,12 +75,11 @@ int runInfo(const std::string& file)
         device::DeviceSettings silent;
         silent.audioDriver = device::kAudioNone;  // measuring needs no sound
         device::FluidDevice device(silent);
-        sequencer.device = &device;
+        const SequencerInstall link(&device);
         if (const std::uint32_t id = mcimidiOpen(playback.sTmpName)) {
             length = playback.dwFileSize;
             mcimidiClose(id);
         }
-        sequencer.device = nullptr;
     }
     setMessageBoxHandler(previous);
 

@@ -12,10 +12,10 @@
 
 #include "commands.h"
 #include "device/fluid_device.h"
-#include "main/timeconv.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
+#include "mmio/timeconv.h"
 
 namespace lirno::cli {
 
@@ -111,16 +111,13 @@ void finish()
 
 int runPlay(const PlayOptions& options)
 {
-    PlayFile playFile;
-    TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
-    if (const int code = loadAndEdit(options.file, options.edits, rows)) return code;
-    if (!settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize)) return 1;
+    EditedSong song(EditedSong::PlayFileUse::Edited);
+    if (const int code = song.load(options.file, options.edits)) return code;
 
     EndOfSong end;  // outlives the device, which may still call it while closing
     const device::Notifier notify = [&end](device::DeviceId, int code) { end.notice(code); };
-    auto dev = device::makeDevice();
-    sequencer.device = dev.get();
-    sequencer.hWndMain = notify;
+    const auto dev = device::makeDevice();
+    const SequencerInstall link(dev.get(), notify);
     catchInterrupts();
 
     int code = 0;
@@ -147,12 +144,10 @@ int runPlay(const PlayOptions& options)
                     break;
                 }
             }
-            std::uint32_t pos = 0;
-            if (dev->position(playback.wOutDeviceID, pos) == 0) line.show(pos);
+            if (const auto pos = mcimidiPosition(playback.wOutDeviceID)) line.show(*pos);
         }
     }
     finish();
-    sequencer = {};
     return code;
 }
 

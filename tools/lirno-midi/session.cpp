@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
@@ -62,41 +63,67 @@ bool applyEdit(TrackRows& rows, const Edit& e, std::string& error)
         error = "value " + std::to_string(e.value) + " for " + which + " is outside 0..127";
         return false;
     }
-    const TrackRow& r = rows.row(e.row);
-    auto refuse = [&](const char* control) {
-        error = std::string(control) + " of " + which + " is disabled" +
-                (r.instrSpecial && e.kind == Edit::Program ? " (it shows a special entry)"
-                                                           : " (another row holds the solo)");
-        return false;
+    struct Target {
+        Control control;
+        const char* name;
     };
+    // By Edit::Kind: Mute, Unmute, Solo, Program, Volume, Balance, Name.
+    static constexpr Target kTargets[] = {
+        {Control::On, "the On box"},
+        {Control::On, "the On box"},
+        {Control::Solo, "the Solo button"},
+        {Control::Instrument, "the instrument list"},
+        {Control::Volume, "the volume slider"},
+        {Control::Balance, "the balance slider"},
+        {Control::Name, "the name box"},
+    };
+    const Target& target = kTargets[e.kind];
+    if (!rows.editable(e.row, target.control)) {
+        const bool special = target.control == Control::Instrument && rows.row(e.row).instrSpecial;
+        error = std::string(target.name) + " of " + which + " is disabled" +
+                (special ? " (it shows a special entry)" : " (another row holds the solo)");
+        return false;
+    }
     switch (e.kind) {
     case Edit::Mute:
     case Edit::Unmute:
-        if (!r.onEnabled) return refuse("the On box");
-        if (r.onChecked == (e.kind == Edit::Unmute)) return true;
-        rows.clickOn(e.row);
-        return true;
-    case Edit::Solo:
-        rows.clickSolo(e.row);
-        return true;
-    case Edit::Program:
-        if (!r.instrEnabled) return refuse("the instrument list");
-        rows.selectInstrument(e.row, e.value);
-        return true;
-    case Edit::Volume:
-        if (!r.volEnabled) return refuse("the volume slider");
-        rows.endVolume(e.row, e.value);
-        return true;
-    case Edit::Balance:
-        if (!r.balEnabled) return refuse("the balance slider");
-        rows.endBalance(e.row, e.value);
-        return true;
-    case Edit::Name:
-        if (!r.nameEnabled) return refuse("the name box");
-        rows.typeName(e.row, e.text);
-        return true;
+        if (rows.row(e.row).onChecked != (e.kind == Edit::Unmute)) rows.clickOn(e.row);
+        break;
+    case Edit::Solo: rows.clickSolo(e.row); break;
+    case Edit::Program: rows.selectInstrument(e.row, e.value); break;
+    case Edit::Volume: rows.endVolume(e.row, e.value); break;
+    case Edit::Balance: rows.endBalance(e.row, e.value); break;
+    case Edit::Name: rows.typeName(e.row, e.text); break;
     }
-    return false;
+    return true;
+}
+
+EditedSong::EditedSong(PlayFileUse use) : rows_(loaded.image, loaded.MidiInfo, [] {})
+{
+    if (use == PlayFileUse::Edited) playFile_.emplace();
+}
+
+int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows)
+{
+    if (!readmidifile(file)) return 1;
+    rows.fill();
+    for (const Edit& edit : edits) {
+        std::string error;
+        if (!applyEdit(rows, edit, error)) {
+            std::fprintf(stderr, "lirno-midi: refused: %s; nothing was written\n", error.c_str());
+            return 2;
+        }
+    }
+    return 0;
+}
+
+int EditedSong::load(const std::string& file, const std::vector<Edit>& edits)
+{
+    if (const int code = loadAndEdit(file, edits, rows_)) return code;
+    // Written once, with the edits in it.
+    if (playFile_ && !settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize))
+        return 1;
+    return 0;
 }
 
 }  // namespace lirno::cli

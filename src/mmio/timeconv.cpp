@@ -1,4 +1,4 @@
-#include "main/timeconv.h"
+#include "mmio/timeconv.h"
 
 #include <algorithm>
 #include <cstdio>
