@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "device/chase.h"
 #include "device/errors.h"
 #include "device/song_file.h"
 
@@ -16,8 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The silent clock wakes this often while playing; position and notices are
-// never later than this (plus one block).
+// The silent clock wakes this often while playing, and the worker looks this
+// often for a play that the audio side reports ended; position and notices
+// are never later than this (plus one block).
 constexpr auto kClockTick = std::chrono::milliseconds(5);
 
 std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
@@ -72,8 +74,21 @@ FluidDevice::~FluidDevice() {
 // ---------------------------------------------------------------- control side
 
 int FluidDevice::open(const std::string& path, DeviceId& id, std::uint32_t& length) {
+    // The player rewrites one play file after each edit and opens it again:
+    // what did not change is taken from the song read from it before.
+    std::shared_ptr<const Song> before;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.path == path) before = lastRead_.song;
+    }
     std::shared_ptr<const Song> song;
-    if (const int err = loadSongFile(path, song); err != 0) return err;
+    if (const int err = loadSongFile(path, song, before.get()); err != 0) return err;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.song) garbage_.push_back(std::move(lastRead_.song));
+        lastRead_ = {path, song};
+    }
+    before.reset();  // the worker frees it if it was the last reference
     return addSong(std::move(song), id, length);
 }
 
@@ -117,9 +132,8 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         abortActive();
         plan->serial = nextSerial_++;
         active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
-        pending_ = plan.get();
+        mailbox_.store(plan.get());
         plans_.push_back(std::move(plan));
-        commandWaiting_.store(true, std::memory_order_release);
         collectPlans();
     }
     wake_.notify_all();
@@ -200,8 +214,9 @@ std::uint32_t FluidDevice::activeUnits() const {
 // The audio side reports a finished play here; whichever of this and an
 // interruption comes first decides the play's one notice.
 void FluidDevice::drainEnded() {
-    if (endedSerial_ == 0) return;
-    if (active_ && active_->serial == endedSerial_) {
+    const std::uint64_t ended = endedSerial_.exchange(0);
+    if (ended == 0) return;
+    if (active_ && active_->serial == ended) {
         if (auto it = songs_.find(active_->id); it != songs_.end()) {
             it->second.stoppedAt = it->second.length;
         }
@@ -209,7 +224,6 @@ void FluidDevice::drainEnded() {
         active_.reset();
         wake_.notify_all();
     }
-    endedSerial_ = 0;
 }
 
 void FluidDevice::abortActive() {
@@ -221,21 +235,26 @@ void FluidDevice::abortActive() {
 }
 
 void FluidDevice::sendHalt() {
-    pending_ = nullptr;
-    commandWaiting_.store(true, std::memory_order_release);
+    mailbox_.store(&haltPlan_);
     collectPlans();
 }
 
+// A plan is freed once the audio side can no longer reach it: not waiting in
+// the mailbox, not being taken, not playing.
 void FluidDevice::collectPlans() {
+    const PlayPlan* waiting = mailbox_.load();
+    const PlayPlan* taking = taking_.load();
+    const PlayPlan* playing = inUse_.load();
     for (auto& p : plans_) {
-        if (p.get() != pending_ && p.get() != inUse_) garbage_.emplace_back(std::move(p));
+        if (p.get() != waiting && p.get() != taking && p.get() != playing) {
+            garbage_.emplace_back(std::move(p));
+        }
     }
     std::erase(plans_, nullptr);
 }
 
 bool FluidDevice::busy() const {
-    return active_.has_value() || inUse_ != nullptr ||
-           commandWaiting_.load(std::memory_order_acquire);
+    return active_.has_value() || inUse_.load() != nullptr || mailbox_.load() != nullptr;
 }
 
 // ---------------------------------------------------------------- audio side
@@ -253,6 +272,7 @@ void FluidDevice::renderManual(float* left, float* right, std::size_t frames) no
 }
 
 void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
+    const AudioScope audioSide;
     if (mode_ != Mode::Silent && !synthReady_.load(std::memory_order_acquire)) {
         if (left != nullptr) std::memset(left, 0, frames * sizeof(float));
         if (right != nullptr) std::memset(right, 0, frames * sizeof(float));
@@ -266,39 +286,34 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noe
 }
 
 // At block starts: report a play that has ended and take up a waiting
-// command. A sound card's thread never blocks here: if the control side holds
-// the lock, it tries again next block. The manual clock is the caller's own
-// thread and waits, so that what it renders is exactly reproducible.
+// command, without a lock: the worker and the callers look at what is
+// published here when they next run.
 void FluidDevice::settle() noexcept {
-    const bool ended = current_ != nullptr && !scheduler_.playing();
-    if (!ended && !commandWaiting_.load(std::memory_order_acquire)) return;
-    std::unique_lock lk(m_, std::defer_lock);
-    if (mode_ == Mode::Manual) {
-        lk.lock();
-    } else if (!lk.try_lock()) {
-        return;
-    }
-    if (ended) {
+    if (current_ != nullptr && !scheduler_.playing()) {
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
-        endedSerial_ = current_->serial;
+        endedSerial_.store(current_->serial);
         current_ = nullptr;
-        inUse_ = nullptr;
-        wake_.notify_all();
+        inUse_.store(nullptr);
     }
-    if (!commandWaiting_.load(std::memory_order_acquire)) return;
-    if (pending_ != nullptr) {
-        scheduler_.start(*pending_);
-        current_ = pending_;
-        publishedFrame_.store(pending_->startFrame, std::memory_order_release);
-        publishedSerial_.store(pending_->serial, std::memory_order_release);
-    } else {
-        scheduler_.halt();
-        current_ = nullptr;
+    const PlayPlan* cmd = mailbox_.load(std::memory_order_acquire);
+    if (cmd == nullptr) return;
+    // Named before it is taken, so that it is not freed in between; if the
+    // control side has meanwhile put a newer command in its place, that one
+    // is taken at the next block.
+    taking_.store(cmd);
+    if (mailbox_.compare_exchange_strong(cmd, nullptr)) {
+        if (cmd == &haltPlan_) {
+            scheduler_.halt();
+            current_ = nullptr;
+        } else {
+            scheduler_.start(*cmd);
+            current_ = cmd;
+            publishedFrame_.store(cmd->startFrame, std::memory_order_release);
+            publishedSerial_.store(cmd->serial, std::memory_order_release);
+        }
+        inUse_.store(current_);
     }
-    inUse_ = current_;
-    pending_ = nullptr;
-    commandWaiting_.store(false, std::memory_order_release);
-    wake_.notify_all();
+    taking_.store(nullptr);
 }
 
 // ---------------------------------------------------------------- worker
@@ -309,6 +324,7 @@ void FluidDevice::workerMain() {
     while (true) {
         drainEnded();
         collectPlans();
+        followChase(lk);
         if (!garbage_.empty()) {
             auto dead = std::move(garbage_);
             garbage_.clear();
@@ -330,6 +346,8 @@ void FluidDevice::workerMain() {
             runClock(lk);
         } else if (mode_ == Mode::Output) {
             manageOutput(lk);
+        } else if (busy()) {
+            wake_.wait_for(lk, kClockTick);  // the audio side's news is polled
         } else {
             wake_.wait(lk);
         }
@@ -337,6 +355,23 @@ void FluidDevice::workerMain() {
     DriverPtr out = std::move(output_);
     lk.unlock();
     out.reset();
+}
+
+// While a song plays, its chase snapshots follow the position, so that a
+// restart there after an edit walks a few thousand events at most.
+void FluidDevice::followChase(Lock& lk) {
+    if (!active_) return;
+    const auto it = songs_.find(active_->id);
+    if (it == songs_.end()) return;
+    std::shared_ptr<const Song> song = it->second.song;
+    const std::int64_t at = unitsToNs(activeUnits());
+    lk.unlock();
+    const auto& ev = song->events;
+    const auto pos = std::lower_bound(ev.begin(), ev.end(), at,
+                                      [](const SongEvent& e, std::int64_t t) { return e.timeNs < t; });
+    extendChase(*song, static_cast<std::size_t>(pos - ev.begin()));
+    song.reset();
+    lk.lock();
 }
 
 void FluidDevice::deliver(std::deque<Notice> batch) {
@@ -379,8 +414,7 @@ void FluidDevice::finishStartUp(int error) {
         if (error != 0) {
             drainEnded();
             abortActive();  // a play asked for before we knew it cannot sound
-            pending_ = nullptr;
-            commandWaiting_.store(false, std::memory_order_release);
+            mailbox_.store(nullptr);
         }
     }
     ready_.notify_all();
@@ -389,7 +423,7 @@ void FluidDevice::finishStartUp(int error) {
 
 // The silent clock stands in for a sound card: it advances the scheduler by
 // the real time that passed, waking only while something plays.
-void FluidDevice::runClock(std::unique_lock<std::mutex>& lk) {
+void FluidDevice::runClock(Lock& lk) {
     if (!busy()) {
         clockRunning_ = false;
         wake_.wait(lk);
@@ -416,7 +450,7 @@ void FluidDevice::runClock(std::unique_lock<std::mutex>& lk) {
     if (busy()) wake_.wait_until(lk, now + kClockTick);
 }
 
-bool FluidDevice::openOutput(std::unique_lock<std::mutex>& lk) {
+bool FluidDevice::openOutput(Lock& lk) {
     // Once a driver has worked, reopening sticks to it.
     const auto candidates =
         outputName_.empty() ? driverCandidates(settings_.audioDriver) : std::vector{outputName_};
@@ -448,7 +482,7 @@ bool FluidDevice::openOutput(std::unique_lock<std::mutex>& lk) {
 
 // Opens the output when there is something to play, closes it after it has
 // been idle for the linger time so that nothing runs while stopped.
-void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
+void FluidDevice::manageOutput(Lock& lk) {
     if (!started_ || startupError_ != 0) {
         wake_.wait(lk);
         return;
@@ -460,14 +494,14 @@ void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
             // it. No audio thread runs now, so the audio side is reset here.
             drainEnded();
             abortActive();
-            pending_ = nullptr;
-            commandWaiting_.store(false, std::memory_order_release);
+            mailbox_.store(nullptr);
             scheduler_.halt();
             current_ = nullptr;
-            inUse_ = nullptr;
+            inUse_.store(nullptr);
             return;
         }
-        wake_.wait(lk);
+        // The audio side does not wake us: a play's end is polled.
+        wake_.wait_for(lk, kClockTick);
         return;
     }
     if (!output_) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "device/audio_thread.h"
 #include "device/errors.h"
 #include "device/scheduler.h"
 
@@ -47,6 +49,11 @@ std::unique_ptr<SynthInstance> loadInto(const std::string& path, std::uint32_t r
     if (!inst->synth) return nullptr;
     if (fluid_synth_sfload(inst->synth.get(), path.c_str(), 1) == FLUID_FAILED) return nullptr;
     return inst;
+}
+
+void logOffAudioSide(int level, const char* message, void* /*data*/) {
+    if (onAudioThread()) return;
+    std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_PANIC ? "panic" : "error", message);
 }
 
 // The one piece of process-wide state: a keeper synth per SoundFont, loaded
@@ -100,7 +107,11 @@ public:
 private:
     EngineCache() {
         // Missing presets on empty channels and the like are expected here;
-        // errors still reach stderr.
+        // errors still reach stderr, except from the audio side, which must
+        // not block on a stream: what FluidSynth reports while rendering is
+        // dropped.
+        fluid_set_log_function(FLUID_PANIC, &logOffAudioSide, nullptr);
+        fluid_set_log_function(FLUID_ERR, &logOffAudioSide, nullptr);
         fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
         fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
         fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
