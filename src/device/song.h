@@ -92,6 +92,7 @@ public:
         const EventSlot s = order_[i];
         return bases_[s.track][s.index];
     }
+    const SongEvent& back() const noexcept { return (*this)[size_ - 1]; }
     iterator begin() const { return {this, 0}; }
     iterator end() const { return {this, size_}; }
 
