@@ -8,12 +8,14 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -22,9 +24,22 @@
 #include "device/scheduler.h"
 #include "device/song_file.h"
 #include "device/synth.h"
+#include "mmio/loadsave.h"
+#include "mmio/message.h"
+#include "mmio/playback.h"
+#include "mmio/playfile.h"
+#include "mmio/sequencer.h"
+#include "mmio/trackedit.h"
 
 namespace lirno::device {
 namespace {
+
+using lirno::kEditVolume;
+using lirno::kModePlaying;
+using lirno::loaded;
+using lirno::Message;
+using lirno::playback;
+using lirno::sequencer;
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
@@ -47,12 +62,14 @@ void addChunk(Bytes& out, const char* id, const Bytes& body) {
     out.insert(out.end(), body.begin(), body.end());
 }
 
-// A dense format-1 song of about `bytes` bytes: 16 tracks of running-status
-// notes and controller sweeps, with a tempo change every few beats.
-Bytes bigSong(std::size_t bytes) {
-    constexpr int kTracks = 16;
-    const std::size_t perTrack = bytes / (kTracks + 1);
-    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, kTracks + 1, 0x01, 0xE0};
+// A dense format-1 song of about `bytes` bytes: a tempo track with a tempo
+// change every few beats, then `tracks` tracks of running-status notes and
+// controller sweeps (one channel each, in turn), every track with a rhythm
+// of its own so that the tracks interleave.
+Bytes bigSong(std::size_t bytes, int tracks = 16) {
+    const std::size_t perTrack = bytes / static_cast<std::size_t>(tracks + 1);
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, static_cast<std::uint8_t>((tracks + 1) >> 8),
+              static_cast<std::uint8_t>(tracks + 1), 0x01, 0xE0};
     Bytes tempo;
     std::uint32_t us = 500'000;
     while (tempo.size() < perTrack / 8) {
@@ -63,13 +80,14 @@ Bytes bigSong(std::size_t bytes) {
     }
     tempo.insert(tempo.end(), {0x00, 0xFF, 0x2F, 0x00});
     addChunk(out, "MTrk", tempo);
-    for (int t = 0; t < kTracks; ++t) {
-        const auto ch = static_cast<std::uint8_t>(t);
+    for (int t = 0; t < tracks; ++t) {
+        const auto ch = static_cast<std::uint8_t>(t % 16);
         Bytes b{0x00, static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(t * 7 % 128)};
         b.insert(b.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 7, 90});
-        std::uint8_t key = static_cast<std::uint8_t>(36 + t * 3);
+        auto key = static_cast<std::uint8_t>(36 + t * 3 % 60);
+        const auto gap = static_cast<std::uint8_t>(0x30 + t % 16);
         while (b.size() < perTrack) {
-            b.insert(b.end(), {0x3C, static_cast<std::uint8_t>(0x90 | ch), key, 80});
+            b.insert(b.end(), {gap, static_cast<std::uint8_t>(0x90 | ch), key, 80});
             b.insert(b.end(), {0x3C, key, 0x00});  // running status note-off
             b.insert(b.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 11,
                                static_cast<std::uint8_t>(key & 0x7F)});
@@ -98,6 +116,14 @@ double threadCpuSeconds() {
     getrusage(RUSAGE_THREAD, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// The same, to the nanosecond (getrusage counts in scheduler ticks on some
+// kernels): for timing single blocks.
+double threadCpuSecondsFine() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 // ------------------------------------------------------------------ timing error
@@ -188,41 +214,217 @@ std::unique_ptr<FluidDevice> manualDevice() {
     return dev;
 }
 
-// With a big song playing, what the player does after an edit: close, open
-// the rewritten file, play from the position; timed to the first block
-// rendered at that position.
-void BM_EditRestartLatency(benchmark::State& state) {
+// With a big song playing, what the player does after a volume edit: the
+// track's bytes change in the image, and mcimidiChange rewrites the play
+// file and restarts the song at the current position from it (close, open,
+// play). Timed from mcimidiChange to the end of the first block rendered at
+// the new position. Arguments: song size in MB, tracks (a tempo track
+// included).
+void BM_EditToSound(benchmark::State& state) {
     const auto mb = static_cast<std::size_t>(state.range(0));
-    const std::string path = writeTemp("lirno_bench_restart.mid", bigSong(mb << 20));
+    const int tracks = static_cast<int>(state.range(1));
+    const std::string path = writeTemp("lirno_bench_edit.mid", bigSong(mb << 20, tracks - 1));
+    int boxes = 0;
+    const auto oldHandler = lirno::setMessageBoxHandler([&boxes](const Message&) { ++boxes; });
+    lirno::resetGlobals();
+    playback.sTmpName = lirno::gettmpname();
     auto owned = manualDevice();
     FluidDevice& dev = *owned;
-    DeviceId id = 0;
-    std::uint32_t len = 0;
-    dev.open(path, id, len);
-    dev.play(id, 0, {});
+    sequencer.device = &dev;
+    std::string name = path;
+    lirno::mcimidiSelectFile(name);
+    playback.wOutDeviceID = lirno::mcimidiOpen(playback.sTmpName);
+    playback.dwPlayPos = playback.dwFileSize / 2;
+    playback.nMode = kModePlaying;
+    playback.fFileLoaded = true;
+    lirno::mcimidiPlay({}, playback.wOutDeviceID);
     std::vector<float> l(kBlockFrames), r(kBlockFrames);
     for (int i = 0; i < 100; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
-    const std::uint32_t at = len / 2;
     double cpu = 0;
+    double worst = 0;
+    int volume = 20;
+    std::size_t blocks = 0;
     for (auto _ : state) {
+        // A different track and value each time, as a user dragging sliders.
+        const int row = static_cast<int>(state.iterations()) % loaded.MidiInfo.nTracks;
+        volume = 20 + (volume + 37) % 100;
+        lirno::settrack(loaded.image, loaded.MidiInfo.trackIndex[static_cast<std::size_t>(row)], kEditVolume,
+                 static_cast<std::uint8_t>(volume));
         const double c0 = threadCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
-        dev.close(id);
-        dev.open(path, id, len);
-        dev.play(id, at, {});
-        // The block that takes the command and lets the old voices fade, then
-        // the first block of the song at the new position.
-        dev.renderManual(l.data(), r.data(), kBlockFrames);
-        dev.renderManual(l.data(), r.data(), kBlockFrames);
-        const auto t1 = std::chrono::steady_clock::now();
+        lirno::mcimidiChange();
+        const std::uint64_t at = nsToFrames(unitsToNs(playback.dwPlayPos), kSampleRate);
+        blocks = 0;
+        do {
+            dev.renderManual(l.data(), r.data(), kBlockFrames);
+            ++blocks;
+        } while (dev.playedFrame() <= at && blocks < 1000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cpu += threadCpuSeconds() - c0;
-        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+        worst = std::max(worst, wall);
+        state.SetIterationTime(wall);
+        // Play on a little, as the song would between two edits.
+        for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
     }
     state.counters["song_MB"] = static_cast<double>(mb);
+    state.counters["tracks"] = tracks;
     state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
+    state.counters["worst_ms"] = worst * 1000;
+    state.counters["blocks"] = static_cast<double>(blocks);
+    state.counters["boxes"] = boxes;
+    lirno::mcimidiClose(playback.wOutDeviceID);
+    sequencer.device = nullptr;
+    lirno::setMessageBoxHandler(oldHandler);
     std::filesystem::remove(path);
+    std::filesystem::remove(playback.sTmpName);
+    lirno::resetGlobals();
 }
-BENCHMARK(BM_EditRestartLatency)->Arg(1)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditToSound)
+    ->Args({1, 17})
+    ->Args({1, 100})
+    ->Args({10, 17})
+    ->Args({10, 100})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The audio callback's cost per 64-frame block while edits restart a 10 MB,
+// 100-track song: a thread renders block by block at the real-time pace, as
+// a sound card's thread would, while the player's thread makes a volume edit
+// every 50 ms through mcimidiChange (argument 1; 0 plays the song without
+// edits, for comparison). Reports the worst block's processor
+// time (the work done in it) and wall time (that plus whatever the machine
+// took from the thread), and the median block's processor time.
+void BM_CallbackDuringEdits(benchmark::State& state) {
+    const std::string path = writeTemp("lirno_bench_callback.mid", bigSong(10u << 20, 99));
+    const auto oldHandler = lirno::setMessageBoxHandler([](const Message&) {});
+    lirno::resetGlobals();
+    playback.sTmpName = lirno::gettmpname();
+    auto owned = manualDevice();
+    FluidDevice& dev = *owned;
+    sequencer.device = &dev;
+    std::string name = path;
+    lirno::mcimidiSelectFile(name);
+    playback.wOutDeviceID = lirno::mcimidiOpen(playback.sTmpName);
+    playback.dwPlayPos = playback.dwFileSize / 2;
+    playback.nMode = kModePlaying;
+    playback.fFileLoaded = true;
+    lirno::mcimidiPlay({}, playback.wOutDeviceID);
+    std::vector<double> cpuUs;
+    double worstWallUs = 0;
+    int edits = 0;
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        std::thread audio([&] {
+            std::vector<float> l(kBlockFrames), r(kBlockFrames);
+            const auto period = std::chrono::nanoseconds(kNsPerSecond * kBlockFrames / kSampleRate);
+            auto next = std::chrono::steady_clock::now();
+            while (!stop) {
+                const double c0 = threadCpuSecondsFine();
+                const auto w0 = std::chrono::steady_clock::now();
+                dev.renderManual(l.data(), r.data(), kBlockFrames);
+                cpuUs.push_back((threadCpuSecondsFine() - c0) * 1e6);
+                worstWallUs = std::max(
+                    worstWallUs, std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - w0).count());
+                next += period;
+                std::this_thread::sleep_until(next);
+            }
+        });
+        for (int i = 0; i < 20; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (state.range(0) == 0) continue;
+            const int row = edits % loaded.MidiInfo.nTracks;
+            lirno::settrack(loaded.image, loaded.MidiInfo.trackIndex[static_cast<std::size_t>(row)],
+                            kEditVolume, static_cast<std::uint8_t>(30 + edits % 90));
+            lirno::mcimidiChange();
+            ++edits;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stop = true;
+        audio.join();
+    }
+    std::sort(cpuUs.begin(), cpuUs.end());
+    state.counters["blocks"] = static_cast<double>(cpuUs.size());
+    state.counters["edits"] = edits;
+    state.counters["median_block_cpu_us"] = cpuUs.empty() ? 0 : cpuUs[cpuUs.size() / 2];
+    state.counters["worst_block_cpu_us"] = cpuUs.empty() ? 0 : cpuUs.back();
+    state.counters["worst_block_wall_us"] = worstWallUs;
+    state.counters["block_period_us"] = 1e6 * kBlockFrames / kSampleRate;
+    lirno::mcimidiClose(playback.wOutDeviceID);
+    sequencer.device = nullptr;
+    lirno::setMessageBoxHandler(oldHandler);
+    std::filesystem::remove(path);
+    std::filesystem::remove(playback.sTmpName);
+    lirno::resetGlobals();
+}
+BENCHMARK(BM_CallbackDuringEdits)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ reader against FluidSynth
+
+// The file shapes the reader is judged on: 0 = 10 MB, 100 tracks (a tempo
+// track and 99 dense ones); 1 = 1 MB, 17 tracks; 2 = a real 231 KB,
+// 36-track orchestral file (skipped when the shared files are absent).
+Bytes readerShape(std::int64_t shape) {
+    if (shape == 0) return bigSong(10u << 20, 99);
+    if (shape == 1) return bigSong(1u << 20, 16);
+    std::ifstream f(std::string(LIRNO_SHARED_MIDI) + "/real/tonejs_bartok_concerto_for_orchestra_1.mid",
+                    std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+double msSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The device's reader (parseSong, from memory) and FluidSynth's own player
+// (loading the same bytes from memory and rendering its first block) on the
+// same bytes, alternately in each iteration; the best of each is reported,
+// being the least disturbed by the other work on the machine.
+void BM_ReaderVsFluidPlayer(benchmark::State& state) {
+    const Bytes song = readerShape(state.range(0));
+    if (song.empty()) {
+        state.SkipWithError("shared MIDI files absent");
+        return;
+    }
+    // No SoundFont: the player's missing-preset warnings are not wanted.
+    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+    SettingsPtr settings(new_fluid_settings());
+    fluid_settings_setint(settings.get(), "synth.threadsafe-api", 0);
+    SynthPtr synth(new_fluid_synth(settings.get()));
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    double reader = 1e9, fluid = 1e9, readerCpu = 1e9, fluidCpu = 1e9;
+    std::size_t events = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        double c0 = threadCpuSecondsFine();
+        std::shared_ptr<const Song> parsed;
+        parseSong(song, parsed);
+        reader = std::min(reader, msSince(t0));
+        readerCpu = std::min(readerCpu, (threadCpuSecondsFine() - c0) * 1000);
+        events = parsed->events.size();
+        parsed.reset();
+
+        t0 = std::chrono::steady_clock::now();
+        c0 = threadCpuSecondsFine();
+        fluid_player_t* player = new_fluid_player(synth.get());
+        fluid_player_add_mem(player, song.data(), song.size());
+        fluid_player_play(player);
+        fluid_synth_write_float(synth.get(), kBlockFrames, l.data(), 0, 1, r.data(), 0, 1);
+        fluid = std::min(fluid, msSince(t0));
+        fluidCpu = std::min(fluidCpu, (threadCpuSecondsFine() - c0) * 1000);
+        fluid_player_stop(player);
+        delete_fluid_player(player);
+        fluid_synth_system_reset(synth.get());
+    }
+    state.counters["bytes"] = static_cast<double>(song.size());
+    state.counters["events"] = static_cast<double>(events);
+    state.counters["reader_ms"] = reader;
+    state.counters["fluid_ms"] = fluid;
+    state.counters["fluid_over_reader"] = fluid / reader;
+    state.counters["reader_cpu_ms"] = readerCpu;
+    state.counters["fluid_cpu_ms"] = fluidCpu;
+    state.counters["cpu_fluid_over_reader"] = fluidCpu / readerCpu;
+}
+BENCHMARK(BM_ReaderVsFluidPlayer)->DenseRange(0, 2)->Iterations(8)->Unit(benchmark::kMillisecond);
 
 // ------------------------------------------------------------------ open
 

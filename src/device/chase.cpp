@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 namespace lirno::device {
 namespace {
 
-constexpr int kUnset = -1;
+constexpr std::int32_t kUnset = -1;
+// Snapshots of the chase state are kept this many events apart.
+constexpr std::size_t kSnapEvery = 16384;
+
+// The position in the song's order of the event that set a value.
+using Ref = std::int32_t;
 
 enum Cc : std::uint8_t {
     kBankMsb = 0,
@@ -28,37 +35,40 @@ enum Cc : std::uint8_t {
     kResetAll = 121,
 };
 
+int value(const Song& song, Ref r) { return song.events[static_cast<std::size_t>(r)].data2; }
+
 struct Param {
     bool nrpn;
     std::uint8_t msb;
     std::uint8_t lsb;
-    int dataMsb = kUnset;
-    int dataLsb = kUnset;
+    Ref dataMsb = kUnset;
+    Ref dataLsb = kUnset;
 };
 
 struct Channel {
-    std::array<int, 128> cc{};
-    int program = kUnset;
-    int bankMsbAtProgram = kUnset;
-    int bankLsbAtProgram = kUnset;
-    int pitchBend = kUnset;
-    int pressure = kUnset;
+    std::array<Ref, 128> cc{};
+    Ref program = kUnset;
+    Ref bankMsbAtProgram = kUnset;
+    Ref bankLsbAtProgram = kUnset;
+    Ref pitchBend = kUnset;
+    Ref pressure = kUnset;
     bool nrpnSelected = false;
     bool anySelected = false;
     std::vector<Param> params;
 
     Channel() { cc.fill(kUnset); }
 
-    Param* selected() {
-        const int msb = cc[nrpnSelected ? kNrpnMsb : kRpnMsb];
-        const int lsb = cc[nrpnSelected ? kNrpnLsb : kRpnLsb];
-        if (!anySelected || msb == kUnset || lsb == kUnset) return nullptr;
+    Param* selected(const Song& song) {
+        const Ref msbRef = cc[nrpnSelected ? kNrpnMsb : kRpnMsb];
+        const Ref lsbRef = cc[nrpnSelected ? kNrpnLsb : kRpnLsb];
+        if (!anySelected || msbRef == kUnset || lsbRef == kUnset) return nullptr;
+        const int msb = value(song, msbRef);
+        const int lsb = value(song, lsbRef);
         if (!nrpnSelected && msb == 127 && lsb == 127) return nullptr;  // the null parameter
         for (Param& p : params) {
             if (p.nrpn == nrpnSelected && p.msb == msb && p.lsb == lsb) return &p;
         }
-        params.push_back({nrpnSelected, static_cast<std::uint8_t>(msb),
-                          static_cast<std::uint8_t>(lsb)});
+        params.push_back({nrpnSelected, static_cast<std::uint8_t>(msb), static_cast<std::uint8_t>(lsb)});
         return &params.back();
     }
 
@@ -76,21 +86,74 @@ struct Channel {
         anySelected = false;
     }
 
-    void control(std::uint8_t num, std::uint8_t value) {
+    void control(const Song& song, Ref at, std::uint8_t num) {
         if (num == kResetAll) {
             resetControllers();
             return;
         }
         if (num >= 120) return;  // channel mode messages carry no state to restore
-        cc[num] = value;
+        cc[num] = at;
         if (num == kNrpnMsb || num == kNrpnLsb || num == kRpnMsb || num == kRpnLsb) {
             nrpnSelected = num == kNrpnMsb || num == kNrpnLsb;
             anySelected = true;
         } else if (num == kDataMsb || num == kDataLsb) {
-            if (Param* p = selected()) (num == kDataMsb ? p->dataMsb : p->dataLsb) = value;
+            if (Param* p = selected(song)) (num == kDataMsb ? p->dataMsb : p->dataLsb) = at;
         }
     }
 };
+
+// The chase state at some point of the song. The system-exclusive messages in
+// force are the song's sysex events numbered [sysexBegin, sysexEnd) in order.
+struct State {
+    std::array<Channel, 16> ch;
+    std::uint32_t sysexBegin = 0;
+    std::uint32_t sysexEnd = 0;
+};
+
+// Positions of the sysex events, by their number: the first `base` are in the
+// cache's list, the rest in `more`.
+struct SysexLog {
+    const std::vector<Ref>* cached;
+    std::vector<Ref>* more;
+    Ref at(std::uint32_t k) const {
+        return k < cached->size() ? (*cached)[k] : (*more)[k - cached->size()];
+    }
+    void note(std::uint32_t k, Ref pos) {
+        if (k >= cached->size() + more->size()) more->push_back(pos);
+    }
+};
+
+void step(State& st, const Song& song, std::size_t i, SysexLog& log) {
+    const SongEvent& e = song.events[i];
+    const int c = e.status & 0x0F;
+    const auto at = static_cast<Ref>(i);
+    switch (e.status & 0xF0) {
+        case 0xB0:
+            st.ch[c].control(song, at, e.data1);
+            break;
+        case 0xC0:
+            st.ch[c].program = at;
+            st.ch[c].bankMsbAtProgram = st.ch[c].cc[kBankMsb];
+            st.ch[c].bankLsbAtProgram = st.ch[c].cc[kBankLsb];
+            break;
+        case 0xD0:
+            st.ch[c].pressure = at;
+            break;
+        case 0xE0:
+            st.ch[c].pitchBend = at;
+            break;
+        case 0xF0:
+            if (e.status != 0xF0) break;
+            if (isSystemReset(song.sysexBytes(e))) {
+                st.ch = {};
+                st.sysexBegin = st.sysexEnd;
+            }
+            log.note(st.sysexEnd++, at);
+            break;
+        default:
+            break;
+    }
+}
 
 bool isParamControl(int num) {
     return num == kDataMsb || num == kDataLsb || (num >= kDataInc && num <= kRpnMsb);
@@ -98,9 +161,9 @@ bool isParamControl(int num) {
 
 class Emitter {
 public:
-    explicit Emitter(std::vector<SongEvent>& out) : out_(out) {}
+    Emitter(const Song& song, std::vector<SongEvent>& out) : song_(song), out_(out) {}
 
-    void cc(int ch, int num, int value) { msg(0xB0 | ch, num, value); }
+    void cc(int ch, int num, int v) { msg(0xB0 | ch, num, v); }
     void msg(int status, int d1, int d2) {
         SongEvent e;
         e.status = static_cast<std::uint8_t>(status);
@@ -108,26 +171,29 @@ public:
         e.data2 = static_cast<std::uint8_t>(d2);
         out_.push_back(e);
     }
-    void sysex(const SongEvent& e) { out_.push_back(e); }
 
     void channel(int ch, const Channel& s) {
+        const auto v = [this](Ref r) { return r == kUnset ? kUnset : value(song_, r); };
         if (s.program != kUnset) {
-            if (s.bankMsbAtProgram != kUnset) cc(ch, kBankMsb, s.bankMsbAtProgram);
-            if (s.bankLsbAtProgram != kUnset) cc(ch, kBankLsb, s.bankLsbAtProgram);
-            msg(0xC0 | ch, s.program, 0);
+            if (s.bankMsbAtProgram != kUnset) cc(ch, kBankMsb, v(s.bankMsbAtProgram));
+            if (s.bankLsbAtProgram != kUnset) cc(ch, kBankLsb, v(s.bankLsbAtProgram));
+            msg(0xC0 | ch, song_.events[static_cast<std::size_t>(s.program)].data1, 0);
         }
         // Bank select sent after the last program change waits for the next one.
-        if (s.cc[kBankMsb] != kUnset && s.cc[kBankMsb] != s.bankMsbAtProgram)
-            cc(ch, kBankMsb, s.cc[kBankMsb]);
-        if (s.cc[kBankLsb] != kUnset && s.cc[kBankLsb] != s.bankLsbAtProgram)
-            cc(ch, kBankLsb, s.cc[kBankLsb]);
+        if (s.cc[kBankMsb] != kUnset && v(s.cc[kBankMsb]) != v(s.bankMsbAtProgram))
+            cc(ch, kBankMsb, v(s.cc[kBankMsb]));
+        if (s.cc[kBankLsb] != kUnset && v(s.cc[kBankLsb]) != v(s.bankLsbAtProgram))
+            cc(ch, kBankLsb, v(s.cc[kBankLsb]));
         for (int num = 1; num < 120; ++num) {
             if (num == kBankLsb || isParamControl(num) || s.cc[num] == kUnset) continue;
-            cc(ch, num, s.cc[num]);
+            cc(ch, num, v(s.cc[num]));
         }
         params(ch, s);
-        if (s.pitchBend != kUnset) msg(0xE0 | ch, s.pitchBend & 0x7F, s.pitchBend >> 7);
-        if (s.pressure != kUnset) msg(0xD0 | ch, s.pressure, 0);
+        if (s.pitchBend != kUnset) {
+            const SongEvent& e = song_.events[static_cast<std::size_t>(s.pitchBend)];
+            msg(0xE0 | ch, e.data1, e.data2);
+        }
+        if (s.pressure != kUnset) msg(0xD0 | ch, song_.events[static_cast<std::size_t>(s.pressure)].data1, 0);
     }
 
 private:
@@ -136,17 +202,18 @@ private:
             if (p.dataMsb == kUnset && p.dataLsb == kUnset) continue;
             cc(ch, p.nrpn ? kNrpnMsb : kRpnMsb, p.msb);
             cc(ch, p.nrpn ? kNrpnLsb : kRpnLsb, p.lsb);
-            if (p.dataMsb != kUnset) cc(ch, kDataMsb, p.dataMsb);
-            if (p.dataLsb != kUnset) cc(ch, kDataLsb, p.dataLsb);
+            if (p.dataMsb != kUnset) cc(ch, kDataMsb, value(song_, p.dataMsb));
+            if (p.dataLsb != kUnset) cc(ch, kDataLsb, value(song_, p.dataLsb));
         }
         // Leave the selection as the song had it, so later data entries land
         // where the song means them to.
         const int msbNum = s.nrpnSelected ? kNrpnMsb : kRpnMsb;
         const int lsbNum = s.nrpnSelected ? kNrpnLsb : kRpnLsb;
-        if (s.anySelected && s.cc[msbNum] != kUnset) cc(ch, msbNum, s.cc[msbNum]);
-        if (s.anySelected && s.cc[lsbNum] != kUnset) cc(ch, lsbNum, s.cc[lsbNum]);
+        if (s.anySelected && s.cc[msbNum] != kUnset) cc(ch, msbNum, value(song_, s.cc[msbNum]));
+        if (s.anySelected && s.cc[lsbNum] != kUnset) cc(ch, lsbNum, value(song_, s.cc[lsbNum]));
     }
 
+    const Song& song_;
     std::vector<SongEvent>& out_;
 };
 
@@ -169,44 +236,80 @@ bool isSystemReset(std::span<const std::uint8_t> b) {
     return gm || gs || xg;
 }
 
-std::vector<SongEvent> chaseState(const Song& song, std::size_t end) {
-    std::array<Channel, 16> ch;
-    std::vector<SongEvent> sysex;
-    end = std::min(end, song.events.size());
-    for (std::size_t i = 0; i < end; ++i) {
-        const SongEvent& e = song.events[i];
-        const int c = e.status & 0x0F;
-        switch (e.status & 0xF0) {
-            case 0xB0:
-                ch[c].control(e.data1, e.data2);
-                break;
-            case 0xC0:
-                ch[c].program = e.data1;
-                ch[c].bankMsbAtProgram = ch[c].cc[kBankMsb];
-                ch[c].bankLsbAtProgram = ch[c].cc[kBankLsb];
-                break;
-            case 0xD0:
-                ch[c].pressure = e.data1;
-                break;
-            case 0xE0:
-                ch[c].pitchBend = e.data1 | (e.data2 << 7);
-                break;
-            case 0xF0:
-                if (e.status != 0xF0) break;
-                if (isSystemReset(song.sysexBytes(e))) {
-                    ch = {};
-                    sysex.clear();
-                }
-                sysex.push_back(e);
-                break;
-            default:
-                break;
-        }
+struct ChaseCache {
+    std::mutex m;
+    std::vector<State> snaps;  // snaps[k]: the state before event k * kSnapEvery
+    std::vector<Ref> sysex;    // positions of the sysex events the snapshots cover
+};
+
+std::shared_ptr<ChaseCache> makeChaseCache() { return std::make_shared<ChaseCache>(); }
+
+namespace {
+
+// Takes the cache's snapshots up to the one at or before `end`; the cache's
+// lock is held.
+void fill(ChaseCache& cache, const Song& song, std::size_t end) {
+    auto& snaps = cache.snaps;
+    if (snaps.empty()) snaps.emplace_back();
+    const std::vector<Ref> none;
+    SysexLog filling{&none, &cache.sysex};
+    while (snaps.size() <= end / kSnapEvery) {
+        State next = snaps.back();
+        const std::size_t first = (snaps.size() - 1) * kSnapEvery;
+        for (std::size_t i = first; i < first + kSnapEvery; ++i) step(next, song, i, filling);
+        snaps.push_back(std::move(next));
     }
-    std::vector<SongEvent> out = std::move(sysex);
-    Emitter emit(out);
-    for (int c = 0; c < 16; ++c) emit.channel(c, ch[c]);
+}
+
+}  // namespace
+
+void extendChase(const Song& song, std::size_t end) {
+    if (ChaseCache* cache = song.chase.get(); cache != nullptr) {
+        const std::lock_guard lk(cache->m);
+        fill(*cache, song, std::min(end, song.events.size()));
+    }
+}
+
+std::vector<SongEvent> chaseState(const Song& song, std::size_t end) {
+    end = std::min(end, song.events.size());
+    const std::vector<Ref> none;
+    std::vector<Ref> more;
+    std::unique_lock<std::mutex> lk;
+    State st;
+    std::size_t from = 0;
+    SysexLog log{&none, &more};
+    if (ChaseCache* cache = song.chase.get(); cache != nullptr) {
+        lk = std::unique_lock(cache->m);
+        fill(*cache, song, end);
+        const auto& snaps = cache->snaps;
+        st = snaps[end / kSnapEvery];
+        from = end / kSnapEvery * kSnapEvery;
+        log.cached = &cache->sysex;
+    }
+    for (std::size_t i = from; i < end; ++i) step(st, song, i, log);
+    std::vector<SongEvent> out;
+    for (std::uint32_t k = st.sysexBegin; k < st.sysexEnd; ++k) {
+        out.push_back(song.events[static_cast<std::size_t>(log.at(k))]);
+    }
+    Emitter emit(song, out);
+    for (int c = 0; c < 16; ++c) emit.channel(c, st.ch[c]);
     return out;
+}
+
+bool sameChaseShape(const SongEvent& a, std::span<const std::uint8_t> sysexA, const SongEvent& b,
+                    std::span<const std::uint8_t> sysexB) {
+    const int kind = a.status & 0xF0;
+    const bool noteA = kind < 0xB0;
+    const bool noteB = (b.status & 0xF0) < 0xB0;
+    if (noteA || noteB) return noteA == noteB;
+    if (a.status != b.status) return false;
+    if (kind == 0xB0) {
+        if (a.data1 != b.data1) return false;
+        const bool selects = a.data1 >= kNrpnLsb && a.data1 <= kRpnMsb;
+        return !selects || a.data2 == b.data2;
+    }
+    if (a.status == 0xF0) return isSystemReset(sysexA) == isSystemReset(sysexB);
+    return true;
 }
 
 }  // namespace lirno::device

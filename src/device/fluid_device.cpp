@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "device/chase.h"
 #include "device/errors.h"
 #include "device/song_file.h"
 
@@ -17,8 +18,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The silent clock wakes this often while playing; position and notices are
-// never later than this (plus one block).
+// The silent clock wakes this often while playing, and the worker looks this
+// often for a play that the audio side reports ended; position and notices
+// are never later than this (plus one block).
 constexpr auto kClockTick = std::chrono::milliseconds(5);
 
 // While playing, the worker looks this often whether the output still pulls.
@@ -81,8 +83,21 @@ FluidDevice::~FluidDevice() {
 // ---------------------------------------------------------------- control side
 
 int FluidDevice::open(const std::string& path, DeviceId& id, std::uint32_t& length) {
+    // The player rewrites one play file after each edit and opens it again:
+    // what did not change is taken from the song read from it before.
+    std::shared_ptr<const Song> before;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.path == path) before = lastRead_.song;
+    }
     std::shared_ptr<const Song> song;
-    if (const int err = loadSongFile(path, song); err != 0) return err;
+    if (const int err = loadSongFile(path, song, before.get()); err != 0) return err;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.song) garbage_.push_back(std::move(lastRead_.song));
+        lastRead_ = {path, song};
+    }
+    before.reset();  // the worker frees it if it was the last reference
     return addSong(std::move(song), id, length);
 }
 
@@ -134,11 +149,13 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
         it->second.failure = 0;
         // Until the worker has pinned the song's presets, the old play stops.
-        const bool ready = mode_ == Mode::Silent || pinNow;
-        pending_ = ready ? plan.get() : nullptr;
-        awaitingPins_ = ready ? nullptr : plan.get();
+        if (mode_ == Mode::Silent || pinNow) {
+            mailbox_.store(plan.get());
+        } else {
+            awaitingPins_ = plan.get();
+            mailbox_.store(&haltPlan_);
+        }
         plans_.push_back(std::move(plan));
-        commandWaiting_.store(true, std::memory_order_release);
         collectPlans();
     }
     wake_.notify_all();
@@ -232,8 +249,9 @@ std::uint32_t FluidDevice::activeUnits() const {
 // The audio side reports a finished play here; whichever of this and an
 // interruption comes first decides the play's one notice.
 void FluidDevice::drainEnded() {
-    if (endedSerial_ == 0) return;
-    if (active_ && active_->serial == endedSerial_) {
+    const std::uint64_t ended = endedSerial_.exchange(0);
+    if (ended == 0) return;
+    if (active_ && active_->serial == ended) {
         if (auto it = songs_.find(active_->id); it != songs_.end()) {
             it->second.stoppedAt = it->second.length;
         }
@@ -241,7 +259,6 @@ void FluidDevice::drainEnded() {
         active_.reset();
         wake_.notify_all();
     }
-    endedSerial_ = 0;
 }
 
 void FluidDevice::abortActive() {
@@ -268,24 +285,28 @@ void FluidDevice::failActive(int code) {
 
 // Only while no output runs: the audio side's state, as after a halt.
 void FluidDevice::resetAudioSide() {
-    pending_ = nullptr;
+    mailbox_.store(nullptr);
     awaitingPins_ = nullptr;
-    commandWaiting_.store(false, std::memory_order_release);
     if (synthReady_.load(std::memory_order_acquire)) scheduler_.halt();
     current_ = nullptr;
-    inUse_ = nullptr;
+    inUse_.store(nullptr);
 }
 
 void FluidDevice::sendHalt() {
-    pending_ = nullptr;
     awaitingPins_ = nullptr;
-    commandWaiting_.store(true, std::memory_order_release);
+    mailbox_.store(&haltPlan_);
     collectPlans();
 }
 
+// A plan is freed once the audio side can no longer reach it: not waiting in
+// the mailbox, not being taken, not playing.
 void FluidDevice::collectPlans() {
+    const PlayPlan* waiting = mailbox_.load();
+    const PlayPlan* taking = taking_.load();
+    const PlayPlan* playing = inUse_.load();
     for (auto& p : plans_) {
-        if (p.get() != pending_ && p.get() != inUse_ && p.get() != awaitingPins_) {
+        if (p.get() != waiting && p.get() != taking && p.get() != playing &&
+            p.get() != awaitingPins_) {
             garbage_.emplace_back(std::move(p));
         }
     }
@@ -293,8 +314,8 @@ void FluidDevice::collectPlans() {
 }
 
 bool FluidDevice::busy() const {
-    return active_.has_value() || inUse_ != nullptr || awaitingPins_ != nullptr ||
-           commandWaiting_.load(std::memory_order_acquire);
+    return active_.has_value() || inUse_.load() != nullptr || mailbox_.load() != nullptr ||
+           awaitingPins_ != nullptr;
 }
 
 // ---------------------------------------------------------------- audio side
@@ -305,10 +326,8 @@ void FluidDevice::render(float* left, float* right, std::size_t frames) noexcept
     renderAudio(left, right, frames);
 }
 
-void FluidDevice::outputLost() noexcept {
-    lost_.store(true, std::memory_order_release);
-    wake_.notify_all();
-}
+// The worker polls this while playing: the audio side wakes nobody.
+void FluidDevice::outputLost() noexcept { lost_.store(true, std::memory_order_release); }
 
 void FluidDevice::renderManual(float* left, float* right, std::size_t frames) noexcept {
     if (mode_ != Mode::Manual) return;
@@ -316,6 +335,7 @@ void FluidDevice::renderManual(float* left, float* right, std::size_t frames) no
 }
 
 void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
+    const AudioScope audioSide;
     const bool usesSynth = mode_ != Mode::Silent;
     if (usesSynth && (!synthReady_.load(std::memory_order_acquire) ||
                       synthInUse_.test_and_set(std::memory_order_acquire))) {
@@ -332,39 +352,34 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noe
 }
 
 // At block starts: report a play that has ended and take up a waiting
-// command. A sound card's thread never blocks here: if the control side holds
-// the lock, it tries again next block. The manual clock is the caller's own
-// thread and waits, so that what it renders is exactly reproducible.
+// command, without a lock: the worker and the callers look at what is
+// published here when they next run.
 void FluidDevice::settle() noexcept {
-    const bool ended = current_ != nullptr && !scheduler_.playing();
-    if (!ended && !commandWaiting_.load(std::memory_order_acquire)) return;
-    std::unique_lock lk(m_, std::defer_lock);
-    if (mode_ == Mode::Manual) {
-        lk.lock();
-    } else if (!lk.try_lock()) {
-        return;
-    }
-    if (ended) {
+    if (current_ != nullptr && !scheduler_.playing()) {
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
-        endedSerial_ = current_->serial;
+        endedSerial_.store(current_->serial);
         current_ = nullptr;
-        inUse_ = nullptr;
-        wake_.notify_all();
+        inUse_.store(nullptr);
     }
-    if (!commandWaiting_.load(std::memory_order_acquire)) return;
-    if (pending_ != nullptr) {
-        scheduler_.start(*pending_);
-        current_ = pending_;
-        publishedFrame_.store(pending_->startFrame, std::memory_order_release);
-        publishedSerial_.store(pending_->serial, std::memory_order_release);
-    } else {
-        scheduler_.halt();
-        current_ = nullptr;
+    const PlayPlan* cmd = mailbox_.load(std::memory_order_acquire);
+    if (cmd == nullptr) return;
+    // Named before it is taken, so that it is not freed in between; if the
+    // control side has meanwhile put a newer command in its place, that one
+    // is taken at the next block.
+    taking_.store(cmd);
+    if (mailbox_.compare_exchange_strong(cmd, nullptr)) {
+        if (cmd == &haltPlan_) {
+            scheduler_.halt();
+            current_ = nullptr;
+        } else {
+            scheduler_.start(*cmd);
+            current_ = cmd;
+            publishedFrame_.store(cmd->startFrame, std::memory_order_release);
+            publishedSerial_.store(cmd->serial, std::memory_order_release);
+        }
+        inUse_.store(current_);
     }
-    inUse_ = current_;
-    pending_ = nullptr;
-    commandWaiting_.store(false, std::memory_order_release);
-    wake_.notify_all();
+    taking_.store(nullptr);
 }
 
 // ---------------------------------------------------------------- worker
@@ -375,6 +390,7 @@ void FluidDevice::workerMain() {
     while (true) {
         drainEnded();
         collectPlans();
+        followChase(lk);
         if (!garbage_.empty()) {
             auto dead = std::move(garbage_);
             garbage_.clear();
@@ -400,11 +416,30 @@ void FluidDevice::workerMain() {
             runClock(lk);
         } else if (mode_ == Mode::Output) {
             manageOutput(lk);
+        } else if (busy()) {
+            wake_.wait_for(lk, kClockTick);  // the audio side's news is polled
         } else {
             wake_.wait(lk);
         }
     }
     closeOutput(lk);
+}
+
+// While a song plays, its chase snapshots follow the position, so that a
+// restart there after an edit walks a few thousand events at most.
+void FluidDevice::followChase(Lock& lk) {
+    if (!active_) return;
+    const auto it = songs_.find(active_->id);
+    if (it == songs_.end()) return;
+    std::shared_ptr<const Song> song = it->second.song;
+    const std::int64_t at = unitsToNs(activeUnits());
+    lk.unlock();
+    const auto& ev = song->events;
+    const auto pos = std::lower_bound(ev.begin(), ev.end(), at,
+                                      [](const SongEvent& e, std::int64_t t) { return e.timeNs < t; });
+    extendChase(*song, static_cast<std::size_t>(pos - ev.begin()));
+    song.reset();
+    lk.lock();
 }
 
 void FluidDevice::deliver(std::deque<Notice> batch) {
@@ -430,7 +465,7 @@ void FluidDevice::startUp() {
     if (mode_ == Mode::Output) {
         // Opened early so that the first play starts at once; a failure here
         // is not final: each play tries again.
-        std::unique_lock lk(m_);
+        Lock lk(m_);
         outputError_ = openOutput(lk) ? 0 : kErrAudioOutput;
         idleSince_ = Clock::now();
     }
@@ -454,7 +489,7 @@ void FluidDevice::finishStartUp(int error) {
 
 // The silent clock stands in for a sound card: it advances the scheduler by
 // the real time that passed, waking only while something plays.
-void FluidDevice::runClock(std::unique_lock<std::mutex>& lk) {
+void FluidDevice::runClock(Lock& lk) {
     if (!busy()) {
         clockRunning_ = false;
         wake_.wait(lk);
@@ -481,7 +516,7 @@ void FluidDevice::runClock(std::unique_lock<std::mutex>& lk) {
     if (busy()) wake_.wait_until(lk, now + kClockTick);
 }
 
-bool FluidDevice::openOutput(std::unique_lock<std::mutex>& lk) {
+bool FluidDevice::openOutput(Lock& lk) {
     // The driver that worked last is tried first.
     std::vector<std::string> candidates = driverCandidates(settings_.audioDriver);
     if (const auto it = std::find(candidates.begin(), candidates.end(), outputName_);
@@ -516,7 +551,7 @@ bool FluidDevice::openOutput(std::unique_lock<std::mutex>& lk) {
     return true;
 }
 
-void FluidDevice::closeOutput(std::unique_lock<std::mutex>& lk) {
+void FluidDevice::closeOutput(Lock& lk) {
     std::unique_ptr<AudioOutput> out = std::move(output_);
     lk.unlock();
     out.reset();
@@ -534,7 +569,7 @@ bool FluidDevice::outputStalled() const {
 // Opens the output when there is something to play, closes it after it has
 // been idle for the linger time so that nothing runs while stopped. An output
 // that cannot open or is lost ends the play with a failure notice.
-void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
+void FluidDevice::manageOutput(Lock& lk) {
     if (!started_ || startupError_ != 0) {
         wake_.wait(lk);
         return;
@@ -552,16 +587,17 @@ void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
             resetAudioSide();
             return;
         }
-        wake_.wait_for(lk, kOutputWatch);
+        // The audio side does not wake us: a play's end is polled.
+        wake_.wait_for(lk, kClockTick);
         return;
     }
     if (!output_) {
         wake_.wait(lk);
         return;
     }
-    const auto closeAt = std::min(idleSince_ + settings_.outputLinger, Clock::now() + kOutputWatch);
-    if (Clock::now() < idleSince_ + settings_.outputLinger) {
-        wake_.wait_until(lk, closeAt);
+    const auto closeAt = idleSince_ + settings_.outputLinger;
+    if (Clock::now() < closeAt) {
+        wake_.wait_until(lk, std::min(closeAt, Clock::now() + kOutputWatch));
         return;
     }
     // A play may arrive while the output shuts down, and even be taken up by
@@ -571,7 +607,7 @@ void FluidDevice::manageOutput(std::unique_lock<std::mutex>& lk) {
 }
 
 // Pins the presets of the play waiting for them, then hands it to the audio side.
-void FluidDevice::pinPresets(std::unique_lock<std::mutex>& lk) {
+void FluidDevice::pinPresets(Lock& lk) {
     const PlayPlan* plan = awaitingPins_;
     const std::shared_ptr<const Song> song = plan->song;
     lk.unlock();
@@ -579,8 +615,7 @@ void FluidDevice::pinPresets(std::unique_lock<std::mutex>& lk) {
     lk.lock();
     if (awaitingPins_ != plan) return;  // stopped or replaced meanwhile
     awaitingPins_ = nullptr;
-    pending_ = plan;
-    commandWaiting_.store(true, std::memory_order_release);
+    mailbox_.store(plan);
 }
 
 // Reads what the song's presets need from the SoundFont while the audio side

@@ -3,7 +3,8 @@
 // Threads: the caller's (any, the GUI's), one worker per device (start-up,
 // completion notices, the silent clock, opening and closing the audio
 // output) and the audio thread of the output, if any. The audio side never
-// waits: it takes commands with try_lock and reads only immutable plans.
+// waits and takes no lock: commands, positions and ends pass through atomics,
+// and it reads only immutable plans.
 #pragma once
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/audio_thread.h"
 #include "device/device.h"
 #include "device/output.h"
 #include "device/pace.h"
@@ -83,6 +85,11 @@ public:
     // Manual clock only: renders the next frames exactly as the audio
     // callback would (for tests and measurements). left/right hold `frames`.
     void renderManual(float* left, float* right, std::size_t frames) noexcept;
+    // The song frame the audio side has reached in the active play (its start
+    // frame until the song sounds), for tests and measurements.
+    std::uint64_t playedFrame() const noexcept {
+        return publishedFrame_.load(std::memory_order_acquire);
+    }
     // The audio driver that opened ("" before one has, or without output).
     std::string outputName() const;
     // Whether the audio output is open right now (it closes when idle).
@@ -115,6 +122,7 @@ private:
     void drainEnded();
     void abortActive();
     void failActive(int code);
+    void resetAudioSide();
     void sendHalt();
     void collectPlans();
     std::uint32_t activeUnits() const;
@@ -124,14 +132,15 @@ private:
     void workerMain();
     void startUp();
     void finishStartUp(int error);
-    void runClock(std::unique_lock<std::mutex>& lk);
-    void manageOutput(std::unique_lock<std::mutex>& lk);
-    bool openOutput(std::unique_lock<std::mutex>& lk);
-    void closeOutput(std::unique_lock<std::mutex>& lk);
+    using Lock = std::unique_lock<ControlMutex>;
+    void followChase(Lock& lk);
+    void runClock(Lock& lk);
+    void manageOutput(Lock& lk);
+    bool openOutput(Lock& lk);
+    void closeOutput(Lock& lk);
     bool outputStalled() const;
-    void pinPresets(std::unique_lock<std::mutex>& lk);
+    void pinPresets(Lock& lk);
     void pinFor(const Song& song);
-    void resetAudioSide();
     void deliver(std::deque<Notice> batch);
 
     // Audio side.
@@ -146,10 +155,15 @@ private:
     const Mode mode_;
     const bool soundFontMissing_;
 
-    mutable std::mutex m_;
-    std::condition_variable wake_;   // worker: commands, notices, ends, quit
-    std::condition_variable ready_;  // waitReady()
+    mutable ControlMutex m_;
+    std::condition_variable_any wake_;   // worker: commands, notices, quit
+    std::condition_variable_any ready_;  // waitReady()
     std::map<DeviceId, OpenSong> songs_;
+    // The song last read from a file, kept for the next open of that path.
+    struct LastRead {
+        std::string path;
+        std::shared_ptr<const Song> song;
+    } lastRead_;
     std::optional<ActivePlay> active_;
     std::deque<Notice> notices_;
     std::vector<std::unique_ptr<PlayPlan>> plans_;  // kept while the audio side may read them
@@ -163,26 +177,30 @@ private:
     bool quit_ = false;
     std::string outputName_;
     std::string driversTried_;
-    // A started play whose presets the worker pins before the audio side
-    // may take it up.
+    // A started play whose presets the worker pins before it goes into the
+    // mailbox.
     const PlayPlan* awaitingPins_ = nullptr;
 
-    // Handoff to the audio side: written under m_; the audio side reads and
-    // answers under m_ taken with try_lock only. A waiting command with no
-    // pending plan means "halt".
-    const PlayPlan* pending_ = nullptr;
-    std::atomic<bool> commandWaiting_{false};
-    const PlayPlan* inUse_ = nullptr;
-    std::uint64_t endedSerial_ = 0;
+    // Handoff to the audio side, all by atomics. The control side puts a plan
+    // (or &haltPlan_) in the mailbox, replacing one not yet taken. The audio
+    // side names the plan it is taking in taking_ before it takes it from the
+    // mailbox, and the plan it plays in inUse_: the control side frees a plan
+    // only when it is in none of the three. It reports the serial of a play
+    // that ran to its end in endedSerial_.
+    std::atomic<const PlayPlan*> mailbox_{nullptr};
+    std::atomic<const PlayPlan*> taking_{nullptr};
+    std::atomic<const PlayPlan*> inUse_{nullptr};
+    std::atomic<std::uint64_t> endedSerial_{0};
     std::atomic<std::uint64_t> publishedSerial_{0};
     std::atomic<std::uint64_t> publishedFrame_{0};
+    const PlayPlan haltPlan_{};
 
     // Audio side only.
     const PlayPlan* current_ = nullptr;
     std::atomic<bool> synthReady_{false};
     RealTimePace pace_{kSampleRate};
     // Held by whoever uses the synth: the audio side only ever tries it (and
-    // renders silence when the worker has it, pinning presets).
+    // renders silence while the worker has it, pinning presets).
     std::atomic_flag synthInUse_;
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> lastPullNs_{0};  // steady clock, for the stall watch

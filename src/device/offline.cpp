@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <memory>
 
 #include "device/errors.h"
 #include "device/scheduler.h"
@@ -81,6 +83,7 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     const auto plan = makePlan(std::move(song), fromUnits, options.rate);
     end.nominalFrames = plan->endFrame - std::min(plan->endFrame, plan->startFrame);
     Scheduler scheduler(synth->synth.get(), options.rate);
+    scheduler.setPrerollPerBlock(SIZE_MAX);  // no sound card to keep up with
     scheduler.start(*plan);
 
     std::array<float, kChunkFrames> left{};

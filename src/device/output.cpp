@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "device/audio_thread.h"
 #include "device/scheduler.h"
 #include "device/synth.h"
 
@@ -15,14 +16,9 @@ namespace {
 
 thread_local int quietDepth = 0;
 
-void fluidError(int /*level*/, const char* message, void* /*data*/) {
-    if (quietDepth > 0) return;
-    std::fprintf(stderr, "fluidsynth: error: %s\n", message);
-}
-
 // ALSA's library prints its configuration errors itself unless given this.
 void alsaError(const char* file, int line, const char* function, int err, const char* fmt, ...) {
-    if (quietDepth > 0) return;
+    if (quietDepth > 0 || onAudioThread()) return;
     std::fprintf(stderr, "ALSA lib %s:%d:(%s) ", file, line, function);
     va_list args;
     va_start(args, fmt);
@@ -35,7 +31,7 @@ void alsaError(const char* file, int line, const char* function, int err, const 
 void installErrorHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
-        fluid_set_log_function(FLUID_ERR, fluidError, nullptr);
+        routeFluidSynthLog();
         snd_lib_error_set_handler(alsaError);
     });
 }
@@ -62,6 +58,8 @@ private:
 };
 
 }  // namespace
+
+bool attemptsQuiet() noexcept { return quietDepth > 0; }
 
 QuietAttempts::QuietAttempts() {
     installErrorHandlers();

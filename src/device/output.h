@@ -49,6 +49,8 @@ std::vector<std::string> driverCandidates(const std::string& wanted);
 // While one lives on a thread, FluidSynth's and ALSA's error messages from
 // that thread are kept instead of printed: an attempt that a later one makes
 // good is nobody's business.
+bool attemptsQuiet() noexcept;
+
 class QuietAttempts {
 public:
     QuietAttempts();

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "device/chase.h"
+
 namespace lirno::device {
 
 namespace {
@@ -28,11 +30,17 @@ std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> s
         }
     }
     if (!any) return song;
-    auto thin = std::make_shared<Song>(*song);
-    thin->events.clear();
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (!unheard[i]) thin->events.push_back(events[i]);
+    // The same tracks behind an order without those events; the chase
+    // snapshots follow the order, so the new song starts its own.
+    const auto& all = *events.order();
+    auto order = std::make_shared<std::vector<EventSlot>>();
+    order->reserve(all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (!unheard[i]) order->push_back(all[i]);
     }
+    auto thin = std::make_shared<Song>(*song);
+    thin->events.assign(std::move(order), song->events.tracks());
+    thin->chase = makeChaseCache();
     return thin;
 }
 

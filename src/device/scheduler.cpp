@@ -7,6 +7,15 @@
 #include "device/chase.h"
 
 namespace lirno::device {
+namespace {
+
+// MIDI Tuning Standard messages (universal, sub-ID 08) make FluidSynth
+// allocate tuning tables, which the audio side must not do: they are left out.
+bool isTuningMessage(std::span<const std::uint8_t> body) {
+    return body.size() >= 3 && (body[0] == 0x7E || body[0] == 0x7F) && body[2] == 0x08;
+}
+
+}  // namespace
 
 std::unique_ptr<PlayPlan> makePlan(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
                                    std::uint32_t rate) {
@@ -38,14 +47,24 @@ void Scheduler::start(const PlayPlan& plan) noexcept {
 
 void Scheduler::begin() noexcept {
     waiting_ = false;
-    if (synth_ != nullptr) {
-        // Also clears the reverb and chorus lines before they are switched on.
-        fluid_synth_system_reset(synth_);
-        fluid_synth_all_sounds_off(synth_, -1);
-        fluid_synth_reverb_on(synth_, -1, 1);
-        fluid_synth_chorus_on(synth_, -1, 1);
+    prerollNext_ = 0;
+    if (synth_ == nullptr) {
+        prerollNext_ = plan_->preroll.size();  // nothing to send it to
+        return;
     }
-    for (const SongEvent& e : plan_->preroll) send(*plan_->song, e);
+    // Also clears the reverb and chorus lines before they are switched on.
+    fluid_synth_system_reset(synth_);
+    fluid_synth_all_sounds_off(synth_, -1);
+    fluid_synth_reverb_on(synth_, -1, 1);
+    fluid_synth_chorus_on(synth_, -1, 1);
+}
+
+void Scheduler::sendPreroll() noexcept {
+    const auto& preroll = plan_->preroll;
+    const std::size_t end = preroll.size() - prerollNext_ > prerollPerBlock_
+                                ? prerollNext_ + prerollPerBlock_
+                                : preroll.size();
+    for (; prerollNext_ < end; ++prerollNext_) send(*plan_->song, preroll[prerollNext_]);
 }
 
 void Scheduler::halt() noexcept {
@@ -66,7 +85,7 @@ void Scheduler::cut() noexcept {
 }
 
 bool Scheduler::dispatchBlock() noexcept {
-    if (plan_ == nullptr || waiting_) return false;
+    if (plan_ == nullptr || waiting_ || prerolling()) return false;
     const Song& song = *plan_->song;
     // Events nearer to this block start than to the next one go now.
     const std::uint64_t limit = songFrame_ + kBlockFrames / 2;
@@ -121,7 +140,7 @@ void Scheduler::send(const Song& song, const SongEvent& e) noexcept {
             break;
         default: {
             const auto body = song.sysexBytes(e);
-            if (!body.empty()) {
+            if (!body.empty() && !isTuningMessage(body)) {
                 fluid_synth_sysex(synth_, reinterpret_cast<const char*>(body.data()),
                                   static_cast<int>(body.size()), nullptr, nullptr, nullptr, 0);
             }

@@ -19,6 +19,10 @@ namespace lirno::device {
 
 inline constexpr std::uint32_t kSampleRate = 44100;
 inline constexpr std::size_t kBlockFrames = 64;  // FluidSynth's internal block
+// A play's chased state goes out this many messages per block, so that no
+// block renders more than a bounded amount of work; the song starts in the
+// block that sends the last of them.
+inline constexpr std::size_t kPrerollPerBlock = 128;
 
 // Everything a play needs, prepared on the caller's thread so the audio
 // thread only reads it.
@@ -50,10 +54,15 @@ public:
 
     void setSynth(fluid_synth_t* synth) noexcept { synth_ = synth; }
     void setProbe(TimingProbe* probe) noexcept { probe_ = probe; }
+    // How many chased messages go out per block (kPrerollPerBlock unless
+    // rendering offline, where no block has a deadline).
+    void setPrerollPerBlock(std::size_t n) noexcept { prerollPerBlock_ = n == 0 ? 1 : n; }
 
     // Silences everything, resets the synthesizer and sends the chased state.
     // If the synthesizer has sounded before, the play begins one block later,
     // once the cut voices have faded, so nothing of them reaches the effects.
+    // The chased state is spread over blocks (kPrerollPerBlock); the song's
+    // clock stands until it is all sent.
     // The plan must outlive its play (until halt(), the next start() or the end).
     void start(const PlayPlan& plan) noexcept;
     // Silences every sounding note at once: voices fade out within the next
@@ -74,12 +83,13 @@ public:
             if (phase == 0) {
                 atBlock();
                 if (waiting_ && synthFrame_ != startedAt_) begin();
+                if (prerolling()) sendPreroll();
                 ended = dispatchBlock() || ended;
             }
             const std::size_t n = std::min(frames - done, kBlockFrames - phase);
             write(left ? left + done : nullptr, right ? right + done : nullptr, n);
             synthFrame_ += n;
-            if (plan_ != nullptr && !waiting_) songFrame_ += n;
+            if (plan_ != nullptr && !waiting_ && !prerolling()) songFrame_ += n;
             done += n;
         }
         return ended;
@@ -96,6 +106,10 @@ public:
 private:
     void cut() noexcept;
     void begin() noexcept;
+    bool prerolling() const noexcept {
+        return plan_ != nullptr && !waiting_ && prerollNext_ < plan_->preroll.size();
+    }
+    void sendPreroll() noexcept;
     bool dispatchBlock() noexcept;
     void send(const Song& song, const SongEvent& e) noexcept;
     void write(float* left, float* right, std::size_t n) noexcept;
@@ -105,6 +119,8 @@ private:
     TimingProbe* probe_ = nullptr;
     const PlayPlan* plan_ = nullptr;
     std::size_t next_ = 0;
+    std::size_t prerollNext_ = 0;
+    std::size_t prerollPerBlock_ = kPrerollPerBlock;
     std::uint64_t songFrame_ = 0;
     std::uint64_t synthFrame_ = 0;
     std::uint64_t startedAt_ = 0;

@@ -3,10 +3,13 @@
 #include <fluidsynth.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "device/audio_thread.h"
 #include "device/errors.h"
+#include "device/output.h"
 #include "device/scheduler.h"
 
 namespace lirno::device {
@@ -36,6 +39,11 @@ SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
     return s;
 }
 
+void logOffAudioSide(int level, const char* message, void* /*data*/) {
+    if (onAudioThread() || attemptsQuiet()) return;
+    std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_PANIC ? "panic" : "error", message);
+}
+
 // The one piece of process-wide state: the song id counter, which must be
 // unique across the whole process; made before the first synthesizer.
 class EngineCache {
@@ -54,7 +62,11 @@ public:
 private:
     EngineCache() {
         // Missing presets on empty channels and the like are expected here;
-        // errors still reach stderr.
+        // errors still reach stderr, except from the audio side, which must
+        // not block on a stream: what FluidSynth reports while rendering is
+        // dropped.
+        fluid_set_log_function(FLUID_PANIC, &logOffAudioSide, nullptr);
+        fluid_set_log_function(FLUID_ERR, &logOffAudioSide, nullptr);
         fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
         fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
         fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
@@ -92,5 +104,7 @@ std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& er
 }
 
 std::uint32_t nextSongId() noexcept { return EngineCache::instance().nextId(); }
+
+void routeFluidSynthLog() { EngineCache::instance(); }
 
 }  // namespace lirno::device

@@ -44,6 +44,10 @@ struct SynthInstance {
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
                                            std::uint32_t rate = 44100, int polyphony = 0);
 
+// FluidSynth's errors go to stderr from now on, except from the audio side
+// and from attempts kept quiet (QuietAttempts); its chatter is off.
+void routeFluidSynthLog();
+
 // Ids for opened songs: never 0 and never reused in this process.
 std::uint32_t nextSongId() noexcept;
 

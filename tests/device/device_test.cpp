@@ -11,6 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include <atomic>
+
+#include "device/audio_thread.h"
 #include "device/errors.h"
 #include "device/fluid_device.h"
 #include "midi_writer.h"
@@ -340,6 +343,54 @@ TEST(DeviceStartUp, AnOutputThatCannotOpenFailsEachPlay) {
     EXPECT_EQ(dev.waitReady(), kErrAudioOutput);
     EXPECT_NE(dev.errorText(kErrAudioOutput)->find("tried no-such-driver"), std::string::npos);
 }
+
+// The audio side takes no lock and waits for nothing: it renders (here on
+// the manual clock, the very path a sound card's thread runs) while another
+// thread plays, stops and asks for the position as fast as it can. Builds
+// with assertions abort if rendering ever takes the device's lock; every
+// build checks that each play still gets exactly one notice.
+TEST(DeviceAudioSide, RendersWithoutWaitingWhileCommandsRace) {
+    DeviceSettings s;
+    s.audioDriver = kAudioManual;
+    s.soundFont = LIRNO_TEST_SOUNDFONT;
+    FluidDevice dev(s);
+    ASSERT_EQ(dev.waitReady(), 0);
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    ASSERT_EQ(dev.openBytes(songOfSeconds(4), id, len), 0);
+    Notices notices;
+    constexpr int kPlays = 200;
+    std::atomic<bool> done{false};
+    std::thread commander([&] {
+        for (int i = 0; i < kPlays; ++i) {
+            dev.play(id, static_cast<std::uint32_t>(i) % len, notices.notifier());
+            std::uint32_t pos = 0;
+            for (int k = 0; k < 20; ++k) dev.position(id, pos);
+            if (i % 3 == 0) dev.stop(id);
+        }
+        done = true;
+    });
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    while (!done) dev.renderManual(l.data(), r.data(), kBlockFrames);
+    commander.join();
+    dev.stop(id);
+    ASSERT_TRUE(notices.waitFor(kPlays));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(notices.size(), static_cast<std::size_t>(kPlays));
+}
+
+#ifndef NDEBUG
+TEST(DeviceAudioSideDeathTest, TakingTheDeviceLockThereIsCaught) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            ControlMutex m;
+            const AudioScope audio;
+            m.lock();
+        },
+        "audio side took the device lock");
+}
+#endif
 
 TEST(DeviceOutput, PlaysThroughADriverAndClosesItWhenIdle) {
     Notices notices;

@@ -7,6 +7,7 @@
 #include "device/chase.h"
 #include "device/scheduler.h"
 #include "device/smf_reader.h"
+#include "device/synth.h"
 #include "midi_writer.h"
 
 namespace lirno::device {
@@ -194,6 +195,41 @@ TEST(SchedulerClock, StartsAtThePositionAndReportsProgress) {
     EXPECT_EQ(framesToUnits(sch.songFrame(), kSampleRate), 48u);
     const std::uint64_t rest = runToEnd(sch, 1000);
     EXPECT_NEAR(static_cast<double>(rest), 4.0 * 44100, 1000 + kBlockFrames);
+}
+
+TEST(SchedulerClock, ChasedStateIsSpreadOverBlocksAndTheSongWaitsForIt) {
+    // Every channel with a program and a full set of controllers: a long chase.
+    Track t;
+    for (int ch = 0; ch < 16; ++ch) {
+        t.program(0, ch, ch);
+        for (int cc = 1; cc < 64; ++cc) {
+            if (cc != 6 && cc != 32 && cc != 38) t.cc(0, ch, cc, 64);
+        }
+    }
+    for (int i = 0; i < 20; ++i) t.on(48, i % 16, 60).off(48, i % 16, 60);
+    t.eot();
+    const auto s = songOf(test::smf(0, 96, {t}));
+    const auto plan = makePlan(s, 2);  // from 0.25 s
+    const std::size_t blocks = (plan->preroll.size() + kPrerollPerBlock - 1) / kPrerollPerBlock;
+    ASSERT_GT(blocks, 3u);
+    int err = 0;
+    const auto synth = createSynth(LIRNO_TEST_SOUNDFONT, err);
+    ASSERT_TRUE(synth);
+    TimingProbe probe;
+    Scheduler sch(synth->synth.get());
+    sch.setProbe(&probe);
+    sch.start(*plan);
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    std::size_t stood = 0;
+    while (sch.songFrame() == plan->startFrame && stood < 100) {
+        sch.render(l.data(), r.data(), kBlockFrames);
+        ++stood;
+    }
+    // The song goes on in the block that sends the last of its chased state.
+    EXPECT_EQ(stood, blocks);
+    while (sch.playing()) sch.render(l.data(), r.data(), kBlockFrames);
+    EXPECT_EQ(probe.events, s->events.size() - plan->firstEvent);
+    EXPECT_LE(probe.worstFrames, static_cast<std::int64_t>(kBlockFrames / 2));
 }
 
 TEST(SchedulerClock, EmptySongEndsAtOnce) {
