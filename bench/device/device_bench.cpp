@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -214,6 +215,36 @@ std::unique_ptr<FluidDevice> manualDevice() {
     return dev;
 }
 
+// A song loaded as the player loads it, playing from its middle on a device
+// of the test clock; the playback records are put back when it goes.
+struct PlayingMidway {
+    PlayingMidway(const std::string& path, lirno::MessageBoxHandler onBox) {
+        lirno::resetGlobals();
+        oldHandler = lirno::setMessageBoxHandler(std::move(onBox));
+        install.emplace(device.get());
+        playback.sTmpName = lirno::gettmpname();
+        std::string name = path;
+        lirno::mcimidiSelectFile(name);
+        playback.wOutDeviceID = lirno::mcimidiOpen(playback.sTmpName);
+        playback.dwPlayPos = playback.dwFileSize / 2;
+        playback.nMode = kModePlaying;
+        playback.fFileLoaded = true;
+        lirno::mcimidiPlay({}, playback.wOutDeviceID);
+    }
+    ~PlayingMidway() {
+        lirno::mcimidiClose(playback.wOutDeviceID);
+        std::filesystem::remove(playback.sTmpName);
+        lirno::resetGlobals();
+        lirno::setMessageBoxHandler(oldHandler);
+    }
+    PlayingMidway(const PlayingMidway&) = delete;
+    PlayingMidway& operator=(const PlayingMidway&) = delete;
+
+    std::unique_ptr<FluidDevice> device = manualDevice();
+    std::optional<lirno::SequencerInstall> install;  // after the reset, which unlinks
+    lirno::MessageBoxHandler oldHandler;
+};
+
 // With a big song playing, what the player does after a volume edit: the
 // track's bytes change in the image, and mcimidiChange rewrites the play
 // file and restarts the song at the current position from it (close, open,
@@ -225,19 +256,8 @@ void BM_EditToSound(benchmark::State& state) {
     const int tracks = static_cast<int>(state.range(1));
     const std::string path = writeTemp("lirno_bench_edit.mid", bigSong(mb << 20, tracks - 1));
     int boxes = 0;
-    const auto oldHandler = lirno::setMessageBoxHandler([&boxes](const Message&) { ++boxes; });
-    lirno::resetGlobals();
-    playback.sTmpName = lirno::gettmpname();
-    auto owned = manualDevice();
-    FluidDevice& dev = *owned;
-    sequencer.device = &dev;
-    std::string name = path;
-    lirno::mcimidiSelectFile(name);
-    playback.wOutDeviceID = lirno::mcimidiOpen(playback.sTmpName);
-    playback.dwPlayPos = playback.dwFileSize / 2;
-    playback.nMode = kModePlaying;
-    playback.fFileLoaded = true;
-    lirno::mcimidiPlay({}, playback.wOutDeviceID);
+    PlayingMidway session(path, [&boxes](const Message&) { ++boxes; });
+    FluidDevice& dev = *session.device;
     std::vector<float> l(kBlockFrames), r(kBlockFrames);
     for (int i = 0; i < 100; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
     double cpu = 0;
@@ -272,12 +292,7 @@ void BM_EditToSound(benchmark::State& state) {
     state.counters["worst_ms"] = worst * 1000;
     state.counters["blocks"] = static_cast<double>(blocks);
     state.counters["boxes"] = boxes;
-    lirno::mcimidiClose(playback.wOutDeviceID);
-    sequencer.device = nullptr;
-    lirno::setMessageBoxHandler(oldHandler);
     std::filesystem::remove(path);
-    std::filesystem::remove(playback.sTmpName);
-    lirno::resetGlobals();
 }
 BENCHMARK(BM_EditToSound)
     ->Args({1, 17})
@@ -296,19 +311,8 @@ BENCHMARK(BM_EditToSound)
 // took from the thread), and the median block's processor time.
 void BM_CallbackDuringEdits(benchmark::State& state) {
     const std::string path = writeTemp("lirno_bench_callback.mid", bigSong(10u << 20, 99));
-    const auto oldHandler = lirno::setMessageBoxHandler([](const Message&) {});
-    lirno::resetGlobals();
-    playback.sTmpName = lirno::gettmpname();
-    auto owned = manualDevice();
-    FluidDevice& dev = *owned;
-    sequencer.device = &dev;
-    std::string name = path;
-    lirno::mcimidiSelectFile(name);
-    playback.wOutDeviceID = lirno::mcimidiOpen(playback.sTmpName);
-    playback.dwPlayPos = playback.dwFileSize / 2;
-    playback.nMode = kModePlaying;
-    playback.fFileLoaded = true;
-    lirno::mcimidiPlay({}, playback.wOutDeviceID);
+    PlayingMidway session(path, [](const Message&) {});
+    FluidDevice& dev = *session.device;
     std::vector<double> cpuUs;
     double worstWallUs = 0;
     int edits = 0;
@@ -349,12 +353,7 @@ void BM_CallbackDuringEdits(benchmark::State& state) {
     state.counters["worst_block_cpu_us"] = cpuUs.empty() ? 0 : cpuUs.back();
     state.counters["worst_block_wall_us"] = worstWallUs;
     state.counters["block_period_us"] = 1e6 * kBlockFrames / kSampleRate;
-    lirno::mcimidiClose(playback.wOutDeviceID);
-    sequencer.device = nullptr;
-    lirno::setMessageBoxHandler(oldHandler);
     std::filesystem::remove(path);
-    std::filesystem::remove(playback.sTmpName);
-    lirno::resetGlobals();
 }
 BENCHMARK(BM_CallbackDuringEdits)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 

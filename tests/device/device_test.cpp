@@ -16,6 +16,7 @@
 #include "device/audio_thread.h"
 #include "device/errors.h"
 #include "device/fluid_device.h"
+#include "device_support.h"
 #include "midi_writer.h"
 
 namespace lirno::device {
@@ -24,55 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 using test::Track;
-
-// Collects notices from the device's thread and lets the test wait for them.
-class Notices {
-public:
-    Notifier notifier() {
-        return [this](DeviceId id, int code) {
-            std::lock_guard lk(m_);
-            got_.push_back({id, code, std::this_thread::get_id()});
-            cv_.notify_all();
-        };
-    }
-    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 5s) {
-        std::unique_lock lk(m_);
-        return cv_.wait_for(lk, timeout, [&] { return got_.size() >= count; });
-    }
-    std::vector<int> codes() {
-        std::lock_guard lk(m_);
-        std::vector<int> c;
-        for (const auto& n : got_) c.push_back(n.code);
-        return c;
-    }
-    std::size_t size() {
-        std::lock_guard lk(m_);
-        return got_.size();
-    }
-    std::thread::id thread(std::size_t i) {
-        std::lock_guard lk(m_);
-        return got_.at(i).thread;
-    }
-
-private:
-    struct Got {
-        DeviceId id;
-        int code;
-        std::thread::id thread;
-    };
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<Got> got_;
-};
-
-// A song of `seconds` (whole quarter notes at 120 bpm, 2 per second).
-Bytes songOfSeconds(int seconds) {
-    Track t;
-    t.program(0, 0, 0);
-    for (int i = 0; i < seconds * 2; ++i) t.on(0, 0, 60 + i % 12).off(96, 0, 60 + i % 12);
-    t.eot();
-    return test::smf(0, 96, {t});
-}
+using test::Notices;
+using test::songOfSeconds;
 
 std::string writeTemp(const std::string& name, const Bytes& b) {
     const auto path = std::filesystem::path(testing::TempDir()) / name;

@@ -20,6 +20,7 @@
 #include "device/presets.h"
 #include "device/song_file.h"
 #include "device/soundfont.h"
+#include "device_support.h"
 #include "midi_writer.h"
 #include "support/fake_output.h"
 
@@ -30,46 +31,9 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::Bytes;
 using test::Track;
+using test::Notices;
+using test::songOfSeconds;
 using lirno::test::FakeDrivers;
-
-struct Notice {
-    DeviceId id;
-    int code;
-};
-
-class Notices {
-public:
-    Notifier notifier() {
-        return [this](DeviceId id, int code) {
-            std::lock_guard lk(m_);
-            got_.push_back({id, code});
-            cv_.notify_all();
-        };
-    }
-    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
-        std::unique_lock lk(m_);
-        return cv_.wait_for(lk, timeout, [&] { return got_.size() >= count; });
-    }
-    std::vector<int> codes() {
-        std::lock_guard lk(m_);
-        std::vector<int> c;
-        for (const auto& n : got_) c.push_back(n.code);
-        return c;
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<Notice> got_;
-};
-
-Bytes songOfSeconds(int seconds) {
-    Track t;
-    t.program(0, 0, 0);
-    for (int i = 0; i < seconds * 2; ++i) t.on(0, 0, 60 + i % 12).off(96, 0, 60 + i % 12);
-    t.eot();
-    return test::smf(0, 96, {t});
-}
 
 DeviceSettings withDrivers(FakeDrivers& drivers, std::string wanted = "") {
     DeviceSettings s;
