@@ -109,7 +109,7 @@ int FluidDevice::openBytes(std::span<const std::uint8_t> bytes, DeviceId& id,
 }
 
 int FluidDevice::addSong(std::shared_ptr<const Song> song, DeviceId& id, std::uint32_t& length) {
-    song = withoutUnheardPrograms(std::move(song));
+    song = thinner_.thin(std::move(song));
     const std::uint32_t len = song->lengthUnits();
     const DeviceId newId = nextSongId();
     {

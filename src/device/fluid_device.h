@@ -212,6 +212,7 @@ private:
     std::chrono::steady_clock::time_point idleSince_{};
     std::mutex pinning_;  // the worker's and the manual clock's pins
     PresetPins pins_;
+    ProgramThinner thinner_;  // songs opened without the program changes nobody hears
 
     // Torn down in this order (reverse of declaration): output, scheduler,
     // synth with its settings.

@@ -2,7 +2,9 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "device/chase.h"
 
@@ -13,35 +15,77 @@ constexpr int kDrumBank = 128;
 constexpr int kDrumChannel = 9;
 }  // namespace
 
-std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> song) {
-    const auto& events = song->events;
-    std::vector<bool> unheard(events.size(), false);
-    std::array<std::size_t, 16> lastProgram;
-    lastProgram.fill(events.size());  // none since the last note
-    bool any = false;
+namespace {
+
+// Positions in the song's order of the program changes no note is played with.
+std::vector<std::uint32_t> unheardPrograms(const EventList& events) {
+    std::vector<std::uint32_t> unheard;
+    constexpr auto kNone = ~std::uint32_t{0};
+    std::array<std::uint32_t, 16> lastProgram;
+    lastProgram.fill(kNone);  // none since the last note
     for (std::size_t i = 0; i < events.size(); ++i) {
         const SongEvent& e = events[i];
         const int ch = e.status & 0x0F;
         if ((e.status & 0xF0) == 0xC0) {
-            if (lastProgram[ch] != events.size()) unheard[lastProgram[ch]] = any = true;
-            lastProgram[ch] = i;
+            if (lastProgram[ch] != kNone) unheard.push_back(lastProgram[ch]);
+            lastProgram[ch] = static_cast<std::uint32_t>(i);
         } else if ((e.status & 0xF0) == 0x90 && e.data2 != 0) {
-            lastProgram[ch] = events.size();
+            lastProgram[ch] = kNone;
         }
     }
-    if (!any) return song;
-    // The same tracks behind an order without those events; the chase
-    // snapshots follow the order, so the new song starts its own.
+    std::sort(unheard.begin(), unheard.end());
+    return unheard;
+}
+
+std::shared_ptr<const std::vector<EventSlot>> orderWithout(const EventList& events,
+                                                           const std::vector<std::uint32_t>& unheard) {
     const auto& all = *events.order();
     auto order = std::make_shared<std::vector<EventSlot>>();
-    order->reserve(all.size());
+    order->reserve(all.size() - unheard.size());
+    std::size_t next = 0;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (!unheard[i]) order->push_back(all[i]);
+        if (next < unheard.size() && unheard[next] == i) {
+            ++next;
+        } else {
+            order->push_back(all[i]);
+        }
     }
-    auto thin = std::make_shared<Song>(*song);
-    thin->events.assign(std::move(order), song->events.tracks());
-    thin->chase = makeChaseCache();
+    return order;
+}
+
+std::shared_ptr<const Song> withOrder(const Song& song, std::shared_ptr<const std::vector<EventSlot>> order,
+                                      std::shared_ptr<ChaseCache> chase) {
+    auto thin = std::make_shared<Song>(song);
+    thin->events.assign(std::move(order), song.events.tracks());
+    thin->chase = std::move(chase);
     return thin;
+}
+
+}  // namespace
+
+std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> song) {
+    const auto unheard = unheardPrograms(song->events);
+    if (unheard.empty()) return song;
+    // The same tracks behind an order without those events; the chase
+    // snapshots follow the order, so the new song starts its own.
+    return withOrder(*song, orderWithout(song->events, unheard), makeChaseCache());
+}
+
+std::shared_ptr<const Song> ProgramThinner::thin(std::shared_ptr<const Song> song) {
+    const auto unheard = unheardPrograms(song->events);
+    if (unheard.empty()) return song;
+    std::lock_guard lk(m_);
+    // A reread that kept the order and the chase (an edit of values) and
+    // leaves the same program changes unheard gets the same thinned order,
+    // and with it the snapshots earlier plays built.
+    if (song->events.order() != fromOrder_ || song->chase != fromChase_ || unheard != unheard_) {
+        fromOrder_ = song->events.order();
+        fromChase_ = song->chase;
+        unheard_ = unheard;
+        thinOrder_ = orderWithout(song->events, unheard);
+        thinChase_ = makeChaseCache();
+    }
+    return withOrder(*song, thinOrder_, thinChase_);
 }
 
 std::set<PresetRef> presetsAskedFor(const Song& song) {

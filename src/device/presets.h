@@ -8,7 +8,9 @@
 
 #include <compare>
 #include <functional>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -30,6 +32,23 @@ struct PresetRef {
 // would select, and so read, an instrument nobody hears. The same song when
 // there are none.
 std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> song);
+
+// withoutUnheardPrograms for the songs one device opens in turn: a reread
+// after an edit of values that leaves the same program changes unheard
+// shares the last thinned order and its chase snapshots, so a restart after
+// the edit does not walk the song from its start again.
+class ProgramThinner {
+public:
+    std::shared_ptr<const Song> thin(std::shared_ptr<const Song> song);
+
+private:
+    std::mutex m_;
+    std::shared_ptr<const std::vector<EventSlot>> fromOrder_;
+    std::shared_ptr<ChaseCache> fromChase_;
+    std::vector<std::uint32_t> unheard_;
+    std::shared_ptr<const std::vector<EventSlot>> thinOrder_;
+    std::shared_ptr<ChaseCache> thinChase_;
+};
 
 // What the song's program changes ask for, with the bank selects in force
 // (CC0 names the bank; channel 10 plays drum kits), plus the piano and the

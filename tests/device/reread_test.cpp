@@ -9,6 +9,7 @@
 #include <random>
 
 #include "device/chase.h"
+#include "device/presets.h"
 #include "device/smf_reader.h"
 #include "midi_writer.h"
 
@@ -61,6 +62,10 @@ int editAndReread(Bytes file, std::mt19937& rng, int edits) {
     SmfResult first = readSmf(share(file));
     if (first.error != SmfError::None) return 0;
     Song before = std::move(first.song);
+    // The device thins each song it opens; a thinner reusing its last thinned
+    // order must give exactly what thinning the fresh read gives.
+    ProgramThinner thinner;
+    thinner.thin(std::make_shared<const Song>(before));
     int shared = 0;
     for (int k = 0; k < edits; ++k) {
         const std::size_t at = 14 + rng() % (file.size() - 14);
@@ -78,6 +83,9 @@ int editAndReread(Bytes file, std::mt19937& rng, int edits) {
         EXPECT_EQ(again.error, fresh.error);
         if (again.error != SmfError::None) return shared;
         expectSameSong(again.song, fresh.song);
+        if (::testing::Test::HasFatalFailure()) return shared;
+        expectSameSong(*thinner.thin(std::make_shared<const Song>(again.song)),
+                       *withoutUnheardPrograms(std::make_shared<const Song>(fresh.song)));
         if (::testing::Test::HasFatalFailure()) return shared;
         if (again.song.events.order() == before.events.order()) ++shared;
         before = std::move(again.song);
@@ -114,6 +122,46 @@ TEST(Reread, GivesExactlyTheSongAFreshReadGives) {
     }
     // The point of rereading: most edits of this kind reuse the song before.
     EXPECT_GT(shared, 60);
+}
+
+// Which program changes the device leaves out follows each edit: a new
+// volume keeps them (and the thinned order is shared), a mute that leaves a
+// program change without its note drops that one too.
+TEST(Reread, ProgramsNobodyHearsFollowEachEdit) {
+    Track conductor;
+    conductor.tempo(0, 500'000).eot();
+    Track a;
+    a.program(0, 0, 40).on(0, 0, 60).off(10, 0, 60).program(0, 0, 41).on(0, 0, 62).off(10, 0, 62).eot();
+    Track b;
+    b.program(0, 0, 50).cc(0, 0, 7, 100).eot();  // after a's first note, before 41: unheard
+    Bytes file = test::smf(1, 96, {conductor, a, b});
+    const auto at = [&file](std::initializer_list<std::uint8_t> bytes) {
+        return std::search(file.begin(), file.end(), bytes.begin(), bytes.end()) - file.begin();
+    };
+    const auto programs = [](const Song& song) {
+        std::vector<int> p;
+        for (const SongEvent& e : song.events) {
+            if ((e.status & 0xF0) == 0xC0) p.push_back(e.data1);
+        }
+        return p;
+    };
+    ProgramThinner thinner;
+    SmfResult first = readSmf(share(file));
+    Song before = std::move(first.song);
+    const auto thin0 = thinner.thin(std::make_shared<const Song>(before));
+    EXPECT_EQ(programs(*thin0), (std::vector<int>{40, 41}));
+    for (const auto& [where, value] : {std::pair{at({0xB0, 7, 100}) + 2, 30}, std::pair{at({0x90, 60}), 0x80}}) {
+        file[static_cast<std::size_t>(where)] = static_cast<std::uint8_t>(value);
+        SmfResult again = rereadSmf(share(file), before);
+        ASSERT_EQ(again.song.events.order(), before.events.order());
+        const auto thin = thinner.thin(std::make_shared<const Song>(again.song));
+        expectSameSong(*thin, *withoutUnheardPrograms(std::make_shared<const Song>(readSmf(file).song)));
+        if (value == 30) {
+            EXPECT_EQ(thin->events.order(), thin0->events.order());
+        }
+        before = std::move(again.song);
+    }
+    EXPECT_EQ(programs(*thinner.thin(std::make_shared<const Song>(before))), (std::vector<int>{41}));
 }
 
 TEST(Reread, SharedFilesGiveExactlyWhatAFreshReadGives) {
