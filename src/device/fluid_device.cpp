@@ -624,7 +624,7 @@ void FluidDevice::pinPresets(Lock& lk) {
 void FluidDevice::pinFor(const Song& song) {
     std::lock_guard lk(pinning_);
     fluid_synth_t* synth = synth_->synth.get();
-    const auto wanted = pins_.needed(synth, synth_->fontId, song);
+    const auto wanted = pins_.needed(synth, synth_->fontId, asked_.of(song));
     if (wanted == pins_.pinned()) return;
     while (synthInUse_.test_and_set(std::memory_order_acquire)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

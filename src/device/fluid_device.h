@@ -213,6 +213,7 @@ private:
     std::mutex pinning_;  // the worker's and the manual clock's pins
     PresetPins pins_;
     ProgramThinner thinner_;  // songs opened without the program changes nobody hears
+    PresetsAsked asked_;      // what the songs played ask for
 
     // Torn down in this order (reverse of declaration): output, scheduler,
     // synth with its settings.

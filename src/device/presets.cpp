@@ -71,21 +71,72 @@ std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> s
     return withOrder(*song, orderWithout(song->events, unheard), makeChaseCache());
 }
 
+namespace {
+
+// What the search for unheard program changes looks at in an event.
+int hearingKey(const SongEvent& e) {
+    const int kind = e.status & 0xF0;
+    if (kind == 0xC0 || (kind == 0x90 && e.data2 != 0)) return e.status;
+    return 0;
+}
+
+// What the presets asked for depend on in an event: programs and bank selects.
+int presetKey(const SongEvent& e) {
+    const int kind = e.status & 0xF0;
+    if (kind == 0xC0) return e.status << 8 | e.data1;
+    if (kind == 0xB0 && e.data1 == 0) return (e.status << 8 | e.data2) << 8;
+    return -1;
+}
+
+// Whether the tracks of two songs on one order agree in every event by `key`;
+// only tracks that were read again are compared.
+bool sameBy(const std::vector<std::shared_ptr<const TrackEvents>>& was,
+            const std::vector<std::shared_ptr<const TrackEvents>>& now, int (*key)(const SongEvent&)) {
+    if (was.size() != now.size()) return false;
+    for (std::size_t t = 0; t < now.size(); ++t) {
+        if (was[t] == now[t]) continue;
+        const auto& a = was[t]->events;
+        const auto& b = now[t]->events;
+        if (a.size() != b.size()) return false;
+        for (std::size_t k = 0; k < a.size(); ++k) {
+            if (key(a[k]) != key(b[k])) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::shared_ptr<const Song> ProgramThinner::thin(std::shared_ptr<const Song> song) {
-    const auto unheard = unheardPrograms(song->events);
-    if (unheard.empty()) return song;
     std::lock_guard lk(m_);
     // A reread that kept the order and the chase (an edit of values) and
     // leaves the same program changes unheard gets the same thinned order,
-    // and with it the snapshots earlier plays built.
-    if (song->events.order() != fromOrder_ || song->chase != fromChase_ || unheard != unheard_) {
-        fromOrder_ = song->events.order();
-        fromChase_ = song->chase;
-        unheard_ = unheard;
-        thinOrder_ = orderWithout(song->events, unheard);
-        thinChase_ = makeChaseCache();
+    // and with it the snapshots earlier plays built. When the edited tracks
+    // kept every program change and note, nothing needs looking for.
+    const bool sameOrder = song->events.order() == fromOrder_ && song->chase == fromChase_;
+    if (!sameOrder || !sameBy(fromTracks_, song->events.tracks(), hearingKey)) {
+        auto unheard = unheardPrograms(song->events);
+        if (!sameOrder || unheard != unheard_) {
+            unheard_ = std::move(unheard);
+            thinOrder_ = unheard_.empty() ? nullptr : orderWithout(song->events, unheard_);
+            thinChase_ = makeChaseCache();
+        }
     }
+    fromOrder_ = song->events.order();
+    fromChase_ = song->chase;
+    fromTracks_ = song->events.tracks();
+    if (unheard_.empty()) return song;
     return withOrder(*song, thinOrder_, thinChase_);
+}
+
+std::set<PresetRef> PresetsAsked::of(const Song& song) {
+    std::lock_guard lk(m_);
+    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), presetKey)) {
+        asked_ = presetsAskedFor(song);
+    }
+    order_ = song.events.order();
+    tracks_ = song.events.tracks();
+    return asked_;
 }
 
 std::set<PresetRef> presetsAskedFor(const Song& song) {
@@ -124,10 +175,11 @@ std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
     return selected;
 }
 
-std::set<PresetRef> PresetPins::needed(fluid_synth_t* synth, int fontId, const Song& song) const {
+std::set<PresetRef> PresetPins::needed(fluid_synth_t* synth, int fontId,
+                                       const std::set<PresetRef>& asked) const {
     fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth, fontId);
     if (font == nullptr) return {};
-    return presetsSelected(presetsAskedFor(song), [font](PresetRef p) {
+    return presetsSelected(asked, [font](PresetRef p) {
         return fluid_sfont_get_preset(font, p.bank, p.program) != nullptr;
     });
 }

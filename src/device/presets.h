@@ -45,6 +45,7 @@ private:
     std::mutex m_;
     std::shared_ptr<const std::vector<EventSlot>> fromOrder_;
     std::shared_ptr<ChaseCache> fromChase_;
+    std::vector<std::shared_ptr<const TrackEvents>> fromTracks_;
     std::vector<std::uint32_t> unheard_;
     std::shared_ptr<const std::vector<EventSlot>> thinOrder_;
     std::shared_ptr<ChaseCache> thinChase_;
@@ -55,6 +56,20 @@ private:
 // standard kit that every reset selects.
 std::set<PresetRef> presetsAskedFor(const Song& song);
 
+// presetsAskedFor for the songs one device plays in turn: a song on the same
+// order as the last whose edited tracks kept their programs and bank selects
+// asks for the same, without a walk through the whole song.
+class PresetsAsked {
+public:
+    std::set<PresetRef> of(const Song& song);
+
+private:
+    std::mutex m_;
+    std::shared_ptr<const std::vector<EventSlot>> order_;
+    std::vector<std::shared_ptr<const TrackEvents>> tracks_;
+    std::set<PresetRef> asked_;
+};
+
 // The presets the synthesizer will really select for those, after its
 // fallbacks for missing ones (a kit to kit 0, a bank to bank 0, then the
 // piano). `exists` tells whether the font has a preset.
@@ -64,8 +79,8 @@ std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
 // The presets pinned in one synthesizer.
 class PresetPins {
 public:
-    // What pinning `song` would pin, looked up in the synth's font (read only).
-    std::set<PresetRef> needed(fluid_synth_t* synth, int fontId, const Song& song) const;
+    // What pinning for `asked` would pin, looked up in the synth's font (read only).
+    std::set<PresetRef> needed(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& asked) const;
     // Pins `wanted` and unpins what is pinned but no longer wanted. Reads the
     // font: call it off the audio thread, while nothing renders.
     void pinOnly(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& wanted);

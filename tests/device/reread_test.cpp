@@ -124,8 +124,9 @@ TEST(Reread, GivesExactlyTheSongAFreshReadGives) {
     EXPECT_GT(shared, 60);
 }
 
-// Which program changes the device leaves out follows each edit: a new
-// volume keeps them (and the thinned order is shared), a mute that leaves a
+// Which program changes the device leaves out, and which presets it pins,
+// follow each edit: a new volume keeps them (and the thinned order is
+// shared), a new program asks for another preset, a mute that leaves a
 // program change without its note drops that one too.
 TEST(Reread, ProgramsNobodyHearsFollowEachEdit) {
     Track conductor;
@@ -146,22 +147,27 @@ TEST(Reread, ProgramsNobodyHearsFollowEachEdit) {
         return p;
     };
     ProgramThinner thinner;
+    PresetsAsked asked;
     SmfResult first = readSmf(share(file));
     Song before = std::move(first.song);
     const auto thin0 = thinner.thin(std::make_shared<const Song>(before));
     EXPECT_EQ(programs(*thin0), (std::vector<int>{40, 41}));
-    for (const auto& [where, value] : {std::pair{at({0xB0, 7, 100}) + 2, 30}, std::pair{at({0x90, 60}), 0x80}}) {
+    EXPECT_EQ(asked.of(*thin0), presetsAskedFor(*thin0));
+    // A new volume, a new program, then a mute of a's first note.
+    for (const auto& [where, value] : {std::pair{at({0xB0, 7, 100}) + 2, 30}, std::pair{at({0xC0, 41}) + 1, 45},
+                                       std::pair{at({0x90, 60}), 0x80}}) {
         file[static_cast<std::size_t>(where)] = static_cast<std::uint8_t>(value);
         SmfResult again = rereadSmf(share(file), before);
         ASSERT_EQ(again.song.events.order(), before.events.order());
         const auto thin = thinner.thin(std::make_shared<const Song>(again.song));
         expectSameSong(*thin, *withoutUnheardPrograms(std::make_shared<const Song>(readSmf(file).song)));
+        EXPECT_EQ(asked.of(*thin), presetsAskedFor(*thin));
         if (value == 30) {
             EXPECT_EQ(thin->events.order(), thin0->events.order());
         }
         before = std::move(again.song);
     }
-    EXPECT_EQ(programs(*thinner.thin(std::make_shared<const Song>(before))), (std::vector<int>{41}));
+    EXPECT_EQ(programs(*thinner.thin(std::make_shared<const Song>(before))), (std::vector<int>{45}));
 }
 
 TEST(Reread, SharedFilesGiveExactlyWhatAFreshReadGives) {
