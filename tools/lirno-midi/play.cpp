@@ -5,11 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <utility>
 
+#include "interrupts.h"
 #include "commands.h"
 #include "device/fluid_device.h"
 #include "mmio/playback.h"
@@ -20,20 +20,6 @@
 namespace lirno::cli {
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void onInterrupt(int) { interrupted.store(true); }
-
-// Ctrl-C and SIGTERM only raise a flag; the loop below stops the device.
-void catchInterrupts()
-{
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
 
 // The song's end, as the device reports it from its own thread.
 struct EndOfSong {
@@ -118,7 +104,7 @@ int runPlay(const PlayOptions& options)
     const device::Notifier notify = [&end](device::DeviceId, int code) { end.notice(code); };
     const auto dev = device::makeDevice();
     const SequencerInstall link(dev.get(), notify);
-    catchInterrupts();
+    const std::atomic<bool>& interrupted = catchInterrupts();
 
     int code = 0;
     if (!start(notify)) {

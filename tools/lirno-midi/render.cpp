@@ -1,7 +1,6 @@
 // lirno-midi render: the edited song rendered offline to audio files, the mix
 // and/or one stem per audible track, from a position to where its sound has
 // died away, exactly as a play from there would sound.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,25 +11,12 @@
 #include "commands.h"
 #include "device/render_job.h"
 #include "mmio/playback.h"
+#include "interrupts.h"
 #include "stems.h"
 
 namespace lirno::cli {
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void onRenderInterrupt(int) { interrupted.store(true); }
-
-// Ctrl-C and SIGTERM only raise a flag: the job stops and removes its files.
-void catchInterrupts()
-{
-    struct sigaction action {};
-    action.sa_handler = onRenderInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
 
 // A bar that redraws itself on a terminal; elsewhere only the final line.
 class Progress {
@@ -193,7 +179,7 @@ int runRender(const RenderOptions& options)
     job.fromUnits = options.from;
     job.normalizeDb = options.normalizeDb;
     job.render.rate = rate;
-    catchInterrupts();
+    const std::atomic<bool>& interrupted = catchInterrupts();
     Progress progress;
     device::JobReport report;
     const int err = device::renderJob(targets, job, report, &interrupted,
