@@ -454,7 +454,7 @@ void FluidDevice::startUp() {
         return;
     }
     int error = 0;
-    auto synth = createSynth(settings_.soundFont, error);
+    auto synth = createSynth(settings_.soundFont, error, kSampleRate, 0, FontUse::AsPlayed);
     if (!synth) {
         finishStartUp(error);
         return;
@@ -624,6 +624,16 @@ void FluidDevice::pinPresets(Lock& lk) {
 void FluidDevice::pinFor(const Song& song) {
     std::lock_guard lk(pinning_);
     fluid_synth_t* synth = synth_->synth.get();
+    if (SubsetFont* cut = synth_->cut.get()) {
+        const PresetNotes played = played_.of(song);
+        if (cut->holds(played)) return;
+        while (synthInUse_.test_and_set(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        cut->cover(synth, played);
+        synthInUse_.clear(std::memory_order_release);
+        return;
+    }
     const auto wanted = pins_.needed(synth, synth_->fontId, asked_.of(song));
     if (wanted == pins_.pinned()) return;
     while (synthInUse_.test_and_set(std::memory_order_acquire)) {

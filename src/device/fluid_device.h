@@ -213,7 +213,8 @@ private:
     std::mutex pinning_;  // the worker's and the manual clock's pins
     PresetPins pins_;
     ProgramThinner thinner_;  // songs opened without the program changes nobody hears
-    PresetsAsked asked_;      // what the songs played ask for
+    PresetsAsked asked_;      // what the songs played ask for (a font loaded whole)
+    PresetsPlayed played_;    // what they play with (a font cut down to it)
 
     // Torn down in this order (reverse of declaration): output, scheduler,
     // synth with its settings.

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "device/errors.h"
+#include "device/presets.h"
 #include "device/scheduler.h"
 #include "device/song_file.h"
 #include "device/synth.h"
@@ -77,8 +78,9 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     // A fresh synthesizer each time: nothing left over from an earlier render
     // (reverb lines, channel state) can change the result.
     const auto synth = createSynth(options.soundFont.empty() ? findSoundFont() : options.soundFont,
-                                   error, options.rate, options.polyphony);
+                                   error, options.rate, options.polyphony, options.fontUse);
     if (!synth) return error;
+    if (synth->cut) synth->cut->cover(synth->synth.get(), presetsPlayed(*song));
     Ending ending(eventFrames(*song, fromUnits, options.rate), options);
     const auto plan = makePlan(std::move(song), fromUnits, options.rate);
     end.nominalFrames = plan->endFrame - std::min(plan->endFrame, plan->startFrame);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/song.h"
+#include "device/synth.h"
 
 namespace lirno::device {
 
@@ -27,6 +28,8 @@ struct RenderOptions {
     // A render never goes further than this past the song's last event,
     // whatever the song's nominal length and however long a note holds.
     double maxRingSeconds = 5.0;
+    // The whole font, or one cut down to what the song plays (the same sound).
+    FontUse fontUse = FontUse::Whole;
 };
 
 // How a render ended.

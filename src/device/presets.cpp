@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 
 #include "device/chase.h"
 
@@ -88,10 +90,20 @@ int presetKey(const SongEvent& e) {
     return -1;
 }
 
+// What the presets played depend on: programs, bank selects, notes and
+// system-exclusive messages.
+std::int64_t playedKey(const SongEvent& e) {
+    const int kind = e.status & 0xF0;
+    if (kind == 0x90 && e.data2 != 0) return std::int64_t{1} << 32 | e.status << 16 | e.data1 << 8 | e.data2;
+    if (e.status == 0xF0) return e.status;
+    return presetKey(e);
+}
+
 // Whether the tracks of two songs on one order agree in every event by `key`;
 // only tracks that were read again are compared.
+template <typename Key>
 bool sameBy(const std::vector<std::shared_ptr<const TrackEvents>>& was,
-            const std::vector<std::shared_ptr<const TrackEvents>>& now, int (*key)(const SongEvent&)) {
+            const std::vector<std::shared_ptr<const TrackEvents>>& now, Key key) {
     if (was.size() != now.size()) return false;
     for (std::size_t t = 0; t < now.size(); ++t) {
         if (was[t] == now[t]) continue;
@@ -158,21 +170,138 @@ std::set<PresetRef> presetsAskedFor(const Song& song) {
     return asked;
 }
 
+namespace {
+
+// The preset the synthesizer selects when `p` is asked for, after its
+// fallbacks: a kit to kit 0, a bank to bank 0, then the piano.
+std::optional<PresetRef> selectedFor(PresetRef p, const std::function<bool(PresetRef)>& exists) {
+    const std::array<PresetRef, 3> tries = p.bank == kDrumBank
+                                               ? std::array<PresetRef, 3>{p, PresetRef{kDrumBank, 0}, p}
+                                               : std::array<PresetRef, 3>{p, PresetRef{0, p.program}, PresetRef{0, 0}};
+    for (const PresetRef& t : tries) {
+        if (exists(t)) return t;
+    }
+    return std::nullopt;
+}
+
+// Roland's "use for rhythm part" (40 1x 15): which channel, if it is one.
+std::optional<int> rhythmPartChannel(std::span<const std::uint8_t> m) {
+    if (m.size() < 8 || m[0] != 0x41 || m[2] != 0x42 || m[3] != 0x12 || m[4] != 0x40 || (m[5] & 0xF0) != 0x10 ||
+        m[6] != 0x15) {
+        return std::nullopt;
+    }
+    const int block = m[5] & 0x0F;
+    return block == 0 ? kDrumChannel : block <= 9 ? block - 1 : block;
+}
+
+}  // namespace
+
 std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
                                     const std::function<bool(PresetRef)>& exists) {
     std::set<PresetRef> selected;
     for (const PresetRef& p : asked) {
-        const std::array<PresetRef, 3> tries =
-            p.bank == kDrumBank ? std::array<PresetRef, 3>{p, PresetRef{kDrumBank, 0}, p}
-                                : std::array<PresetRef, 3>{p, PresetRef{0, p.program}, PresetRef{0, 0}};
-        for (const PresetRef& t : tries) {
-            if (exists(t)) {
-                selected.insert(t);
-                break;
-            }
-        }
+        if (auto t = selectedFor(p, exists)) selected.insert(*t);
     }
     return selected;
+}
+
+bool NoteSet::none() const noexcept {
+    for (const auto& k : keys) {
+        if (k.any()) return false;
+    }
+    return true;
+}
+
+bool NoteSet::covers(const NoteSet& other) const noexcept {
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if ((other.keys[k] & ~keys[k]).any()) return false;
+    }
+    return true;
+}
+
+NoteSet& NoteSet::operator|=(const NoteSet& other) noexcept {
+    for (std::size_t k = 0; k < keys.size(); ++k) keys[k] |= other.keys[k];
+    return *this;
+}
+
+PresetNotes presetsPlayed(const Song& song) {
+    // What each channel may be playing with: after a system-exclusive
+    // message more than one reading holds until the next program change.
+    struct Channel {
+        std::set<int> banks{0};
+        std::set<PresetRef> presets;
+        bool melodic = true;
+        bool drum = false;
+    };
+    std::array<Channel, 16> chans;
+    for (int ch = 0; ch < 16; ++ch) {
+        chans[ch].melodic = ch != kDrumChannel;
+        chans[ch].drum = ch == kDrumChannel;
+        chans[ch].presets = {ch == kDrumChannel ? PresetRef{kDrumBank, 0} : PresetRef{0, 0}};
+    }
+    PresetNotes played;
+    for (const SongEvent& e : song.events) {
+        Channel& c = chans[e.status & 0x0F];
+        switch (e.status & 0xF0) {
+            case 0x90:
+                if (e.data2 == 0) break;
+                for (const PresetRef& p : c.presets) played[p].set(e.data1, e.data2);
+                break;
+            case 0xB0:
+                if (e.data1 == 0) c.banks = {e.data2};
+                break;
+            case 0xC0:
+                c.presets.clear();
+                if (c.drum) c.presets.insert({kDrumBank, e.data1});
+                if (c.melodic) {
+                    for (int bank : c.banks) c.presets.insert({bank, e.data1});
+                }
+                break;
+            case 0xF0:
+                if (e.status != 0xF0) break;
+                if (const auto ch = rhythmPartChannel(song.sysexBytes(e))) {
+                    chans[*ch].drum = chans[*ch].melodic = true;
+                }
+                // Taken as a reset of every channel as well, whatever it is.
+                for (int ch = 0; ch < 16; ++ch) {
+                    Channel& r = chans[ch];
+                    r.banks.insert(0);
+                    (ch == kDrumChannel ? r.drum : r.melodic) = true;
+                    if (r.drum) r.presets.insert({kDrumBank, 0});
+                    if (r.melodic) r.presets.insert({0, 0});
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return played;
+}
+
+PresetNotes PresetsPlayed::of(const Song& song) {
+    std::lock_guard lk(m_);
+    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), playedKey)) {
+        played_ = presetsPlayed(song);
+    }
+    order_ = song.events.order();
+    tracks_ = song.events.tracks();
+    return played_;
+}
+
+PresetNotes notesSelected(const PresetNotes& played, const std::function<bool(PresetRef)>& exists) {
+    PresetNotes selected;
+    for (const auto& [p, notes] : played) {
+        if (auto t = selectedFor(p, exists)) selected[*t] |= notes;
+    }
+    return selected;
+}
+
+bool covers(const PresetNotes& have, const PresetNotes& want) {
+    for (const auto& [p, notes] : want) {
+        const auto it = have.find(p);
+        if (it == have.end() || !it->second.covers(notes)) return false;
+    }
+    return true;
 }
 
 std::set<PresetRef> PresetPins::needed(fluid_synth_t* synth, int fontId,

@@ -6,9 +6,12 @@
 // ones a reset selects) before the song starts, on its own thread.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <compare>
 #include <functional>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -25,6 +28,18 @@ struct PresetRef {
     int program = 0;
     auto operator<=>(const PresetRef&) const = default;
 };
+
+// The notes (key and velocity) a song plays with one preset.
+struct NoteSet {
+    std::array<std::bitset<128>, 128> keys;  // by key, the velocities
+
+    void set(int key, int velocity) { keys[key & 0x7F].set(static_cast<std::size_t>(velocity & 0x7F)); }
+    bool none() const noexcept;
+    bool covers(const NoteSet& other) const noexcept;  // every note of `other` is here
+    NoteSet& operator|=(const NoteSet& other) noexcept;
+    bool operator==(const NoteSet&) const = default;
+};
+using PresetNotes = std::map<PresetRef, NoteSet>;
 
 // The song without the program changes no note is played with: one that is
 // followed on its channel by another before any note (orchestral files set
@@ -75,6 +90,32 @@ private:
 // piano). `exists` tells whether the font has a preset.
 std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
                                     const std::function<bool(PresetRef)>& exists);
+
+// For each preset a note of the song may sound with, the notes: the
+// programs and bank selects in force at each note (the piano and the
+// standard kit before any program change), read as presetsAskedFor reads
+// them. A system-exclusive message may reset the synthesizer or turn a
+// channel into a drum channel: after one, both readings count.
+PresetNotes presetsPlayed(const Song& song);
+
+// presetsPlayed for the songs one device plays in turn, as PresetsAsked.
+class PresetsPlayed {
+public:
+    PresetNotes of(const Song& song);
+
+private:
+    std::mutex m_;
+    std::shared_ptr<const std::vector<EventSlot>> order_;
+    std::vector<std::shared_ptr<const TrackEvents>> tracks_;
+    PresetNotes played_;
+};
+
+// presetsSelected for notes: each preset's notes go to the preset the
+// synthesizer will really select for it.
+PresetNotes notesSelected(const PresetNotes& played, const std::function<bool(PresetRef)>& exists);
+
+// Whether `have` holds every preset of `want` with all its notes.
+bool covers(const PresetNotes& have, const PresetNotes& want);
 
 // The presets pinned in one synthesizer.
 class PresetPins {

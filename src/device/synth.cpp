@@ -84,7 +84,7 @@ private:
 }  // namespace
 
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
-                                           std::uint32_t rate, int polyphony) {
+                                           std::uint32_t rate, int polyphony, FontUse use) {
     error = 0;
     std::error_code ec;
     if (soundFont.empty() || !std::filesystem::is_regular_file(soundFont, ec)) {
@@ -95,6 +95,13 @@ std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& er
     auto inst = std::make_unique<SynthInstance>();
     inst->settings = makeSettings(rate, polyphony);
     if (inst->settings) inst->synth.reset(new_fluid_synth(inst->settings.get()));
+    if (inst->synth && use == FontUse::AsPlayed) {
+        if (auto index = FontIndex::read(soundFont)) {
+            inst->cut = std::make_unique<SubsetFont>(std::move(*index));
+            if (inst->cut->attach(inst->synth.get(), inst->settings.get())) return inst;
+            inst->cut.reset();  // the whole file then, and FluidSynth's word on it
+        }
+    }
     if (inst->synth) inst->fontId = fluid_synth_sfload(inst->synth.get(), soundFont.c_str(), 1);
     if (!inst->synth || inst->fontId == FLUID_FAILED) {
         error = kErrSoundFontLoad;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device/font_subset.h"
 #include "device/soundfont.h"
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
@@ -32,7 +33,15 @@ using DriverPtr = std::unique_ptr<fluid_audio_driver_t, DriverDeleter>;
 struct SynthInstance {
     SettingsPtr settings;
     SynthPtr synth;
-    int fontId = -1;  // the SoundFont's id in the synth
+    int fontId = -1;  // the SoundFont's id in the synth, when loaded whole
+    // When the font is loaded as the songs need it (FontUse::AsPlayed, and
+    // the file is a SoundFont this program can cut down).
+    std::unique_ptr<SubsetFont> cut;
+};
+
+enum class FontUse {
+    Whole,     // FluidSynth's directory of every preset; samples as selected
+    AsPlayed,  // only the presets and zones the songs play (see SubsetFont)
 };
 
 // Makes a stereo synthesizer at `rate` with the given SoundFont and at most
@@ -42,7 +51,8 @@ struct SynthInstance {
 // uses them). Blocks: call it off the caller's thread. Returns null and sets
 // `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
-                                           std::uint32_t rate = 44100, int polyphony = 0);
+                                           std::uint32_t rate = 44100, int polyphony = 0,
+                                           FontUse use = FontUse::Whole);
 
 // FluidSynth's errors go to stderr from now on, except from the audio side
 // and from attempts kept quiet (QuietAttempts); its chatter is off.

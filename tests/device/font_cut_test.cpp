@@ -1,0 +1,158 @@
+// A SoundFont cut down to what a song plays must sound exactly as the whole
+// font does.
+#include <gtest/gtest.h>
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "device/font_index.h"
+#include "device/offline.h"
+#include "device/presets.h"
+#include "device/song_file.h"
+#include "device/synth.h"
+#include "midi_writer.h"
+
+namespace lirno::device {
+namespace {
+
+using test::Bytes;
+using test::Track;
+
+// Everything that decides which preset and which of its zones a note
+// sounds with: notes before any program change (the piano, the standard
+// kit), a bank one font has and the other lacks, a missing kit, a GM reset
+// in the middle, a channel turned into drums, keys and velocities across
+// the range.
+Bytes testSong() {
+    Track t;
+    for (int k = 21; k <= 108; k += 29) t.on(0, 0, k, 20 + k).off(12, 0, k);
+    t.on(0, 9, 36).on(0, 9, 42, 127).off(24, 9, 36).off(0, 9, 42);
+    t.program(0, 9, 25).on(0, 9, 38, 90).off(24, 9, 38).program(0, 9, 99).on(0, 9, 40).off(24, 9, 40);
+    t.cc(0, 1, 0, 8).program(0, 1, 5).on(0, 1, 60, 1).on(0, 1, 72, 127).off(48, 1, 60).off(0, 1, 72);
+    t.cc(0, 1, 0, 3).program(0, 1, 77).on(0, 1, 84, 64).off(48, 1, 84);
+    t.program(0, 3, 40);
+    for (int v = 10; v <= 127; v += 39) t.on(0, 3, 55 + v / 8, v).off(24, 3, 55 + v / 8);
+    t.sysex(0, 0xF0, {0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    t.on(0, 1, 64).on(0, 3, 50).off(48, 1, 64).off(0, 3, 50);
+    t.sysex(0, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x13, 0x15, 0x01, 0x17, 0xF7});
+    t.program(0, 2, 0).on(0, 2, 38).on(0, 2, 47, 50).off(48, 2, 38).off(0, 2, 47);
+    t.eot(96);
+    return test::smf(0, 96, {t});
+}
+
+std::vector<std::string> fonts() {
+    std::vector<std::string> found;
+    for (const char* f : {"/usr/share/sounds/sf2/TimGM6mb.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2"}) {
+        if (std::filesystem::exists(f)) found.emplace_back(f);
+    }
+    return found;
+}
+
+TEST(FontCut, SoundsExactlyAsTheWholeFont) {
+    const auto fontFiles = fonts();
+    if (fontFiles.empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    const Bytes song = testSong();
+    for (const std::string& font : fontFiles) {
+        SCOPED_TRACE(font);
+        RenderOptions whole;
+        whole.soundFont = font;
+        RenderOptions cut = whole;
+        cut.fontUse = FontUse::AsPlayed;
+        RenderedAudio a, b;
+        ASSERT_EQ(renderToMemory(song, 0, whole, a), 0);
+        ASSERT_EQ(renderToMemory(song, 0, cut, b), 0);
+        ASSERT_EQ(a.left.size(), b.left.size());
+        float peak = 0;
+        std::size_t firstDifference = a.left.size();
+        for (std::size_t i = 0; i < a.left.size(); ++i) {
+            peak = std::max(peak, std::abs(a.left[i]));
+            if (firstDifference == a.left.size() && (a.left[i] != b.left[i] || a.right[i] != b.right[i])) {
+                firstDifference = i;
+            }
+        }
+        EXPECT_GT(peak, 0.05f);
+        EXPECT_EQ(firstDifference, a.left.size()) << "at frame " << firstDifference;
+    }
+}
+
+TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
+    const auto fontFiles = fonts();
+    if (fontFiles.empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    int error = 0;
+    auto inst = createSynth(fontFiles[0], error, 44100, 0, FontUse::AsPlayed);
+    ASSERT_TRUE(inst && inst->cut) << error;
+    fluid_synth_t* synth = inst->synth.get();
+    fluid_sfont_t* empty = fluid_synth_get_sfont_by_id(synth, inst->cut->fontId());
+    ASSERT_NE(empty, nullptr);
+    fluid_sfont_iteration_start(empty);
+    EXPECT_EQ(fluid_sfont_iteration_next(empty), nullptr);  // nothing before a song
+
+    std::shared_ptr<const Song> song;
+    ASSERT_EQ(parseSong(testSong(), song), 0);
+    PresetNotes played = presetsPlayed(*song);
+    ASSERT_TRUE(inst->cut->cover(synth, played));
+    const int first = inst->cut->fontId();
+    std::vector<PresetRef> held;
+    fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth, first);
+    fluid_sfont_iteration_start(font);
+    while (fluid_preset_t* p = fluid_sfont_iteration_next(font)) {
+        held.push_back({fluid_preset_get_banknum(p), fluid_preset_get_num(p)});
+    }
+    std::vector<PresetRef> want;
+    for (const auto& [p, notes] : inst->cut->loaded()) want.push_back(p);
+    EXPECT_EQ(held, want);
+    EXPECT_TRUE(std::find(held.begin(), held.end(), PresetRef{0, 40}) != held.end());
+    EXPECT_LT(held.size(), 12u);
+
+    // Fewer notes: the same cut. A new instrument: a new cut, the old gone.
+    played.erase(PresetRef{0, 40});
+    ASSERT_TRUE(inst->cut->cover(synth, played));
+    EXPECT_EQ(inst->cut->fontId(), first);
+    played[PresetRef{0, 56}].set(60, 100);
+    ASSERT_TRUE(inst->cut->cover(synth, played));
+    EXPECT_NE(inst->cut->fontId(), first);
+    EXPECT_EQ(fluid_synth_sfcount(synth), 1);
+    EXPECT_NE(fluid_sfont_get_preset(fluid_synth_get_sfont_by_id(synth, inst->cut->fontId()), 0, 56), nullptr);
+}
+
+TEST(FontCut, FilesBeyondTheReadersRulesAreLoadedWhole) {
+    const std::string font = LIRNO_TEST_SOUNDFONT;
+    if (!std::filesystem::exists(font)) GTEST_SKIP() << "no " << font;
+    const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "font-cut";
+    std::filesystem::create_directories(dir);
+    std::ifstream in(font, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(FontIndex::read(font).has_value());
+    // Bytes after the directory: FluidSynth takes it or not, but this reader
+    // cannot cut it, and the synth gets the whole file.
+    const auto trailing = (dir / "trailing.sf2").string();
+    {
+        std::ofstream out(trailing, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.write("junk", 4);
+    }
+    EXPECT_FALSE(FontIndex::read(trailing).has_value());
+    // A preset bag index past the bags: neither reads it.
+    auto broken = bytes;
+    const std::string phdr = "phdr";
+    const auto at = std::search(broken.begin(), broken.end(), phdr.begin(), phdr.end()) - broken.begin();
+    broken[static_cast<std::size_t>(at) + 8 + 24] = '\xFF';
+    broken[static_cast<std::size_t>(at) + 8 + 25] = '\xFF';
+    const auto brokenFile = (dir / "broken.sf2").string();
+    std::ofstream(brokenFile, std::ios::binary).write(broken.data(), static_cast<std::streamsize>(broken.size()));
+    EXPECT_FALSE(FontIndex::read(brokenFile).has_value());
+    int error = 0;
+    auto inst = createSynth(brokenFile, error, 44100, 0, FontUse::AsPlayed);
+    EXPECT_EQ(inst, nullptr);
+    EXPECT_NE(error, 0);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace lirno::device
