@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -111,6 +112,19 @@ int closeFont(void* handle) {
     return FLUID_OK;
 }
 
+// Voices the last play left fading out still hold the old cut's samples:
+// ended here, they let the old cut and its samples go at once, on this
+// thread, rather than on the audio thread when the voices end there (and
+// FluidSynth's timer thread for the font). Nothing is heard meanwhile.
+void finishVoices(fluid_synth_t* synth) {
+    if (fluid_synth_get_active_voice_count(synth) == 0) return;
+    fluid_synth_all_sounds_off(synth, -1);
+    std::array<float, 64> left{}, right{};
+    for (int block = 0; block < 1000 && fluid_synth_get_active_voice_count(synth) > 0; ++block) {
+        fluid_synth_write_float(synth, static_cast<int>(left.size()), left.data(), 0, 1, right.data(), 0, 1);
+    }
+}
+
 }  // namespace
 
 bool SubsetFont::attach(fluid_synth_t* synth, fluid_settings_t* settings) {
@@ -144,7 +158,10 @@ bool SubsetFont::load(fluid_synth_t* synth, const PresetNotes& selected) {
     // The new cut's samples are read (or found in FluidSynth's sample cache,
     // where the old cut keeps those both share) before the old cut goes.
     for (const auto& [p, notes] : selected) fluid_synth_pin_preset(synth, id, p.bank, p.program);
-    if (fontId_ >= 0) fluid_synth_sfunload(synth, fontId_, 0);
+    if (fontId_ >= 0) {
+        finishVoices(synth);
+        fluid_synth_sfunload(synth, fontId_, 0);
+    }
     fontId_ = id;
     loaded_ = selected;
     return true;

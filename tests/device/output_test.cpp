@@ -167,6 +167,7 @@ public:
               const long before = bytesReadByThisThread();
               while (!stop_.load()) {
                   sink.render(l.data(), r.data(), l.size());
+                  for (float v : l) loudest.store(std::max(loudest.load(), std::abs(v)));
                   std::this_thread::sleep_for(1451us);
               }
               // What reading /proc/thread-self/io itself costs is far below this.
@@ -178,6 +179,7 @@ public:
         reads.push_back(read_);
     }
     static inline std::vector<long> reads;
+    static inline std::atomic<float> loudest{0};
 
 private:
     std::atomic<bool> stop_{false};
@@ -212,6 +214,18 @@ TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
         EXPECT_EQ(notices.codes(), std::vector<int>{kNotifySuccessful});
         ASSERT_EQ(dev.play(id, 3, notices.notifier()), 0);  // and from the middle
         ASSERT_TRUE(notices.waitFor(2));
+        // An instrument chosen anew, as after an edit of a row: the song now
+        // needs one the synthesizer has not read, and it sounds.
+        Track edited;
+        edited.program(0, 0, 19);
+        for (int i = 0; i < 2; ++i) edited.on(0, 0, 48 + 12 * i).off(48, 0, 48 + 12 * i);
+        edited.eot();
+        ASSERT_EQ(dev.openBytes(test::smf(0, 96, {edited}), id, len), 0);
+        ReadWatchingOutput::loudest.store(0);
+        ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+        ASSERT_TRUE(notices.waitFor(3));
+        EXPECT_EQ(notices.codes().back(), kNotifySuccessful);
+        EXPECT_GT(ReadWatchingOutput::loudest.load(), 0.01f);
     }
     ASSERT_EQ(ReadWatchingOutput::reads.size(), 1u);
     EXPECT_LT(ReadWatchingOutput::reads[0], 16 * 1024);
