@@ -1,5 +1,6 @@
 #include "device/font_index.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -67,13 +68,13 @@ KeyVelRange rangeOf(const std::uint8_t* gens, std::size_t first, std::size_t las
     return r;
 }
 
-// The notes of `notes` inside `r`.
+// The notes of `notes` inside `r` (a range past 127, in a damaged font,
+// takes in every note above its start).
 NoteSet within(const NoteSet& notes, const KeyVelRange& r) {
     NoteSet out;
-    if (r.velLo > r.velHi) return out;
     std::bitset<128> vel;
-    for (int v = r.velLo; v <= r.velHi; ++v) vel.set(static_cast<std::size_t>(v));
-    for (int k = r.keyLo; k <= r.keyHi; ++k) {
+    for (int v = r.velLo; v <= std::min(r.velHi, 127); ++v) vel.set(static_cast<std::size_t>(v));
+    for (int k = r.keyLo; k <= std::min(r.keyHi, 127); ++k) {
         out.keys[static_cast<std::size_t>(k)] = notes.keys[static_cast<std::size_t>(k)] & vel;
     }
     return out;

@@ -48,15 +48,42 @@ Bytes testSong() {
 
 std::vector<std::string> fonts() {
     std::vector<std::string> found;
-    for (const char* f : {"/usr/share/sounds/sf2/TimGM6mb.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2"}) {
+    for (const char* f : {LIRNO_TEST_SOUNDFONT, "/usr/share/sounds/sf2/FluidR3_GM.sf2"}) {
         if (std::filesystem::exists(f)) found.emplace_back(f);
     }
     return found;
 }
 
+std::vector<char> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string writeFile(const std::string& name, const std::vector<char>& bytes) {
+    const auto dir = std::filesystem::path(testing::TempDir()) / "font-cut";
+    std::filesystem::create_directories(dir);
+    const auto path = (dir / name).string();
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// Where a directory chunk's records start.
+std::size_t chunkData(const std::vector<char>& bytes, const std::string& id) {
+    const auto at = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
+    return static_cast<std::size_t>(at - bytes.begin()) + 8;
+}
+
 TEST(FontCut, SoundsExactlyAsTheWholeFont) {
-    const auto fontFiles = fonts();
+    auto fontFiles = fonts();
     if (fontFiles.empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    // A damaged font too: instrument key ranges that run past 127.
+    auto damaged = fileBytes(fontFiles[0]);
+    const std::size_t igen = chunkData(damaged, "igen");
+    const std::size_t igenEnd = chunkData(damaged, "shdr") - 8;
+    for (std::size_t g = igen; g < igenEnd; g += 4) {
+        if (damaged[g] == 43 && damaged[g + 1] == 0) damaged[g + 3] = '\xFF';
+    }
+    fontFiles.push_back(writeFile("wide-ranges.sf2", damaged));
     const Bytes song = testSong();
     for (const std::string& font : fontFiles) {
         SCOPED_TRACE(font);
@@ -124,34 +151,23 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
 TEST(FontCut, FilesBeyondTheReadersRulesAreLoadedWhole) {
     const std::string font = LIRNO_TEST_SOUNDFONT;
     if (!std::filesystem::exists(font)) GTEST_SKIP() << "no " << font;
-    const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "font-cut";
-    std::filesystem::create_directories(dir);
-    std::ifstream in(font, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto bytes = fileBytes(font);
     ASSERT_TRUE(FontIndex::read(font).has_value());
     // Bytes after the directory: FluidSynth takes it or not, but this reader
     // cannot cut it, and the synth gets the whole file.
-    const auto trailing = (dir / "trailing.sf2").string();
-    {
-        std::ofstream out(trailing, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.write("junk", 4);
-    }
-    EXPECT_FALSE(FontIndex::read(trailing).has_value());
+    auto trailing = bytes;
+    trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
+    EXPECT_FALSE(FontIndex::read(writeFile("trailing.sf2", trailing)).has_value());
     // A preset bag index past the bags: neither reads it.
     auto broken = bytes;
-    const std::string phdr = "phdr";
-    const auto at = std::search(broken.begin(), broken.end(), phdr.begin(), phdr.end()) - broken.begin();
-    broken[static_cast<std::size_t>(at) + 8 + 24] = '\xFF';
-    broken[static_cast<std::size_t>(at) + 8 + 25] = '\xFF';
-    const auto brokenFile = (dir / "broken.sf2").string();
-    std::ofstream(brokenFile, std::ios::binary).write(broken.data(), static_cast<std::streamsize>(broken.size()));
+    broken[chunkData(broken, "phdr") + 24] = '\xFF';
+    broken[chunkData(broken, "phdr") + 25] = '\xFF';
+    const auto brokenFile = writeFile("broken.sf2", broken);
     EXPECT_FALSE(FontIndex::read(brokenFile).has_value());
     int error = 0;
     auto inst = createSynth(brokenFile, error, 44100, 0, FontUse::AsPlayed);
     EXPECT_EQ(inst, nullptr);
     EXPECT_NE(error, 0);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
