@@ -2,8 +2,11 @@
 //
 // The synthesizer reads a preset's samples from the SoundFont when it is
 // first selected. On the audio thread that would be a file read in the
-// middle of a song, so the device pins every preset a song selects (and the
-// ones a reset selects) before the song starts, on its own thread.
+// middle of a song, so before the song starts the device, on its own
+// thread, either loads a font cut down to the presets and notes the song
+// plays (presetsPlayed, see font_subset.h) or, with a font it cannot cut,
+// pins every preset the song selects and the ones a reset selects
+// (presetsAskedFor).
 #pragma once
 
 #include <array>
@@ -37,7 +40,6 @@ struct NoteSet {
     bool none() const noexcept;
     bool covers(const NoteSet& other) const noexcept;  // every note of `other` is here
     NoteSet& operator|=(const NoteSet& other) noexcept;
-    bool operator==(const NoteSet&) const = default;
 };
 using PresetNotes = std::map<PresetRef, NoteSet>;
 
