@@ -141,8 +141,16 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
     played.erase(PresetRef{0, 40});
     ASSERT_TRUE(inst->cut->cover(synth, played));
     EXPECT_EQ(inst->cut->fontId(), first);
+    // A voice of the old cut still sounds (a play cut short fades out):
+    // it ends before the old cut goes.
+    fluid_synth_program_select(synth, 0, first, 0, 0);
+    fluid_synth_noteon(synth, 0, 50, 70);  // a note the song plays
+    std::vector<float> l(64), r(64);
+    fluid_synth_write_float(synth, 64, l.data(), 0, 1, r.data(), 0, 1);
+    ASSERT_GT(fluid_synth_get_active_voice_count(synth), 0);
     played[PresetRef{0, 56}].set(60, 100);
     ASSERT_TRUE(inst->cut->cover(synth, played));
+    EXPECT_EQ(fluid_synth_get_active_voice_count(synth), 0);
     EXPECT_NE(inst->cut->fontId(), first);
     EXPECT_EQ(fluid_synth_sfcount(synth), 1);
     EXPECT_NE(fluid_sfont_get_preset(fluid_synth_get_sfont_by_id(synth, inst->cut->fontId()), 0, 56), nullptr);
