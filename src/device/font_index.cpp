@@ -269,12 +269,19 @@ std::vector<std::uint8_t> FontIndex::subset(const PresetNotes& played) const {
         }
         for (std::size_t m = modOf(bags.at(z)); m < modOf(bags.at(z + 1)); ++m) append(modOut, mods.at(m), 10);
     };
-    auto terminalBag = [](std::vector<std::uint8_t>& bagOut, const std::vector<std::uint8_t>& genOut,
-                          const std::vector<std::uint8_t>& modOut) {
+    // The terminal records that close a level: the file's own, their
+    // indices pointing past the copied records.
+    auto terminals = [](const Records& headers, std::size_t bagField, const Records& gens, const Records& mods,
+                        std::vector<std::uint8_t>& headerOut, std::vector<std::uint8_t>& bagOut,
+                        std::vector<std::uint8_t>& genOut, std::vector<std::uint8_t>& modOut) {
+        append(headerOut, headers.at(headers.count() - 1), headers.size);
+        put16(headerOut.data() + headerOut.size() - headers.size + bagField, bagOut.size() / 4);
         std::uint8_t bag[4];
         put16(bag, genOut.size() / 4);
         put16(bag + 2, modOut.size() / 10);
         append(bagOut, bag, 4);
+        append(genOut, gens.at(gens.count() - 1), 4);
+        append(modOut, mods.at(mods.count() - 1), 10);
     };
 
     std::vector<std::uint8_t> phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
@@ -283,11 +290,7 @@ std::vector<std::uint8_t> FontIndex::subset(const PresetNotes& played) const {
         put16(phdr.data() + phdr.size() - 38 + 24, pbag.size() / 4);
         for (std::size_t z : p.zones) copyZone(pbag_, z, pgen_, pmod_, kGenInstrument, numberInst, pbag, pgen, pmod);
     }
-    append(phdr, phdr_.at(phdr_.count() - 1), 38);
-    put16(phdr.data() + phdr.size() - 38 + 24, pbag.size() / 4);
-    terminalBag(pbag, pgen, pmod);
-    append(pgen, pgen_.at(pgen_.count() - 1), 4);
-    append(pmod, pmod_.at(pmod_.count() - 1), 10);
+    terminals(phdr_, 24, pgen_, pmod_, phdr, pbag, pgen, pmod);
 
     // instOrder grows only in the loop above; samples as the instruments use them.
     for (std::size_t n = 0; n < instOrder.size(); ++n) {
@@ -302,11 +305,7 @@ std::vector<std::uint8_t> FontIndex::subset(const PresetNotes& played) const {
             copyZone(ibag_, z, igen_, imod_, kGenSampleId, numberSample, ibag, igen, imod);
         }
     }
-    append(inst, inst_.at(inst_.count() - 1), 22);
-    put16(inst.data() + inst.size() - 22 + 20, ibag.size() / 4);
-    terminalBag(ibag, igen, imod);
-    append(igen, igen_.at(igen_.count() - 1), 4);
-    append(imod, imod_.at(imod_.count() - 1), 10);
+    terminals(inst_, 20, igen_, imod_, inst, ibag, igen, imod);
 
     // A stereo sample's partner comes along (its header only: FluidSynth
     // reads the data of the samples zones play).

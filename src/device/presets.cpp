@@ -83,7 +83,7 @@ int hearingKey(const SongEvent& e) {
 }
 
 // What the presets asked for depend on in an event: programs and bank selects.
-int presetKey(const SongEvent& e) {
+std::int64_t presetKey(const SongEvent& e) {
     const int kind = e.status & 0xF0;
     if (kind == 0xC0) return e.status << 8 | e.data1;
     if (kind == 0xB0 && e.data1 == 0) return (e.status << 8 | e.data2) << 8;
@@ -141,15 +141,19 @@ std::shared_ptr<const Song> ProgramThinner::thin(std::shared_ptr<const Song> son
     return withOrder(*song, thinOrder_, thinChase_);
 }
 
-std::set<PresetRef> PresetsAsked::of(const Song& song) {
+template <typename T>
+T SongMemo<T>::of(const Song& song) {
     std::lock_guard lk(m_);
-    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), presetKey)) {
-        asked_ = presetsAskedFor(song);
-    }
+    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), key_)) value_ = compute_(song);
     order_ = song.events.order();
     tracks_ = song.events.tracks();
-    return asked_;
+    return value_;
 }
+
+template class SongMemo<std::set<PresetRef>>;
+template class SongMemo<PresetNotes>;
+
+PresetsAsked::PresetsAsked() : SongMemo(presetKey, presetsAskedFor) {}
 
 std::set<PresetRef> presetsAskedFor(const Song& song) {
     std::set<PresetRef> asked{{0, 0}, {kDrumBank, 0}};
@@ -278,15 +282,7 @@ PresetNotes presetsPlayed(const Song& song) {
     return played;
 }
 
-PresetNotes PresetsPlayed::of(const Song& song) {
-    std::lock_guard lk(m_);
-    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), playedKey)) {
-        played_ = presetsPlayed(song);
-    }
-    order_ = song.events.order();
-    tracks_ = song.events.tracks();
-    return played_;
-}
+PresetsPlayed::PresetsPlayed() : SongMemo(playedKey, presetsPlayed) {}
 
 PresetNotes notesSelected(const PresetNotes& played, const std::function<bool(PresetRef)>& exists) {
     PresetNotes selected;

@@ -73,18 +73,31 @@ private:
 // standard kit that every reset selects.
 std::set<PresetRef> presetsAskedFor(const Song& song);
 
-// presetsAskedFor for the songs one device plays in turn: a song on the same
-// order as the last whose edited tracks kept their programs and bank selects
-// asks for the same, without a walk through the whole song.
-class PresetsAsked {
+// A value worked out from the songs one device plays in turn: a song on the
+// same order as the last whose edited tracks agree with it in every event the
+// value depends on (`key`) gets the same, without a walk through the whole
+// song.
+template <typename T>
+class SongMemo {
 public:
-    std::set<PresetRef> of(const Song& song);
+    using Key = std::int64_t (*)(const SongEvent&);
+    using Compute = T (*)(const Song&);
+    SongMemo(Key key, Compute compute) : key_(key), compute_(compute) {}
+    T of(const Song& song);
 
 private:
+    const Key key_;
+    const Compute compute_;
     std::mutex m_;
     std::shared_ptr<const std::vector<EventSlot>> order_;
     std::vector<std::shared_ptr<const TrackEvents>> tracks_;
-    std::set<PresetRef> asked_;
+    T value_{};
+};
+
+// presetsAskedFor, kept while the edited tracks keep their programs and bank selects.
+class PresetsAsked : public SongMemo<std::set<PresetRef>> {
+public:
+    PresetsAsked();
 };
 
 // The presets the synthesizer will really select for those, after its
@@ -100,16 +113,10 @@ std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
 // channel into a drum channel: after one, both readings count.
 PresetNotes presetsPlayed(const Song& song);
 
-// presetsPlayed for the songs one device plays in turn, as PresetsAsked.
-class PresetsPlayed {
+// presetsPlayed, kept while the edited tracks keep their notes as well.
+class PresetsPlayed : public SongMemo<PresetNotes> {
 public:
-    PresetNotes of(const Song& song);
-
-private:
-    std::mutex m_;
-    std::shared_ptr<const std::vector<EventSlot>> order_;
-    std::vector<std::shared_ptr<const TrackEvents>> tracks_;
-    PresetNotes played_;
+    PresetsPlayed();
 };
 
 // presetsSelected for notes: each preset's notes go to the preset the
