@@ -67,7 +67,13 @@ void MainWndProc::notice(int flag, device::DeviceId from)
 {
     // Stops, pauses and new plays abort the play before them: not an end.
     if (!timeTrack_ || flag == device::kNotifyAborted) return;
-    if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return;
+    if (playback.nMode != kModePlaying) return;
+    if (playback.wOutDeviceID == 0) {
+        // Playing without a device: a restart after an edit could not start
+        // and was reported then (mcimidiChange).
+        if (flag == device::kNotifyFailure) endOfPlay();
+        return;
+    }
     if (isFromEarlierPlay(flag, from)) return;
     if (flag == device::kNotifyFailure) {
         // The device's own words, once. No loop restart after a failure: with

@@ -106,7 +106,13 @@ int mcimidiChange()
         sequencer.device) {
         // Where the song has got to; if the device cannot say, the last known position.
         playback.dwPlayPos = mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
-        mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID);
+        if (mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID) != 0) {
+            // Reported already; what was playing has stopped. The window
+            // hears of it as a failure with no device behind it.
+            if (playback.wOutDeviceID != 0) mcimidiClose(playback.wOutDeviceID);
+            playback.wOutDeviceID = 0;
+            if (sequencer.hWndMain) sequencer.hWndMain(0, device::kNotifyFailure);
+        }
     }
     return 1;
 }

@@ -51,7 +51,10 @@ int mcimidiClose(std::uint32_t deviceId);
 // times a second.
 std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId);
 // Marks the image changed; while playing, restarts at the current position
-// so the change is heard at once. Returns 1.
+// so the change is heard at once. A restart that cannot start is reported,
+// the device closed, and a failure notice sent to the window, which then
+// plays without a device.
+// Returns 1.
 int mcimidiChange();
 // Reports a device error code in a message box.
 void mcimidiError(int code);

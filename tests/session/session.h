@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ctrl/trackview.h"
+#include "device/errors.h"
 #include "device/fluid_device.h"
 #include "device/song_file.h"
 #include "main/mainwnd.h"
@@ -45,6 +46,7 @@ class LoggingDevice : public device::Device {
 
     int open(const std::string& path, device::DeviceId& id, std::uint32_t& length) override
     {
+        if (refuseOpens) return note(device::kErrFileRead, "open " + path);
         const int r = real_.open(path, id, length);
         note(r, "open " + std::to_string(id) + ' ' + std::to_string(length));
         return r;
@@ -76,6 +78,7 @@ class LoggingDevice : public device::Device {
 
     std::vector<std::string> calls;   // successful calls
     std::vector<std::string> failed;  // calls the device refused
+    bool refuseOpens = false;         // as if no file could be read
 
     // The calls since the mark, and a new mark.
     std::vector<std::string> since()
