@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         RenderOptions whole;
         whole.soundFont = argv[1];
+        whole.fontUse = FontUse::Whole;
         RenderOptions cut = whole;
         cut.fontUse = FontUse::AsPlayed;
         RenderedAudio a, b;

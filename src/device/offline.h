@@ -28,8 +28,9 @@ struct RenderOptions {
     // A render never goes further than this past the song's last event,
     // whatever the song's nominal length and however long a note holds.
     double maxRingSeconds = 5.0;
-    // The whole font, or one cut down to what the song plays (the same sound).
-    FontUse fontUse = FontUse::Whole;
+    // A font cut down to what the song plays (the same sound in less
+    // memory), or the whole font.
+    FontUse fontUse = FontUse::AsPlayed;
 };
 
 // How a render ended.

@@ -89,6 +89,7 @@ TEST(FontCut, SoundsExactlyAsTheWholeFont) {
         SCOPED_TRACE(font);
         RenderOptions whole;
         whole.soundFont = font;
+        whole.fontUse = FontUse::Whole;
         RenderOptions cut = whole;
         cut.fontUse = FontUse::AsPlayed;
         RenderedAudio a, b;
