@@ -42,6 +42,9 @@ struct FontFile {
     const CutImage* image = nullptr;
     std::int64_t size = 0;
     std::int64_t pos = 0;
+    FontFile() = default;
+    FontFile(const FontFile&) = delete;
+    FontFile& operator=(const FontFile&) = delete;
     ~FontFile() {
         if (fd >= 0) ::close(fd);
     }
