@@ -3,7 +3,7 @@
 //
 //   font_cut_check SOUNDFONT SONG.mid...
 // Prints one line per song (frames, peak, first differing frame or "same")
-// and exits 1 when any song differs. Songs the reader refuses are skipped.
+// and exits 1 when any song differs, 2 when the font cannot be cut at all.
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -11,12 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "device/font_index.h"
 #include "device/offline.h"
 
 int main(int argc, char** argv) {
     using namespace lirno::device;
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s SOUNDFONT SONG.mid...\n", argv[0]);
+        return 2;
+    }
+    if (!FontIndex::read(argv[1])) {
+        std::fprintf(stderr, "%s: not a font this program cuts (it is loaded whole)\n", argv[1]);
         return 2;
     }
     int differing = 0;

@@ -151,7 +151,7 @@ std::optional<FontIndex> FontIndex::read(const std::string& path) {
                 return std::nullopt;
             }
         }
-        pos += 8 + size + (size & 1);
+        pos += 8 + size;  // no pad byte after an odd size: FluidSynth reads on at once
     }
     struct Want {
         const char* id;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -84,6 +85,24 @@ TEST(FontCut, SoundsExactlyAsTheWholeFont) {
         if (damaged[g] == 43 && damaged[g + 1] == 0) damaged[g + 3] = '\xFF';
     }
     fontFiles.push_back(writeFile("wide-ranges.sf2", damaged));
+    // A sample data list of an odd size, with no pad byte after it (as in
+    // the MuseScore SF3 fonts): the directory starts right after it.
+    auto odd = fileBytes(fontFiles[0]);
+    const std::string sdta = "sdta";
+    const auto sdtaList = static_cast<std::size_t>(
+        std::search(odd.begin(), odd.end(), sdta.begin(), sdta.end()) - odd.begin() - 8);
+    std::uint32_t sdtaSize = 0;
+    std::memcpy(&sdtaSize, odd.data() + sdtaList + 4, 4);
+    const std::vector<char> junk{'j', 'u', 'n', 'k', 1, 0, 0, 0, 'x'};  // skipped by the synth
+    odd.insert(odd.begin() + static_cast<std::ptrdiff_t>(sdtaList + 8 + sdtaSize), junk.begin(), junk.end());
+    for (std::size_t sizeAt : {std::size_t{4}, sdtaList + 4}) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, odd.data() + sizeAt, 4);
+        size += static_cast<std::uint32_t>(junk.size());
+        std::memcpy(odd.data() + sizeAt, &size, 4);
+    }
+    fontFiles.push_back(writeFile("odd-sample-list.sf2", odd));
+    ASSERT_TRUE(FontIndex::read(fontFiles.back()).has_value());
     const Bytes song = testSong();
     for (const std::string& font : fontFiles) {
         SCOPED_TRACE(font);
