@@ -21,7 +21,6 @@ class FailuresTest : public QObject {
     void commandLineFilePlaysAtOnceWithoutADialog();
     void longAndOddNamesOpenAndShowWhole();
     void unplayableFileIsReportedOnceAndLeavesTheWindowStopped();
-    void aRestartAfterAnEditThatCannotStartEndsThePlay();
     void exitWhileTheOpenDialogIsUpLeavesNothingBehind();
 };
 
@@ -234,31 +233,6 @@ void FailuresTest::unplayableFileIsReportedOnceAndLeavesTheWindowStopped()
     // Nor does the way out.
     s.command(IDM_EXIT);
     QCOMPARE(s.boxes.messages.size(), std::size_t(2));
-}
-
-void FailuresTest::aRestartAfterAnEditThatCannotStartEndsThePlay()
-{
-    Session s;
-    s.open(s.file("song.mid", song(2, {0, 1})));
-    s.clickButton(IDM_PLAY);
-    QTRY_VERIFY_WITH_TIMEOUT(s.reached(1), kWaitMs);
-    // The rewritten play file cannot be opened again: told once, and the
-    // window stands as after an end of play, not "playing" with no device.
-    s.device.refuseOpens = true;
-    click(s.view()->controls().hwndOn[1]);
-    QCOMPARE(s.boxes.messages.size(), std::size_t(1));
-    QTRY_COMPARE_WITH_TIMEOUT(playback.nMode, kModeStopped, kWaitMs);
-    QCOMPARE(playback.wOutDeviceID, 0u);
-    QVERIFY(!s.checked(IDM_PLAY) && !s.checked(IDM_PAUSE));
-    QCOMPARE(s.readout(), QString("0:00.0"));
-    // Stop has nothing to add; once the file opens, Play plays the edit.
-    s.clickButton(IDM_STOP);
-    QCOMPARE(s.boxes.messages.size(), std::size_t(1));
-    s.device.refuseOpens = false;
-    s.clickButton(IDM_PLAY);
-    QTRY_VERIFY_WITH_TIMEOUT(s.reached(1), kWaitMs);
-    QCOMPARE(playback.nMode, kModePlaying);
-    QCOMPARE(s.boxes.messages.size(), std::size_t(1));
 }
 
 void FailuresTest::exitWhileTheOpenDialogIsUpLeavesNothingBehind()

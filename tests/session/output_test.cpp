@@ -1,6 +1,7 @@
-// The window on a device whose audio output cannot open or goes away: on
-// every way a play starts, the user is told once and the window stands as
-// after an end of play, ready to play again once the output works.
+// The window on a device whose audio output cannot open or goes away, or
+// that cannot open the play file again: on every way a play starts, the user
+// is told once and the window stands as after an end of play, ready to play
+// again once the output works.
 #include "session.h"
 #include "support/fake_output.h"
 
@@ -102,6 +103,19 @@ void OutputTest::anOutputLostOnEachWayOfPlayingEndsThePlay()
     drivers.die();
     expectStopped(s, ++boxes);
     QTest::qWait(300);
+    QCOMPARE(s.boxes.messages.size(), boxes);
+
+    // A restart after an edit whose play file cannot be opened again: no
+    // device behind the window, and Stop has nothing to add.
+    drivers.revive({"pulseaudio"});
+    s.clickButton(IDM_LOOP);
+    s.clickButton(IDM_PLAY);
+    QTRY_VERIFY_WITH_TIMEOUT(s.reached(1), kWaitMs);
+    s.device.refuseOpens = true;
+    click(s.view()->controls().hwndOn[0]);
+    QTRY_COMPARE_WITH_TIMEOUT(playback.nMode, kModeStopped, kWaitMs);
+    expectStopped(s, ++boxes);
+    s.clickButton(IDM_STOP);
     QCOMPARE(s.boxes.messages.size(), boxes);
 }
 
