@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "device/fluid_device.h"
-#include "device/offline.h"
-#include "device/scheduler.h"
-#include "device/song_file.h"
-#include "device/synth.h"
+#include "device/engine/fluid_device.h"
+#include "device/render/offline.h"
+#include "device/engine/scheduler.h"
+#include "device/song/song_file.h"
+#include "device/engine/synth.h"
 #include "mmio/loadsave.h"
 #include "mmio/message.h"
 #include "mmio/playback.h"

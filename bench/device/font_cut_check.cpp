@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "device/font_index.h"
-#include "device/offline.h"
+#include "device/soundfont/font_directory.h"
+#include "device/render/offline.h"
 
 int main(int argc, char** argv) {
     using namespace lirno::device;

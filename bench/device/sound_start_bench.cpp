@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
 
 namespace lirno::device {
 namespace {

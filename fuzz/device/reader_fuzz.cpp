@@ -10,9 +10,9 @@
 #include <span>
 #include <vector>
 
-#include "device/chase.h"
-#include "device/scheduler.h"
-#include "device/smf_reader.h"
+#include "device/song/chase.h"
+#include "device/engine/scheduler.h"
+#include "device/song/smf_reader.h"
 
 using namespace lirno::device;
 

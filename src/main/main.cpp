@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
 #include "main/filedialogs.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"

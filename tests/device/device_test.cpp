@@ -13,9 +13,9 @@
 
 #include <atomic>
 
-#include "device/audio_thread.h"
+#include "device/engine/audio_thread.h"
 #include "device/errors.h"
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
 #include "device_support.h"
 #include "midi_writer.h"
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "device/font_index.h"
-#include "device/offline.h"
-#include "device/presets.h"
-#include "device/song_file.h"
-#include "device/synth.h"
+#include "device/soundfont/font_directory.h"
+#include "device/render/offline.h"
+#include "device/soundfont/presets_played.h"
+#include "device/song/song_file.h"
+#include "device/engine/synth.h"
 #include "midi_writer.h"
 
 namespace lirno::device {

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "device/errors.h"
-#include "device/fluid_device.h"
-#include "device/offline.h"
+#include "device/engine/fluid_device.h"
+#include "device/render/offline.h"
 #include "midi_writer.h"
 
 namespace lirno::device {

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "device/errors.h"
-#include "device/fluid_device.h"
-#include "device/presets.h"
-#include "device/song_file.h"
-#include "device/soundfont.h"
+#include "device/engine/fluid_device.h"
+#include "device/engine/fluid_log.h"
+#include "device/soundfont/presets_played.h"
+#include "device/song/song_file.h"
+#include "device/soundfont/discovery.h"
 #include "device_support.h"
 #include "midi_writer.h"
 #include "support/fake_output.h"

@@ -2,7 +2,7 @@
 // copes with damaged files.
 #include <gtest/gtest.h>
 
-#include "device/smf_reader.h"
+#include "device/song/smf_reader.h"
 #include "midi_writer.h"
 
 namespace lirno::device {

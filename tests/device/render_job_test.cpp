@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "device/errors.h"
-#include "device/render_job.h"
-#include "device/song_file.h"
+#include "device/render/render_job.h"
+#include "device/song/song_file.h"
 #include "midi_writer.h"
 
 namespace lirno::device {

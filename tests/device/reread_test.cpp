@@ -8,9 +8,9 @@
 #include <iterator>
 #include <random>
 
-#include "device/chase.h"
-#include "device/presets.h"
-#include "device/smf_reader.h"
+#include "device/song/chase.h"
+#include "device/soundfont/presets_played.h"
+#include "device/song/smf_reader.h"
 #include "midi_writer.h"
 
 namespace lirno::device {

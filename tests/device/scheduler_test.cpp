@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "device/chase.h"
-#include "device/scheduler.h"
-#include "device/smf_reader.h"
-#include "device/synth.h"
+#include "device/song/chase.h"
+#include "device/engine/scheduler.h"
+#include "device/song/smf_reader.h"
+#include "device/engine/synth.h"
 #include "midi_writer.h"
 
 namespace lirno::device {

@@ -4,9 +4,9 @@
 #include <filesystem>
 
 #include "device/errors.h"
-#include "device/fluid_device.h"
-#include "device/scheduler.h"
-#include "device/song_file.h"
+#include "device/engine/fluid_device.h"
+#include "device/engine/scheduler.h"
+#include "device/song/song_file.h"
 
 namespace lirno::device {
 namespace {

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
 #include "main/resload.h"

@@ -17,8 +17,8 @@
 
 #include "ctrl/trackview.h"
 #include "device/errors.h"
-#include "device/fluid_device.h"
-#include "device/song_file.h"
+#include "device/engine/fluid_device.h"
+#include "device/song/song_file.h"
 #include "main/mainwnd.h"
 #include "main/resload.h"
 #include "main/shell.h"

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "ctrl/trackview.h"
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
 #include "main/mainwnd.h"
 #include "main/resload.h"
 #include "main/shell.h"

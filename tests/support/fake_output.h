@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/output.h"
+#include "device/engine/output.h"
 
 namespace lirno::test {
 

@@ -5,7 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
+#include "device/soundfont/discovery.h"
 #include "mmio/playback.h"
 #include "mmio/sequencer.h"
 

@@ -11,7 +11,7 @@
 
 #include "interrupts.h"
 #include "commands.h"
-#include "device/fluid_device.h"
+#include "device/engine/fluid_device.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"

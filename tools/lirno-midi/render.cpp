@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "commands.h"
-#include "device/render_job.h"
+#include "device/render/render_job.h"
 #include "mmio/playback.h"
 #include "interrupts.h"
 #include "stems.h"

@@ -1,0 +1,641 @@
+#include "device/engine/fluid_device.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <utility>
+
+#include "device/errors.h"
+#include "device/files.h"
+#include "device/engine/fluid_log.h"
+#include "device/soundfont/discovery.h"
+#include "device/song/chase.h"
+#include "device/song/song_file.h"
+
+namespace lirno::device {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The silent clock wakes this often while playing, and the worker looks this
+// often for a play that the audio side reports ended; position and notices
+// are never later than this (plus one block).
+constexpr auto kClockTick = std::chrono::milliseconds(5);
+
+// While playing, the worker looks this often whether the output still pulls.
+constexpr auto kOutputWatch = std::chrono::milliseconds(250);
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
+    return nsToFrames(ns, kSampleRate);
+}
+
+}  // namespace
+
+DeviceSettings settingsFromEnvironment() {
+    DeviceSettings s;
+    s.soundFont = findSoundFont();
+    if (const char* a = std::getenv("LIRNO_AUDIO"); a != nullptr) s.audioDriver = a;
+    return s;
+}
+
+std::unique_ptr<Device> makeDevice() {
+    return std::make_unique<FluidDevice>(settingsFromEnvironment());
+}
+
+FluidDevice::Mode FluidDevice::modeFor(const std::string& driver) {
+    if (driver == kAudioNone) return Mode::Silent;
+    if (driver == kAudioManual) return Mode::Manual;
+    return Mode::Output;
+}
+
+FluidDevice::FluidDevice(DeviceSettings settings)
+    : settings_(std::move(settings)),
+      mode_(modeFor(settings_.audioDriver)),
+      soundFontMissing_(mode_ != Mode::Silent && !isRegularFile(settings_.soundFont)),
+      worker_([this] { workerMain(); }) {}
+
+FluidDevice::~FluidDevice() {
+    {
+        std::lock_guard lk(m_);
+        drainEnded();
+        abortActive();
+        quit_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();  // delivers the last notices and closes the output
+    output_.reset();
+    scheduler_.setSynth(nullptr);
+    synth_.reset();
+}
+
+// ---------------------------------------------------------------- control side
+
+int FluidDevice::open(const std::string& path, DeviceId& id, std::uint32_t& length) {
+    // The player rewrites one play file after each edit and opens it again:
+    // what did not change is taken from the song read from it before.
+    std::shared_ptr<const Song> before;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.path == path) before = lastRead_.song;
+    }
+    std::shared_ptr<const Song> song;
+    if (const int err = loadSongFile(path, song, before.get()); err != 0) return err;
+    {
+        std::lock_guard lk(m_);
+        if (lastRead_.song) garbage_.push_back(std::move(lastRead_.song));
+        lastRead_ = {path, song};
+    }
+    before.reset();  // the worker frees it if it was the last reference
+    return addSong(std::move(song), id, length);
+}
+
+int FluidDevice::openBytes(std::span<const std::uint8_t> bytes, DeviceId& id,
+                           std::uint32_t& length) {
+    std::shared_ptr<const Song> song;
+    if (const int err = parseSong(bytes, song); err != 0) return err;
+    return addSong(std::move(song), id, length);
+}
+
+int FluidDevice::addSong(std::shared_ptr<const Song> song, DeviceId& id, std::uint32_t& length) {
+    song = thinner_.thin(std::move(song));
+    const std::uint32_t len = song->lengthUnits();
+    const DeviceId newId = nextSongId();
+    {
+        std::lock_guard lk(m_);
+        songs_.emplace(newId, OpenSong{std::move(song), len, 0});
+    }
+    id = newId;
+    length = len;
+    return 0;
+}
+
+int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
+    std::shared_ptr<const Song> song;
+    {
+        std::lock_guard lk(m_);
+        const auto it = songs_.find(id);
+        if (it == songs_.end()) return kErrUnknownId;
+        if (from > it->second.length) return kErrOutOfRange;
+        if (soundFontMissing_) return kErrNoSoundFont;
+        if (started_ && startupError_ != 0) return startupError_;
+        song = it->second.song;
+    }
+    // Chasing a long song takes a while; the audio side must not wait for it.
+    std::unique_ptr<PlayPlan> plan = makePlan(song, from);
+    // The manual clock is the caller's own thread: it pins at once, so what
+    // it renders stays exactly reproducible.
+    const bool pinNow = mode_ == Mode::Manual && waitReady() == 0;
+    if (pinNow) pinFor(*song);
+    {
+        std::lock_guard lk(m_);
+        const auto it = songs_.find(id);
+        if (it == songs_.end()) return kErrUnknownId;  // closed meanwhile
+        if (started_ && startupError_ != 0) return startupError_;
+        drainEnded();
+        abortActive();
+        plan->serial = nextSerial_++;
+        active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
+        it->second.failure = 0;
+        // Until the worker has pinned the song's presets, the old play stops.
+        if (mode_ == Mode::Silent || pinNow) {
+            mailbox_.store(plan.get());
+        } else {
+            awaitingPins_ = plan.get();
+            mailbox_.store(&haltPlan_);
+        }
+        plans_.push_back(std::move(plan));
+        collectPlans();
+    }
+    wake_.notify_all();
+    return 0;
+}
+
+int FluidDevice::stop(DeviceId id) { return halt(id); }
+
+// A pause is a stop that remembers where it was: the caller resumes with
+// play(from = position).
+int FluidDevice::pause(DeviceId id) { return halt(id); }
+
+int FluidDevice::halt(DeviceId id) {
+    {
+        std::lock_guard lk(m_);
+        if (songs_.find(id) == songs_.end()) return kErrUnknownId;
+        drainEnded();
+        if (!active_ || active_->id != id) return 0;
+        abortActive();
+        sendHalt();
+    }
+    wake_.notify_all();
+    return 0;
+}
+
+int FluidDevice::close(DeviceId id) {
+    {
+        std::lock_guard lk(m_);
+        const auto it = songs_.find(id);
+        if (it == songs_.end()) return kErrUnknownId;
+        drainEnded();
+        if (active_ && active_->id == id) {
+            abortActive();
+            sendHalt();
+        }
+        garbage_.push_back(std::move(it->second.song));
+        songs_.erase(it);
+    }
+    wake_.notify_all();
+    return 0;
+}
+
+int FluidDevice::position(DeviceId id, std::uint32_t& pos) {
+    std::lock_guard lk(m_);
+    const auto it = songs_.find(id);
+    if (it == songs_.end()) return kErrUnknownId;
+    drainEnded();
+    pos = (active_ && active_->id == id) ? activeUnits() : it->second.stoppedAt;
+    return 0;
+}
+
+int FluidDevice::failure(DeviceId id) const {
+    std::lock_guard lk(m_);
+    const auto it = songs_.find(id);
+    return it == songs_.end() ? 0 : it->second.failure;
+}
+
+std::optional<std::string> FluidDevice::errorText(int code) const {
+    std::lock_guard lk(m_);
+    if (code == kErrAudioOutput && !driversTried_.empty()) {
+        return "No audio output could be opened (tried " + driversTried_ +
+               "): set LIRNO_AUDIO to a working driver, or to none to play silently.";
+    }
+    return errorTextFor(code);
+}
+
+int FluidDevice::waitReady() {
+    std::unique_lock lk(m_);
+    ready_.wait(lk, [this] { return started_; });
+    return startupError_ != 0 ? startupError_ : outputError_;
+}
+
+std::string FluidDevice::outputName() const {
+    std::lock_guard lk(m_);
+    return outputName_;
+}
+
+bool FluidDevice::outputOpen() const {
+    std::lock_guard lk(m_);
+    return output_ != nullptr;
+}
+
+// Where the active play is: its start until the audio side has taken it up.
+std::uint32_t FluidDevice::activeUnits() const {
+    if (publishedSerial_.load(std::memory_order_acquire) != active_->serial) return active_->from;
+    const auto& s = songs_.at(active_->id);
+    return std::min(framesToUnits(publishedFrame_.load(std::memory_order_acquire), kSampleRate),
+                    s.length);
+}
+
+// The audio side reports a finished play here; whichever of this and an
+// interruption comes first decides the play's one notice.
+void FluidDevice::drainEnded() {
+    const std::uint64_t ended = endedSerial_.exchange(0);
+    if (ended == 0) return;
+    if (active_ && active_->serial == ended) {
+        if (auto it = songs_.find(active_->id); it != songs_.end()) {
+            it->second.stoppedAt = it->second.length;
+        }
+        notices_.push_back({std::move(active_->notifier), active_->id, kNotifySuccessful});
+        active_.reset();
+        wake_.notify_all();
+    }
+}
+
+void FluidDevice::abortActive() {
+    if (!active_) return;
+    if (auto it = songs_.find(active_->id); it != songs_.end()) it->second.stoppedAt = activeUnits();
+    notices_.push_back({std::move(active_->notifier), active_->id, kNotifyAborted});
+    active_.reset();
+    awaitingPins_ = nullptr;
+    wake_.notify_all();
+}
+
+// The play cannot go on: its one notice is a failure, and failure() says why.
+void FluidDevice::failActive(int code) {
+    if (!active_) return;
+    if (auto it = songs_.find(active_->id); it != songs_.end()) {
+        it->second.stoppedAt = activeUnits();
+        it->second.failure = code;
+    }
+    notices_.push_back({std::move(active_->notifier), active_->id, kNotifyFailure});
+    active_.reset();
+    awaitingPins_ = nullptr;
+    wake_.notify_all();
+}
+
+// Only while no output runs: the audio side's state, as after a halt.
+void FluidDevice::resetAudioSide() {
+    mailbox_.store(nullptr);
+    awaitingPins_ = nullptr;
+    if (synthReady_.load(std::memory_order_acquire)) scheduler_.halt();
+    current_ = nullptr;
+    inUse_.store(nullptr);
+}
+
+void FluidDevice::sendHalt() {
+    awaitingPins_ = nullptr;
+    mailbox_.store(&haltPlan_);
+    collectPlans();
+}
+
+// A plan is freed once the audio side can no longer reach it: not waiting in
+// the mailbox, not being taken, not playing.
+void FluidDevice::collectPlans() {
+    const PlayPlan* waiting = mailbox_.load();
+    const PlayPlan* taking = taking_.load();
+    const PlayPlan* playing = inUse_.load();
+    for (auto& p : plans_) {
+        if (p.get() != waiting && p.get() != taking && p.get() != playing &&
+            p.get() != awaitingPins_) {
+            garbage_.emplace_back(std::move(p));
+        }
+    }
+    std::erase(plans_, nullptr);
+}
+
+bool FluidDevice::busy() const {
+    return active_.has_value() || inUse_.load() != nullptr || mailbox_.load() != nullptr ||
+           awaitingPins_ != nullptr;
+}
+
+// ---------------------------------------------------------------- audio side
+
+void FluidDevice::render(float* left, float* right, std::size_t frames) noexcept {
+    lastPullNs_.store(nowNs(), std::memory_order_relaxed);
+    pace_.hold(frames);
+    renderAudio(left, right, frames);
+}
+
+// The worker polls this while playing: the audio side wakes nobody.
+void FluidDevice::outputLost() noexcept { lost_.store(true, std::memory_order_release); }
+
+void FluidDevice::renderManual(float* left, float* right, std::size_t frames) noexcept {
+    if (mode_ != Mode::Manual) return;
+    renderAudio(left, right, frames);
+}
+
+void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
+    const AudioScope audioSide;
+    const bool usesSynth = mode_ != Mode::Silent;
+    if (usesSynth && (!synthReady_.load(std::memory_order_acquire) ||
+                      synthInUse_.test_and_set(std::memory_order_acquire))) {
+        if (left != nullptr) std::memset(left, 0, frames * sizeof(float));
+        if (right != nullptr) std::memset(right, 0, frames * sizeof(float));
+        return;
+    }
+    scheduler_.render(left, right, frames, [this]() noexcept { settle(); });
+    if (scheduler_.playing()) {
+        publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
+    }
+    settle();
+    if (usesSynth) synthInUse_.clear(std::memory_order_release);
+}
+
+// At block starts: report a play that has ended and take up a waiting
+// command, without a lock: the worker and the callers look at what is
+// published here when they next run.
+void FluidDevice::settle() noexcept {
+    if (current_ != nullptr && !scheduler_.playing()) {
+        publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
+        endedSerial_.store(current_->serial);
+        current_ = nullptr;
+        inUse_.store(nullptr);
+    }
+    const PlayPlan* cmd = mailbox_.load(std::memory_order_acquire);
+    if (cmd == nullptr) return;
+    // Named before it is taken, so that it is not freed in between; if the
+    // control side has meanwhile put a newer command in its place, that one
+    // is taken at the next block.
+    taking_.store(cmd);
+    if (mailbox_.compare_exchange_strong(cmd, nullptr)) {
+        if (cmd == &haltPlan_) {
+            scheduler_.halt();
+            current_ = nullptr;
+        } else {
+            scheduler_.start(*cmd);
+            current_ = cmd;
+            publishedFrame_.store(cmd->startFrame, std::memory_order_release);
+            publishedSerial_.store(cmd->serial, std::memory_order_release);
+        }
+        inUse_.store(current_);
+    }
+    taking_.store(nullptr);
+}
+
+// ---------------------------------------------------------------- worker
+
+void FluidDevice::workerMain() {
+    startUp();
+    std::unique_lock lk(m_);
+    while (true) {
+        drainEnded();
+        collectPlans();
+        followChase(lk);
+        if (!garbage_.empty()) {
+            auto dead = std::move(garbage_);
+            garbage_.clear();
+            lk.unlock();
+            dead.clear();
+            lk.lock();
+            continue;
+        }
+        if (!notices_.empty()) {
+            std::deque<Notice> batch;
+            batch.swap(notices_);
+            lk.unlock();
+            deliver(std::move(batch));
+            lk.lock();
+            continue;
+        }
+        if (quit_) break;
+        if (awaitingPins_ != nullptr && synthReady_.load(std::memory_order_acquire)) {
+            pinPresets(lk);
+            continue;
+        }
+        if (mode_ == Mode::Silent) {
+            runClock(lk);
+        } else if (mode_ == Mode::Output) {
+            manageOutput(lk);
+        } else if (busy()) {
+            wake_.wait_for(lk, kClockTick);  // the audio side's news is polled
+        } else {
+            wake_.wait(lk);
+        }
+    }
+    closeOutput(lk);
+}
+
+// While a song plays, its chase snapshots follow the position, so that a
+// restart there after an edit walks a few thousand events at most.
+void FluidDevice::followChase(Lock& lk) {
+    if (!active_) return;
+    const auto it = songs_.find(active_->id);
+    if (it == songs_.end()) return;
+    std::shared_ptr<const Song> song = it->second.song;
+    const std::int64_t at = unitsToNs(activeUnits());
+    lk.unlock();
+    extendChase(*song, song->events.firstAt(at));
+    song.reset();
+    lk.lock();
+}
+
+void FluidDevice::deliver(std::deque<Notice> batch) {
+    for (Notice& n : batch) {
+        if (n.fn) n.fn(n.id, n.code);
+    }
+}
+
+void FluidDevice::startUp() {
+    if (mode_ == Mode::Silent) {
+        finishStartUp(0);
+        return;
+    }
+    int error = 0;
+    auto synth = createSynth(settings_.soundFont, error, kSampleRate, 0, FontUse::AsPlayed);
+    if (!synth) {
+        finishStartUp(error);
+        return;
+    }
+    synth_ = std::move(synth);
+    scheduler_.setSynth(synth_->synth.get());
+    synthReady_.store(true, std::memory_order_release);
+    if (mode_ == Mode::Output) {
+        // Opened early so that the first play starts at once; a failure here
+        // is not final: each play tries again.
+        Lock lk(m_);
+        outputError_ = openOutput(lk) ? 0 : kErrAudioOutput;
+        idleSince_ = Clock::now();
+    }
+    finishStartUp(0);
+}
+
+void FluidDevice::finishStartUp(int error) {
+    {
+        std::lock_guard lk(m_);
+        started_ = true;
+        startupError_ = error;
+        if (error != 0) {
+            drainEnded();
+            failActive(error);  // a play asked for before we knew it cannot sound
+            resetAudioSide();
+        }
+    }
+    ready_.notify_all();
+    wake_.notify_all();
+}
+
+// The silent clock stands in for a sound card: it advances the scheduler by
+// the real time that passed, waking only while something plays.
+void FluidDevice::runClock(Lock& lk) {
+    if (!busy()) {
+        clockRunning_ = false;
+        wake_.wait(lk);
+        return;
+    }
+    const auto now = Clock::now();
+    if (!clockRunning_) {
+        clockRunning_ = true;
+        clockStart_ = now;
+        clockFrames_ = 0;
+    }
+    const std::uint64_t due = framesSince(clockStart_, now);
+    // Render at least one block so that a fresh command is taken up at once.
+    const std::uint64_t frames = std::max<std::uint64_t>(due > clockFrames_ ? due - clockFrames_ : 0,
+                                                         clockFrames_ == 0 ? kBlockFrames : 0);
+    if (frames > 0) {
+        lk.unlock();
+        renderAudio(nullptr, nullptr, static_cast<std::size_t>(frames));
+        lk.lock();
+        clockFrames_ += frames;
+    }
+    drainEnded();
+    if (!notices_.empty() || quit_) return;
+    if (busy()) wake_.wait_until(lk, now + kClockTick);
+}
+
+bool FluidDevice::openOutput(Lock& lk) {
+    // The driver that worked last is tried first.
+    std::vector<std::string> candidates = driverCandidates(settings_.audioDriver);
+    if (const auto it = std::find(candidates.begin(), candidates.end(), outputName_);
+        it != candidates.end()) {
+        std::rotate(candidates.begin(), it, it + 1);
+    }
+    const OutputFactory& factory = settings_.output ? settings_.output : openFluidOutput;
+    const OutputOptions options{settings_.outputDevice, settings_.outputPriority};
+    lost_.store(false, std::memory_order_release);
+    lastPullNs_.store(nowNs(), std::memory_order_relaxed);
+    lk.unlock();
+    std::unique_ptr<AudioOutput> out;
+    std::string name;
+    {
+        const QuietAttempts quiet;
+        for (const std::string& c : candidates) {
+            out = factory(c, options, *this);
+            if (out) {
+                name = c;
+                break;
+            }
+        }
+    }
+    lk.lock();
+    driversTried_.clear();
+    for (const std::string& c : candidates) {
+        driversTried_ += (driversTried_.empty() ? "" : ", ") + c;
+    }
+    if (!out) return false;
+    output_ = std::move(out);
+    outputName_ = name;
+    return true;
+}
+
+void FluidDevice::closeOutput(Lock& lk) {
+    std::unique_ptr<AudioOutput> out = std::move(output_);
+    lk.unlock();
+    out.reset();
+    lk.lock();
+}
+
+// A driver whose thread died (the card unplugged, the server gone) simply
+// stops asking for audio.
+bool FluidDevice::outputStalled() const {
+    if (lost_.load(std::memory_order_acquire)) return true;
+    const auto idleNs = nowNs() - lastPullNs_.load(std::memory_order_relaxed);
+    return idleNs > std::chrono::nanoseconds(settings_.outputStall).count();
+}
+
+// Opens the output when there is something to play, closes it after it has
+// been idle for the linger time so that nothing runs while stopped. An output
+// that cannot open or is lost ends the play with a failure notice.
+void FluidDevice::manageOutput(Lock& lk) {
+    if (!started_ || startupError_ != 0) {
+        wake_.wait(lk);
+        return;
+    }
+    if (output_ && outputStalled()) {
+        closeOutput(lk);
+        failActive(kErrAudioLost);
+        resetAudioSide();
+        return;
+    }
+    if (busy()) {
+        idleSince_ = Clock::now();
+        if (!output_ && !openOutput(lk)) {
+            failActive(kErrAudioOutput);
+            resetAudioSide();
+            return;
+        }
+        // The audio side does not wake us: a play's end is polled.
+        wake_.wait_for(lk, kClockTick);
+        return;
+    }
+    if (!output_) {
+        wake_.wait(lk);
+        return;
+    }
+    const auto closeAt = idleSince_ + settings_.outputLinger;
+    if (Clock::now() < closeAt) {
+        wake_.wait_until(lk, std::min(closeAt, Clock::now() + kOutputWatch));
+        return;
+    }
+    // A play may arrive while the output shuts down, and even be taken up by
+    // its last callbacks; it is then still busy, and the next round reopens
+    // the output and carries on where it was.
+    closeOutput(lk);
+}
+
+// Pins the presets of the play waiting for them, then hands it to the audio side.
+void FluidDevice::pinPresets(Lock& lk) {
+    const PlayPlan* plan = awaitingPins_;
+    const std::shared_ptr<const Song> song = plan->song;
+    lk.unlock();
+    pinFor(*song);
+    lk.lock();
+    if (awaitingPins_ != plan) return;  // stopped or replaced meanwhile
+    awaitingPins_ = nullptr;
+    mailbox_.store(plan);
+}
+
+// Reads what the song's presets need from the SoundFont while the audio side
+// renders silence (it only ever tries for the synth). Nothing is read when
+// the presets are pinned already, as on every restart of the same song.
+void FluidDevice::pinFor(const Song& song) {
+    std::lock_guard lk(pinning_);
+    fluid_synth_t* synth = synth_->synth.get();
+    if (SubsetFont* cut = synth_->cut.get()) {
+        const PresetNotes played = played_.of(song);
+        if (cut->holds(played)) return;
+        while (synthInUse_.test_and_set(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        cut->cover(synth, played);
+        synthInUse_.clear(std::memory_order_release);
+        return;
+    }
+    const auto wanted = pins_.needed(synth, synth_->fontId, asked_.of(song));
+    if (wanted == pins_.pinned()) return;
+    while (synthInUse_.test_and_set(std::memory_order_acquire)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    pins_.pinOnly(synth, synth_->fontId, wanted);
+    synthInUse_.clear(std::memory_order_release);
+}
+
+}  // namespace lirno::device

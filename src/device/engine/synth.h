@@ -1,0 +1,44 @@
+// FluidSynth ownership and the process-wide SoundFont cache.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/engine/sample_rates.h"
+#include "device/soundfont/fluid_handles.h"
+#include "device/soundfont/font_cut.h"
+
+namespace lirno::device {
+
+// A synthesizer with its own settings and the SoundFont loaded. Members are
+// declared so that the synth goes before the settings it was made from.
+struct SynthInstance {
+    SettingsPtr settings;
+    SynthPtr synth;
+    int fontId = -1;  // the SoundFont's id in the synth, when loaded whole
+    // When the font is loaded as the songs need it (FontUse::AsPlayed, and
+    // the file is a SoundFont this program can cut down).
+    std::unique_ptr<SubsetFont> cut;
+};
+
+enum class FontUse {
+    Whole,     // FluidSynth's directory of every preset; samples as selected
+    AsPlayed,  // only the presets and zones the songs play (see SubsetFont)
+};
+
+// Makes a stereo synthesizer at `rate` with the given SoundFont and at most
+// `polyphony` voices (0: FluidSynth's default, 256). Only the font's
+// directory is read here; a preset's samples are read when it is first
+// selected or pinned (and shared by every synthesizer of the process that
+// uses them). Blocks: call it off the caller's thread. Returns null and sets
+// `error` (kErrNoSoundFont, kErrSoundFontLoad) on failure.
+std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
+                                           std::uint32_t rate = kSampleRate, int polyphony = 0,
+                                           FontUse use = FontUse::Whole);
+
+// Ids for opened songs: never 0 and never reused in this process.
+std::uint32_t nextSongId() noexcept;
+
+}  // namespace lirno::device

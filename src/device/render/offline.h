@@ -1,0 +1,72 @@
+// Offline rendering: the playing engine driven by a sample clock instead of
+// a sound card, as fast as the machine allows and the same every time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/song/song.h"
+#include "device/engine/synth.h"
+
+namespace lirno::device {
+
+struct RenderOptions {
+    std::string soundFont;  // empty: findSoundFont()
+    std::uint32_t rate = 44100;
+    // Offline there is no deadline to keep, so no note is ever dropped for
+    // want of a voice: FluidSynth's default of 256 drops notes in dense
+    // orchestral songs (and stems would then not add up to their mix).
+    int polyphony = 1024;
+    // Once every voice has died away after the song's last event, the
+    // effects ring on this long.
+    double tailSeconds = 1.0;
+    // A render never goes further than this past the song's last event,
+    // whatever the song's nominal length and however long a note holds.
+    double maxRingSeconds = 5.0;
+    // A font cut down to what the song plays (the same sound in less
+    // memory), or the whole font.
+    FontUse fontUse = FontUse::AsPlayed;
+};
+
+// How a render ended.
+struct RenderEnd {
+    std::uint64_t frames = 0;         // rendered
+    std::uint64_t nominalFrames = 0;  // from the start position to the song's nominal end
+    bool stillSounding = false;       // cut at maxRingSeconds with voices sounding
+    float peak = 0.0f;                // largest absolute sample
+};
+
+// Stereo, one float per frame and channel, full scale at +-1.
+struct RenderedAudio {
+    std::vector<float> left;
+    std::vector<float> right;
+};
+
+// Takes each rendered chunk; false stops the render (the output failed).
+using RenderSink = std::function<bool(const float* left, const float* right, std::size_t frames)>;
+// Frames rendered so far in this render.
+using FrameProgress = std::function<void(std::uint64_t frames)>;
+using RenderProgress = std::function<void(double fraction)>;
+
+// Renders a song from a position in units (the state in force there is
+// chased exactly as when playing) into `sink`, until the song's sound has
+// died away. Returns 0 or a kErr* code (kErrCancelled once `cancel` is set,
+// kErrAudioWrite when the sink fails).
+int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
+               const RenderOptions& options, const RenderSink& sink, RenderEnd& end,
+               const std::atomic<bool>* cancel = nullptr, const FrameProgress& progress = {});
+
+// The frames a render from `fromUnits` spans up to the song's last event:
+// the bulk of the work, known before rendering.
+std::uint64_t eventFrames(const Song& song, std::uint32_t fromUnits, std::uint32_t rate);
+
+// A song given as bytes rendered into memory.
+int renderToMemory(std::span<const std::uint8_t> midiBytes, std::uint32_t fromUnits,
+                   const RenderOptions& options, RenderedAudio& out, RenderProgress progress = {});
+
+}  // namespace lirno::device
