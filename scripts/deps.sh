@@ -7,7 +7,7 @@ run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev libaso
           libsndfile1-dev
           fluid-soundfont-gm nlohmann-json3-dev libcli11-dev)
 test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb
-           desktop-file-utils appstream dbus-daemon)
+           desktop-file-utils appstream dbus-daemon clang-format)
 
 case "${1:-}" in
   run) pkgs=("${run_pkgs[@]}") ;;

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite: every test in a normal
-# build, then everything without a window (file model, track rows, sequencer
-# device, lirno-midi) again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs the whole test suite: the format check of every
+# C++ file (.clang-format), every test in a normal build, then everything
+# without a window (file model, track rows, sequencer device, lirno-midi)
+# again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/scripts/deps.sh" test
+"$top/scripts/check-format.sh"
 
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build" -j "$jobs"

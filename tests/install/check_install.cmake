@@ -18,7 +18,7 @@ endforeach()
 
 set(desktop "${root}/share/applications/${APP_ID}.desktop")
 set(metainfo "${root}/share/metainfo/${APP_ID}.metainfo.xml")
-foreach(f bin/lirno-player bin/lirno-midi share/applications/${APP_ID}.desktop
+foreach(f bin/lirno-player bin/lirno-midi share/doc/lirno/LICENSE share/applications/${APP_ID}.desktop
           share/metainfo/${APP_ID}.metainfo.xml share/icons/hicolor/scalable/apps/${APP_ID}.svg)
   if(NOT EXISTS "${root}/${f}")
     message(FATAL_ERROR "not installed: ${f}")
