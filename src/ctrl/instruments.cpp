@@ -3,7 +3,8 @@
 namespace lirno {
 
 // The names as this program has always worded them (not all are the
-// published General MIDI wording).
+// published General MIDI wording). Eight to a family, as laid out here.
+// clang-format off
 const std::array<const char*, 131> gmprogname = {
     "Acoustic Grand Piano", "Bright Acoustic Piano", "Electric Grand Piano", "Honky-tonk Piano",
     "Rhodes Piano", "Chorused Piano", "Harpsichord", "Clavinet",
@@ -39,6 +40,7 @@ const std::array<const char*, 131> gmprogname = {
     "Helicopter", "Applause", "Gunshot",
     nullptr, nullptr, nullptr,
 };
+// clang-format on
 
 InstrumentList instrumentList(int code)
 {
