@@ -3,7 +3,7 @@
 namespace lirno {
 
 // The names as this program has always worded them (not all are the
-// published General MIDI wording). Eight to a family, as laid out here.
+// published General MIDI wording), a family of eight to each group of lines.
 // clang-format off
 const std::array<const char*, 131> gmprogname = {
     "Acoustic Grand Piano", "Bright Acoustic Piano", "Electric Grand Piano", "Honky-tonk Piano",
