@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "device/engine/fluid_device.h"
 #include "device_support.h"
 #include "midi_writer.h"
+#include "support/files.h"
 
 namespace lirno::device {
 namespace {
@@ -29,10 +29,9 @@ using test::Notices;
 using test::songOfSeconds;
 
 std::string writeTemp(const std::string& name, const Bytes& b) {
-    const auto path = std::filesystem::path(testing::TempDir()) / name;
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    return path.string();
+    const std::string path = (std::filesystem::path(testing::TempDir()) / name).string();
+    lirno::test::writeFile(path, b);
+    return path;
 }
 
 DeviceSettings silent() {

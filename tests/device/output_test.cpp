@@ -23,7 +23,9 @@
 #include "device/soundfont/discovery.h"
 #include "device_support.h"
 #include "midi_writer.h"
+#include "support/env_guard.h"
 #include "support/fake_output.h"
+#include "support/files.h"
 
 namespace lirno::device {
 namespace {
@@ -34,6 +36,7 @@ using test::Bytes;
 using test::Track;
 using test::Notices;
 using test::songOfSeconds;
+using lirno::test::EnvGuard;
 using lirno::test::FakeDrivers;
 
 DeviceSettings withDrivers(FakeDrivers& drivers, std::string wanted = "") {
@@ -277,9 +280,8 @@ TEST(Presets, SelectedFallBackAsTheSynthDoes) {
 
 class SoundFontSearch : public testing::Test {
 protected:
-    std::filesystem::path root = std::filesystem::path(testing::TempDir()) / "sf-search";
-    void SetUp() override { std::filesystem::remove_all(root); }
-    void TearDown() override { std::filesystem::remove_all(root); }
+    lirno::test::ScratchDir scratch;  // the search's whole world, gone after the test
+    std::filesystem::path root = scratch.path();
     std::string file(const std::string& rel) {
         const auto p = root / rel;
         std::filesystem::create_directories(p.parent_path());
@@ -317,11 +319,12 @@ TEST_F(SoundFontSearch, FollowsTheOrderOfPlaces) {
 }
 
 TEST_F(SoundFontSearch, DataFoldersComeFromTheEnvironment) {
-    setenv("XDG_DATA_HOME", (root / "home").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (root / "a:" ).string().append((root / "b").string()).c_str(), 1);
-    const SoundFontPlaces places = soundFontPlacesFromEnvironment();
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_DATA_DIRS");
+    SoundFontPlaces places;
+    {
+        const EnvGuard home("XDG_DATA_HOME", root / "home");
+        const EnvGuard dirs("XDG_DATA_DIRS", (root / "a:").string().append((root / "b").string()));
+        places = soundFontPlacesFromEnvironment();
+    }
     EXPECT_EQ(places.dataDirs,
               (std::vector<std::filesystem::path>{root / "home", root / "a", root / "b"}));
 }

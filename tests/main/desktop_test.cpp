@@ -13,7 +13,6 @@
 #include <QUrl>
 
 #include "ctrl/trackview.h"
-#include "fake_device.h"
 #include "main/filedrop.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
@@ -21,7 +20,8 @@
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "res/resource.h"
-#include "shell_fixture.h"
+#include "support/fake_device.h"
+#include "support/shell_fixture.h"
 
 using namespace lirno;
 using namespace lirno::res;
@@ -51,12 +51,7 @@ struct Window {
         w->show();
         QApplication::setActiveWindow(w.get());
     }
-    std::string file(const char* name, const smf::Bytes& bytes) const
-    {
-        const std::string path = f.tmp.filePath(name).toStdString();
-        test::writeFile(path, bytes);
-        return path;
-    }
+    std::string file(const char* name, const smf::Bytes& bytes) const { return f.file(name, bytes); }
     void open(const std::string& path)
     {
         shell.szFileName = path;
@@ -134,7 +129,7 @@ void DesktopTest::droppedMidiFileOpensAndPlaysLikeTheCommandLine()
 
     QVERIFY(isMidiFile(QString::fromStdString(song)));
     QVERIFY(!isMidiFile(QString::fromStdString(text)));
-    QVERIFY(!isMidiFile(s.f.tmp.path()));  // a folder
+    QVERIFY(!isMidiFile(s.f.folder()));  // a folder
 }
 
 void DesktopTest::otherDropsAreRefusedWithoutABox()
@@ -146,7 +141,7 @@ void DesktopTest::otherDropsAreRefusedWithoutABox()
 
     QVERIFY(!s.drop(s.w.get(), {fileUrl(text), fileUrl(song)}));  // the first is not MIDI
     QVERIFY(!s.drop(s.w.get(), {QUrl(QStringLiteral("https://example.org/song.mid"))}));
-    QVERIFY(!s.drop(s.w.get(), {fileUrl(s.f.tmp.filePath("missing.mid").toStdString())}));
+    QVERIFY(!s.drop(s.w.get(), {fileUrl(s.f.tmp.file("missing.mid"))}));
     QTest::qWait(50);
     QCOMPARE(playback.fFileLoaded, false);
     QVERIFY(s.device.plays.empty());

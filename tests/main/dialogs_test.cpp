@@ -11,7 +11,7 @@
 #include "main/toolbar.h"
 #include "mmio/playback.h"
 #include "res/resource.h"
-#include "shell_fixture.h"
+#include "support/shell_fixture.h"
 
 using namespace lirno;
 using namespace lirno::res;

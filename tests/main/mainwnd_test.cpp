@@ -11,17 +11,18 @@
 #include <QToolTip>
 
 #include "ctrl/trackview.h"
-#include "fake_device.h"
 #include "main/messagebox_qt.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
 #include "res/resource.h"
-#include "shell_fixture.h"
+#include "support/fake_device.h"
+#include "support/shell_fixture.h"
 
 using namespace lirno;
 using namespace lirno::res;
+using lirno::test::EnvGuard;
 using lirno::test::FakeDevice;
 using lirno::test::ShellFixture;
 
@@ -282,22 +283,16 @@ void fakeProgram(const QString& dir, const QString& name)
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-// Restores PATH at the end of a test.
-struct PathGuard {
-    QByteArray saved = qgetenv("PATH");
-    ~PathGuard() { qputenv("PATH", saved); }
-};
-
 }  // namespace
 
 void MainWndTest::volumeControlStartsTheFirstMixerFound()
 {
     ShellFixture f;
-    PathGuard path;
-    const QString bin = f.tmp.path();
+    EnvGuard path("PATH");
+    const QString bin = f.folder();
     fakeProgram(bin, "pwvucontrol");
     fakeProgram(bin, "pavucontrol");
-    qputenv("PATH", bin.toLocal8Bit() + ":/usr/bin:/bin");
+    path.set((bin + ":/usr/bin:/bin").toStdString());
     auto w = f.makeWindow();
     QTest::mouseClick(w->toolbar()->button(IDM_VOLUME), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(bin + "/pavucontrol.ran"), 10000);
@@ -308,8 +303,7 @@ void MainWndTest::volumeControlStartsTheFirstMixerFound()
 void MainWndTest::volumeControlWithoutMixerReportsNothing()
 {
     ShellFixture f;
-    PathGuard path;
-    qputenv("PATH", f.tmp.path().toLocal8Bit());
+    EnvGuard path("PATH", f.tmp.path());
     auto w = f.makeWindow();
     w->command(IDM_VOLUME);
     QVERIFY(f.boxes.messages.empty());
@@ -321,7 +315,7 @@ void MainWndTest::exitDeletesThePlayFileOnce()
     ShellFixture f;
     playback.sTmpName = gettmpname();
     const QString playFile = QString::fromStdString(playback.sTmpName);
-    QVERIFY(playFile.startsWith(f.tmp.path() + "/lq"));
+    QVERIFY(playFile.startsWith(f.folder() + "/lq"));
     QVERIFY(QFile::exists(playFile));
     auto w = f.makeWindow();
     w->show();
@@ -345,7 +339,7 @@ void MainWndTest::closeBoxDeletesThePlayFile()
     w->show();
     QVERIFY(w->close());
     QVERIFY(!QFile::exists(playFile));
-    QVERIFY(QDir(f.tmp.path()).isEmpty());
+    QVERIFY(QDir(f.folder()).isEmpty());
 }
 
 namespace {

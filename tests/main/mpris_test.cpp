@@ -12,14 +12,14 @@
 #include <QStandardPaths>
 #include <QTest>
 
-#include "fake_device.h"
 #include "main/mpris.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "res/resource.h"
-#include "shell_fixture.h"
+#include "support/fake_device.h"
+#include "support/shell_fixture.h"
 
 using namespace lirno;
 using namespace lirno::res;
@@ -157,7 +157,7 @@ QVariantMap MprisTest::metadata()
 
 void MprisTest::open()
 {
-    const QString path = f_->tmp.filePath(QStringLiteral("my song.mid"));
+    const QString path = QString::fromStdString(f_->tmp.file("my song.mid"));
     test::writeFile(path.toStdString(), song());
     shell.szFileName = path.toStdString();
     w_->command(IDM_OPEN, OPEN_AND_PLAY);

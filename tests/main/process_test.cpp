@@ -3,12 +3,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <memory>
 
 #include "main/singlecopy.h"
+#include "support/player_process.h"
 
 namespace {
 
@@ -26,24 +26,14 @@ bool waitUntil(Done done)
     return true;
 }
 
-// One user's world: a private runtime folder and temporary folder.
-struct Session {
-    QTemporaryDir runtime;
-    QTemporaryDir tmp;
-
-    Session() { QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }
-
-    QStringList playFiles() const
-    {
-        return QDir(tmp.path()).entryList({"lq*.tmp"}, QDir::Files, QDir::Name);
-    }
+// One user's world, and what these tests look at in it.
+struct Session : lirno::test::PlayerWorld {
     QStringList allTemporaryFiles() const
     {
-        return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(tmp()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    QString socketName() const { return runtime.path() + "/lirno-Player"; }
+    QString socketName() const { return runtime() + "/lirno-Player"; }
     bool listening() const { return QFile::exists(socketName()); }
-    QString stateFile() const { return runtime.path() + "/state"; }
     // The title of the box the copy started last shows (from its state file).
     QString modal() const
     {
@@ -56,25 +46,10 @@ struct Session {
     // A file the player cannot list: a box comes up as it opens.
     QString notMidi() const
     {
-        const QString path = runtime.path() + "/picture.mid";
+        const QString path = runtime() + "/picture.mid";
         QFile f(path);
         if (f.open(QIODevice::WriteOnly)) f.write("\x89PNG\r\n\x1a\n not a song");
         return path;
-    }
-
-    std::unique_ptr<QProcess> start(const QStringList& args = {}) const
-    {
-        auto p = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("LIRNO_AUDIO", "none");
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        env.insert("TMPDIR", tmp.path());
-        env.insert("LIRNO_STATE_FILE", stateFile());
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(LIRNO_PLAYER_PATH, args);
-        return p;
     }
 
     // Up: its play file made and its window there for a new copy to find.
@@ -111,7 +86,7 @@ void ProcessTest::playFileLivesWhileRunningAndGoesOnSigterm()
     QVERIFY(s.ready());
     const QString playFile = s.playFiles().value(0);
     QVERIFY(playFile.startsWith("lq"));
-    QCOMPARE(QFileInfo(s.tmp.path() + "/" + playFile).size(), 0);
+    QCOMPARE(QFileInfo(s.tmp() + "/" + playFile).size(), 0);
     p->terminate();
     QVERIFY(endedCleanly(*p));
     QCOMPARE(s.allTemporaryFiles(), QStringList());

@@ -5,12 +5,12 @@
 #include <QWheelEvent>
 #include <QTest>
 
-#include "fake_device.h"
 #include "main/resload.h"
 #include "main/timetrack.h"
 #include "mmio/playback.h"
 #include "mmio/timeconv.h"
-#include "shell_fixture.h"
+#include "support/fake_device.h"
+#include "support/shell_fixture.h"
 
 using namespace lirno;
 using lirno::test::FakeDevice;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "../support/env_guard.h"
 #include "../support/recorder.h"
 #include "mmio/playfile.h"
 
@@ -18,6 +19,7 @@ namespace lirno {
 namespace {
 
 using smf::Bytes;
+using test::EnvGuard;
 using test::Recorder;
 using test::ScratchDir;
 
@@ -31,12 +33,12 @@ mode_t modeOf(const std::string& path)
 TEST(PlayFile, ANewNameIsAnEmptyPrivateFileInTheTemporaryFolder)
 {
     ScratchDir dir;
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
-    const std::string a = gettmpname();
-    const std::string b = gettmpname();
-    old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
+    std::string a, b;
+    {
+        const EnvGuard tmpdir("TMPDIR", dir.path());
+        a = gettmpname();
+        b = gettmpname();
+    }
 
     ASSERT_FALSE(a.empty());
     EXPECT_NE(a, b);
@@ -80,11 +82,11 @@ TEST(PlayFile, AStartRemovesThisUsersPlayFilesWhoseProgramIsGone)
     const std::string other = dir.file("lqabcdef.tmp");
     for (const auto& f : {stale, live, other}) test::writeFile(f, {1});
 
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
-    const std::string mine = gettmpname();
-    old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
+    std::string mine;
+    {
+        const EnvGuard tmpdir("TMPDIR", dir.path());
+        mine = gettmpname();
+    }
 
     EXPECT_FALSE(std::filesystem::exists(stale));
     EXPECT_TRUE(std::filesystem::exists(live));
@@ -94,11 +96,8 @@ TEST(PlayFile, AStartRemovesThisUsersPlayFilesWhoseProgramIsGone)
 
 TEST(PlayFile, NoTemporaryFolderGivesNoName)
 {
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", "/nonexistent/lirno", 1);
+    const EnvGuard tmpdir("TMPDIR", "/nonexistent/lirno");
     EXPECT_EQ(gettmpname(), "");
-    old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 TEST(WriteFile, ReplacesWholeAndKeepsPermissions)

@@ -4,13 +4,14 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <map>
+#include <memory>
 
 #include "common/smfwrite.h"
 #include "mmio/midiinfo.h"
+#include "support/player_process.h"
 #include "support/recorder.h"
 
 namespace {
@@ -52,24 +53,16 @@ class CommandLineTest : public QObject {
 
 void CommandLineTest::fileOnTheCommandLinePlaysAtOnceToItsEnd()
 {
-    QTemporaryDir runtime, tmp, songs;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const lirno::test::PlayerWorld world;
+    const lirno::test::ScratchDir songs;
     // A name with a blank, given as two arguments: the program joins them.
-    const QString song = songs.path() + "/my song.mid";
+    const QString song = QString::fromStdString(songs.file("my song.mid"));
     const lirno::smf::Bytes bytes = twoSeconds();
     lirno::test::writeFile(song.toStdString(), bytes);
-    const QString stateFile = songs.path() + "/state";
+    const QString stateFile = world.stateFile();
 
-    QProcess player;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("LIRNO_AUDIO", "none");
-    env.insert("XDG_RUNTIME_DIR", runtime.path());
-    env.insert("TMPDIR", tmp.path());
-    env.insert("LIRNO_STATE_FILE", stateFile);
-    player.setProcessEnvironment(env);
-    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    player.start(LIRNO_PLAYER_PATH, {songs.path() + "/my", "song.mid"});
+    const auto started = world.start({QString::fromStdString(songs.file("my")), "song.mid"});
+    QProcess& player = *started;
     QVERIFY(player.waitForStarted(kWaitMs));
 
     QTRY_VERIFY_WITH_TIMEOUT(readState(stateFile)["mode"] == "1", kWaitMs);
@@ -80,12 +73,12 @@ void CommandLineTest::fileOnTheCommandLinePlaysAtOnceToItsEnd()
     QCOMPARE(s["length"], QString("16"));
     QCOMPARE(s["rows"], QString("1"));
     // The play file holds the file's normalised image.
-    const QStringList playFiles = QDir(tmp.path()).entryList({"lq*.tmp"}, QDir::Files);
+    const QStringList playFiles = world.playFiles();
     QCOMPARE(playFiles.size(), 1);
     lirno::FileImage image = lirno::FileImage::fromBytes(bytes);
     lirno::MidiInfo info;
     QCOMPARE(lirno::readmidiinfo(image, info), 1);
-    QCOMPARE(lirno::test::readFile((tmp.path() + '/' + playFiles[0]).toStdString()),
+    QCOMPARE(lirno::test::readFile((world.tmp() + '/' + playFiles[0]).toStdString()),
              lirno::test::bytesOf(image));
 
     // It plays on, then its end rewinds it: stopped at 0, Play released.
@@ -101,7 +94,7 @@ void CommandLineTest::fileOnTheCommandLinePlaysAtOnceToItsEnd()
     QVERIFY(player.waitForFinished(kWaitMs));
     QCOMPARE(player.exitStatus(), QProcess::NormalExit);
     QCOMPARE(player.exitCode(), 0);
-    QVERIFY(QDir(tmp.path()).entryList({"lq*.tmp"}, QDir::Files).isEmpty());
+    QVERIFY(world.playFiles().isEmpty());
 }
 
 QTEST_MAIN(CommandLineTest)

@@ -104,7 +104,7 @@ void EditsTest::saveAsWritesEveryNoteAndTheRowsNames()
     QCOMPARE(soundingNotes(playback.sTmpName), (std::vector<int>{0, 0, 0, 4}));
 
     // Typed without an extension: saved under exactly that name.
-    const std::string target = (s.tmp.path() + "/mixdown").toStdString();
+    const std::string target = s.tmp.file("mixdown");
     s.seam.saveAnswers.push_back(target);
     s.clickButton(IDM_SAVEAS);
     QCOMPARE(s.seam.savePreloads, std::vector<std::string>{path});
@@ -138,7 +138,7 @@ void EditsTest::saveAsCancelledOrFailedKeepsTheName()
     QCOMPARE(s.window->windowTitle(), caption);
     QVERIFY(s.boxes.messages.empty());
 
-    s.seam.saveAnswers.push_back(s.tmp.path().toStdString() + "/no such folder/out.mid");
+    s.seam.saveAnswers.push_back(s.tmp.file("no such folder/out.mid"));
     s.command(IDM_SAVEAS);
     QVERIFY(!s.boxes.messages.empty());
     const Message& last = s.boxes.messages.back();
@@ -156,7 +156,7 @@ void EditsTest::saveAsAfterARejectedFileWritesTheImageWhole()
     bytes.insert(bytes.begin() + 14, extra.begin(), extra.end());
     s.open(s.file("odd.mid", bytes));
     QCOMPARE(s.boxes.messages.size(), std::size_t(1));
-    const std::string target = s.tmp.path().toStdString() + "/copy.mid";
+    const std::string target = s.tmp.file("copy.mid");
     s.seam.saveAnswers.push_back(target);
     s.command(IDM_SAVEAS);
     QCOMPARE(readFile(target), bytes);

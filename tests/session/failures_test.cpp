@@ -77,7 +77,7 @@ void FailuresTest::failedLoadReturnsToTheStateWithoutAFile()
     // A kernel file claims a page but reads short, as a file that shrinks
     // under the load would; a file too big for the image cannot be held.
     const QString shortRead = QStringLiteral("/sys/devices/system/cpu/online");
-    const QString huge = s.tmp.path() + "/huge.mid";
+    const QString huge = QString::fromStdString(s.tmp.file("huge.mid"));
     {
         QFile f(huge);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -112,7 +112,7 @@ void FailuresTest::failedLoadReturnsToTheStateWithoutAFile()
         s.command(IDM_PAUSE);
         QCOMPARE(playback.nMode, kModeStopped);
         QVERIFY(s.device.since().empty());
-        const std::string copy = s.tmp.path().toStdString() + "/copy.mid";
+        const std::string copy = s.tmp.file("copy.mid");
         s.seam.saveAnswers.push_back(copy);
         s.command(IDM_SAVEAS);
         QVERIFY(!QFileInfo::exists(QString::fromStdString(copy)));  // nothing to save: no file
@@ -138,9 +138,9 @@ void FailuresTest::unopenableOrCancelledKeepsTheSongPlaying()
     s.device.since();
 
     // Missing, a folder, a FIFO (refused at once: nothing waits for a writer).
-    const std::string fifo = s.tmp.path().toStdString() + "/pipe.mid";
+    const std::string fifo = s.tmp.file("pipe.mid");
     QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& bad : {s.tmp.path().toStdString() + "/missing.mid", s.tmp.path().toStdString(), fifo})
+    for (const std::string& bad : {s.tmp.file("missing.mid"), s.tmp.path().string(), fifo})
         s.open(bad);
     QCOMPARE(s.boxes.messages, (std::vector<Message>(3, Message{Owner::None, "File open failed.", "", Icon::None})));
     s.command(IDM_OPEN);  // cancelled
@@ -176,7 +176,7 @@ void FailuresTest::longAndOddNamesOpenAndShowWhole()
 {
     Session s;
     // A path beyond the 260 bytes of the original buffers.
-    QString folder = s.tmp.path();
+    QString folder = s.folder();
     for (int level = 0; level < 5; ++level) folder += '/' + QString(60, QChar('a' + level));
     QVERIFY(QDir().mkpath(folder));
     const std::string longPath = folder.toStdString() + "/song [*] with blanks.mid";
@@ -251,7 +251,7 @@ void FailuresTest::exitWhileTheOpenDialogIsUpLeavesNothingBehind()
     QVERIFY(!playback.fFileLoaded);
     QCOMPARE(s.view()->items(), 0);
     QCOMPARE(s.window->windowTitle(), QString("Lirno Player"));
-    QCOMPARE(QDir(s.tmp.path()).entryList({"lq*"}, QDir::Files), QStringList());
+    QCOMPARE(QDir(s.folder()).entryList({"lq*"}, QDir::Files), QStringList());
     s.command(IDM_PLAY);
     QVERIFY(s.device.calls.empty());
 }

@@ -5,12 +5,10 @@
 
 #include <QCheckBox>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,90 +18,21 @@
 #include "device/engine/fluid_device.h"
 #include "device/song/song_file.h"
 #include "main/mainwnd.h"
-#include "main/resload.h"
-#include "main/shell.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/loadsave.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
 #include "res/resource.h"
-#include "support/recorder.h"
+#include "support/fake_device.h"
+#include "support/shell_fixture.h"
+#include "support/songs.h"
+#include "support/widgets.h"
 
 namespace lirno::test {
 
-using smf::Bytes;
-using smf::Track;
-
 // Long enough for a slow machine; a working program is far quicker.
 inline constexpr int kWaitMs = 10000;
-
-// Passes every call on to the real device and writes it down, one line each:
-// "open ID LENGTH", "play ID FROM", "stop ID", "pause ID", "close ID".
-class LoggingDevice : public device::Device {
-  public:
-    explicit LoggingDevice(device::Device& real) : real_(real) {}
-
-    int open(const std::string& path, device::DeviceId& id, std::uint32_t& length) override
-    {
-        if (refuseOpens) return note(device::kErrFileRead, "open " + path);
-        const int r = real_.open(path, id, length);
-        note(r, "open " + std::to_string(id) + ' ' + std::to_string(length));
-        return r;
-    }
-    int play(device::DeviceId id, std::uint32_t from, device::Notifier n) override
-    {
-        const int r = real_.play(id, from, std::move(n));
-        note(r, "play " + std::to_string(id) + ' ' + std::to_string(from));
-        return r;
-    }
-    int stop(device::DeviceId id) override
-    {
-        return note(real_.stop(id), "stop " + std::to_string(id));
-    }
-    int pause(device::DeviceId id) override
-    {
-        return note(real_.pause(id), "pause " + std::to_string(id));
-    }
-    int close(device::DeviceId id) override
-    {
-        return note(real_.close(id), "close " + std::to_string(id));
-    }
-    int position(device::DeviceId id, std::uint32_t& pos) override
-    {
-        return real_.position(id, pos);
-    }
-    int failure(device::DeviceId id) const override { return real_.failure(id); }
-    std::optional<std::string> errorText(int code) const override { return real_.errorText(code); }
-
-    std::vector<std::string> calls;   // successful calls
-    std::vector<std::string> failed;  // calls the device refused
-    bool refuseOpens = false;         // as if no file could be read
-
-    // The calls since the mark, and a new mark.
-    std::vector<std::string> since()
-    {
-        std::vector<std::string> out(calls.begin() + long(mark_), calls.end());
-        mark_ = calls.size();
-        return out;
-    }
-
-  private:
-    int note(int result, std::string call)
-    {
-        (result == 0 ? calls : failed).push_back(std::move(call));
-        return result;
-    }
-    device::Device& real_;
-    std::size_t mark_ = 0;
-};
-
-inline std::string call(const char* what, std::uint32_t id, std::optional<std::uint32_t> n = {})
-{
-    std::string s = std::string(what) + ' ' + std::to_string(id);
-    if (n) s += ' ' + std::to_string(*n);
-    return s;
-}
 
 // Answers the file dialogs from queues: nothing queued means Cancel.
 struct DialogSeam {
@@ -142,41 +71,15 @@ inline device::DeviceSettings silentSettings()
     return settings;
 }
 
-// Puts an environment variable back as it was.
-class EnvGuard {
-  public:
-    explicit EnvGuard(const char* name)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), value_(qgetenv(name))
-    {
-    }
-    ~EnvGuard()
-    {
-        if (had_)
-            qputenv(name_, value_);
-        else
-            qunsetenv(name_);
-    }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-  private:
-    const char* name_;
-    bool had_;
-    QByteArray value_;
-};
-
-// A fresh process state, the main window shown on a silent real device,
-// message boxes recorded, the file dialogs answered from the seam.
-class Session {
+// The shell's fixture with the main window shown on a silent real device and
+// the file dialogs answered from the seam.
+class Session : public ShellFixture {
   public:
     explicit Session(device::DeviceSettings settings = silentSettings()) : real(std::move(settings))
     {
-        initResources();
-        qputenv("TMPDIR", tmp.path().toLocal8Bit());
         playback.sTmpName = gettmpname();
         previousDialogs_ = setFileDialogs(seam.dialogs());
-        window = std::make_unique<MainWndProc>(&device);
-        shell.hWndMain = window.get();
+        window = makeWindow(&device);
         window->move(0, 0);
         window->show();
     }
@@ -185,16 +88,7 @@ class Session {
         window.reset();
         setFileDialogs(std::move(previousDialogs_));
     }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
 
-    // A file in the session's folder with these bytes; returns its path.
-    std::string file(const std::string& name, const Bytes& bytes) const
-    {
-        const std::string path = (tmp.path() + '/').toStdString() + name;
-        writeFile(path, bytes);
-        return path;
-    }
     // Open through the dialog, answered with path.
     void open(const std::string& path)
     {
@@ -222,22 +116,14 @@ class Session {
         return p && *p >= units;
     }
 
-    Recorder boxes;             // first: it resets the model's globals
-    EnvGuard tmpdir{"TMPDIR"};  // the session's folder is the temporary folder
-    QTemporaryDir tmp;
-    device::FluidDevice real{silentSettings()};
-    mutable LoggingDevice device{real};
+    device::FluidDevice real;
+    mutable FakeDevice device{real};  // every call written down on its way to the real one
     DialogSeam seam;
     std::unique_ptr<MainWndProc> window;
 
   private:
     FileDialogs previousDialogs_;
 };
-
-inline std::uint8_t u8(int v)
-{
-    return static_cast<std::uint8_t>(v);
-}
 
 // A song of `seconds` (120 beats a minute, 96 ticks a beat, so one device
 // unit of an eighth of a second is 12 ticks): a tempo track, then one named
@@ -269,11 +155,6 @@ inline std::vector<int> soundingNotes(const std::string& path)
         if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.track < perTrack.size())
             ++perTrack[e.track];
     return perTrack;
-}
-
-inline void click(QWidget* w)
-{
-    QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
 }
 
 }  // namespace lirno::test

@@ -17,15 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "../support/recorder.h"
 #include "ctrl/trackview.h"
 #include "mmio/bytes.h"
 #include "mmio/trackedit.h"
+#include "support/recorder.h"
+#include "support/songs.h"
+#include "support/widgets.h"
 
 namespace lirno::test {
-
-using smf::Bytes;
-using smf::Track;
 
 // The height of the main window's menu bar and toolbar above the header.
 inline constexpr int kToolbarHeight = 48;
@@ -49,8 +48,6 @@ struct Fixture {
     TrackViewWndProc* view() const { return main->view; }
     const RowControls& controls() const { return main->view->controls(); }
 };
-
-inline std::uint8_t u8(int v) { return static_cast<std::uint8_t>(v); }
 
 // A track on one channel with two program changes (program, then program + 1).
 inline Track melodic(int channel, int program, const std::string& name)
@@ -168,8 +165,6 @@ inline std::vector<int> eventValues(int fileTrack, int status, int first)
     }
     return values;
 }
-
-inline void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center()); }
 
 // The centre of a slider's handle, where a drag starts.
 inline QPoint handleCentre(QSlider* slider)

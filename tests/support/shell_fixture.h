@@ -2,13 +2,17 @@
 // instead of shown, the compiled-in resources, a private temporary folder.
 #pragma once
 
-#include <QTemporaryDir>
+#include <QString>
 #include <memory>
+#include <string>
 
+#include "common/smfwrite.h"
+#include "env_guard.h"
+#include "files.h"
 #include "main/mainwnd.h"
 #include "main/resload.h"
 #include "main/shell.h"
-#include "support/recorder.h"
+#include "recorder.h"
 
 namespace lirno::test {
 
@@ -17,17 +21,7 @@ public:
     ShellFixture()
     {
         initResources();
-        hadTmpDir_ = qEnvironmentVariableIsSet("TMPDIR");
-        oldTmpDir_ = qgetenv("TMPDIR");
-        qputenv("TMPDIR", tmp.path().toLocal8Bit());
-    }
-    // The next fixture must not make its folder inside this one's, deleted by then.
-    ~ShellFixture()
-    {
-        if (hadTmpDir_)
-            qputenv("TMPDIR", oldTmpDir_);
-        else
-            qunsetenv("TMPDIR");
+        tmpdir_.set(tmp.path().string());
     }
     ShellFixture(const ShellFixture&) = delete;
     ShellFixture& operator=(const ShellFixture&) = delete;
@@ -39,13 +33,21 @@ public:
         shell.hWndMain = w.get();
         return w;
     }
+    // A file in the temporary folder with these bytes; returns its path.
+    std::string file(const std::string& name, const smf::Bytes& bytes) const
+    {
+        const std::string path = tmp.file(name);
+        writeFile(path, bytes);
+        return path;
+    }
+    QString folder() const { return QString::fromStdString(tmp.path().string()); }
 
-    Recorder boxes;  // resets the model's globals and records boxes
-    QTemporaryDir tmp;
+    Recorder boxes;  // first: it resets the model's globals and records boxes
+    ScratchDir tmp;  // TMPDIR while the fixture lives
 
 private:
-    bool hadTmpDir_ = false;
-    QByteArray oldTmpDir_;
+    // The next fixture must not make its folder inside this one's, deleted by then.
+    EnvGuard tmpdir_{"TMPDIR"};
 };
 
 }  // namespace lirno::test
