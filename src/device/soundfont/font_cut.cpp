@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "device/soundfont/little_endian.h"
+
 namespace lirno::device {
 
 namespace {
@@ -84,8 +86,7 @@ int readFont(void* buf, fluid_long_long_t count, void* handle) {
     if (f->image != nullptr) {
         const auto prefix = static_cast<std::int64_t>(f->image->prefix);
         std::uint8_t header[8] = {'R', 'I', 'F', 'F'};
-        const std::uint64_t riff = f->image->size() - 8;
-        for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+        writeLE32(header + 4, static_cast<std::uint32_t>(f->image->size() - 8));
         for (; left > 0 && pos < 8; --left) *to++ = header[pos++];
         const std::int64_t fromFile = std::min(left, std::max<std::int64_t>(prefix - pos, 0));
         if (!readFile(f->fd, to, fromFile, pos)) return FLUID_FAILED;

@@ -5,48 +5,141 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "device/soundfont/little_endian.h"
 
 namespace lirno::device {
 
 namespace {
 
-constexpr std::uint16_t kGenKeyRange = 43;
-constexpr std::uint16_t kGenVelRange = 44;
-constexpr std::uint16_t kGenInstrument = 41;
-constexpr std::uint16_t kGenSampleId = 53;
+using sf2::Generator;
+using sf2::InstrumentHeader;
+using sf2::Level;
+using sf2::LevelIds;
+using sf2::PresetHeader;
+using sf2::SampleHeader;
+
 // A directory larger than this is not a General MIDI font's (FluidR3's: 200 KB).
 constexpr std::uint32_t kMaxDirectory = 64u << 20;
+constexpr std::size_t kChunkHeader = 8;  // id, size: what a chunk's size leaves out
+constexpr std::size_t kListHeader = 12;  // "LIST", size, type; likewise "RIFF", size, "sfbk"
 
-std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t u32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-}
-void put16(std::uint8_t* p, std::size_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::size_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
-// A bag's first generator and modulator.
-std::uint16_t genOf(const std::uint8_t* bag) { return u16(bag); }
-std::uint16_t modOf(const std::uint8_t* bag) { return u16(bag + 2); }
+// The directory list: where it starts in the file, and its chunks.
+struct DirectoryList {
+    std::uint64_t offset = 0;
+    std::vector<std::uint8_t> chunks;
+};
 
-// Whether the indices a chunk's records keep at `field` into `next` never go
-// back and end, with the terminal record, at `next`'s terminal record.
-bool indicesHold(const std::vector<std::uint8_t>& bytes, std::size_t size, std::size_t field,
-                 std::size_t nextCount) {
-    std::uint16_t last = 0;
-    for (std::size_t off = 0; off < bytes.size(); off += size) {
-        const std::uint16_t v = u16(bytes.data() + off + field);
-        if (v < last) return false;
-        last = v;
-    }
-    return std::size_t{last} + 1 == nextCount;
+bool readAt(std::ifstream& in, std::uint64_t pos, std::uint8_t* to, std::size_t count) {
+    in.seekg(static_cast<std::streamoff>(pos));
+    const auto n = static_cast<std::streamsize>(count);
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(to), n));
 }
+
+// The list `want` at `pos`: its size, when it is there and within the file.
+std::optional<std::uint32_t> listAt(std::ifstream& in, std::uint64_t pos, std::uint64_t fileSize,
+                                    const char* want) {
+    std::array<std::uint8_t, kListHeader> head{};
+    if (pos + kListHeader > fileSize || !readAt(in, pos, head.data(), head.size())) {
+        return std::nullopt;
+    }
+    const std::uint32_t size = readLE32(head.data() + 4);
+    if (!isId(head.data(), "LIST") || !isId(head.data() + 8, want) || size < 4 ||
+        pos + kChunkHeader + size > fileSize) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+// FluidSynth reads INFO, sdta and pdta in this order and wants the RIFF size
+// to be the file's; the directory must be the last list, since a subset
+// replaces everything from it on.
+std::optional<DirectoryList> readDirectoryList(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    in.seekg(0, std::ios::end);
+    const auto fileSize = static_cast<std::uint64_t>(in.tellg());
+    std::array<std::uint8_t, kListHeader> head{};
+    if (fileSize < kListHeader || !readAt(in, 0, head.data(), head.size())) return std::nullopt;
+    if (!isId(head.data(), "RIFF") || !isId(head.data() + 8, "sfbk") ||
+        readLE32(head.data() + 4) + std::uint64_t{kChunkHeader} != fileSize) {
+        return std::nullopt;
+    }
+    std::uint64_t pos = kListHeader;
+    for (const char* want : {"INFO", "sdta"}) {
+        const auto size = listAt(in, pos, fileSize, want);
+        if (!size) return std::nullopt;
+        pos += kChunkHeader + *size;  // no pad byte after an odd size: FluidSynth reads on at once
+    }
+    const auto size = listAt(in, pos, fileSize, "pdta");
+    if (!size || pos + kChunkHeader + *size != fileSize || *size > kMaxDirectory) return std::nullopt;
+    DirectoryList list{pos, std::vector<std::uint8_t>(*size - 4)};
+    if (!readAt(in, pos + kListHeader, list.chunks.data(), list.chunks.size())) return std::nullopt;
+    return list;
+}
+
+// The directory's chunks one after the other, each a whole number of records.
+class ChunkReader {
+public:
+    explicit ChunkReader(const std::vector<std::uint8_t>& chunks) : chunks_(chunks) {}
+
+    template <typename Record>
+    bool next(const char* id, std::vector<Record>& out) {
+        if (at_ + kChunkHeader > chunks_.size() || !isId(chunks_.data() + at_, id)) return false;
+        const std::uint32_t size = readLE32(chunks_.data() + at_ + 4);
+        if (size == 0 || size % Record::kSize != 0 || size > chunks_.size() - at_ - kChunkHeader) {
+            return false;
+        }
+        at_ += kChunkHeader;
+        for (const std::size_t end = at_ + size; at_ < end; at_ += Record::kSize) {
+            out.push_back(sf2::readRecord<Record>(chunks_.data() + at_));
+        }
+        return true;
+    }
+    template <typename Header>
+    bool level(const LevelIds& ids, Level<Header>& level) {
+        return next(ids.headers, level.headers) && next(ids.bags, level.bags) &&
+               next(ids.mods, level.mods) && next(ids.gens, level.gens);
+    }
+
+private:
+    const std::vector<std::uint8_t>& chunks_;
+    std::size_t at_ = 0;
+};
+
+class ChunkWriter {
+public:
+    template <typename Record>
+    void chunk(const char* id, const std::vector<Record>& records) {
+        out_.insert(out_.end(), id, id + 4);
+        std::uint8_t size[4];
+        writeLE32(size, static_cast<std::uint32_t>(records.size() * Record::kSize));
+        out_.insert(out_.end(), size, size + 4);
+        for (const Record& r : records) sf2::writeRecord(r, out_);
+    }
+    template <typename Header>
+    void level(const LevelIds& ids, const Level<Header>& level) {
+        chunk(ids.headers, level.headers);
+        chunk(ids.bags, level.bags);
+        chunk(ids.mods, level.mods);
+        chunk(ids.gens, level.gens);
+    }
+    std::vector<std::uint8_t> list(const char* type) const {
+        std::vector<std::uint8_t> l{'L', 'I', 'S', 'T', 0, 0, 0, 0};
+        writeLE32(l.data() + 4, static_cast<std::uint32_t>(out_.size() + 4));
+        l.insert(l.end(), type, type + 4);
+        l.insert(l.end(), out_.begin(), out_.end());
+        return l;
+    }
+
+private:
+    std::vector<std::uint8_t> out_;
+};
 
 struct KeyVelRange {
     int keyLo = 0, keyHi = 127, velLo = 0, velHi = 127;
@@ -54,16 +147,16 @@ struct KeyVelRange {
 
 // A zone's ranges as FluidSynth reads them: a key range only as its first
 // generator, a velocity range only first or right after the key range.
-KeyVelRange rangeOf(const std::uint8_t* gens, std::size_t first, std::size_t last) {
+KeyVelRange rangeOf(std::span<const Generator> gens) {
     KeyVelRange r;
-    if (first < last && u16(gens + 4 * first) == kGenKeyRange) {
-        r.keyLo = gens[4 * first + 2];
-        r.keyHi = gens[4 * first + 3];
-        ++first;
+    if (!gens.empty() && gens.front().oper == sf2::gen::kKeyRange) {
+        r.keyLo = gens.front().rangeLo();
+        r.keyHi = gens.front().rangeHi();
+        gens = gens.subspan(1);
     }
-    if (first < last && u16(gens + 4 * first) == kGenVelRange) {
-        r.velLo = gens[4 * first + 2];
-        r.velHi = gens[4 * first + 3];
+    if (!gens.empty() && gens.front().oper == sf2::gen::kVelRange) {
+        r.velLo = gens.front().rangeLo();
+        r.velHi = gens.front().rangeHi();
     }
     return r;
 }
@@ -80,260 +173,132 @@ NoteSet within(const NoteSet& notes, const KeyVelRange& r) {
     return out;
 }
 
-// The generator of `target` (instrument or sample) in a zone, if it has one.
-std::optional<std::uint16_t> targetOf(const std::uint8_t* gens, std::size_t first, std::size_t last,
-                                      std::uint16_t target) {
-    for (std::size_t g = first; g < last; ++g) {
-        if (u16(gens + 4 * g) == target) return u16(gens + 4 * g + 2);
-    }
-    return std::nullopt;
+// The notes of `notes` that zone z plays.
+template <typename Header>
+NoteSet zoneNotes(const Level<Header>& level, std::size_t z, const NoteSet& notes) {
+    return within(notes, rangeOf(level.gensOf(z)));
 }
 
-class ChunkWriter {
-public:
-    void chunk(const char* id, const std::vector<std::uint8_t>& data) {
-        out_.insert(out_.end(), id, id + 4);
-        std::uint8_t size[4];
-        put32(size, data.size());
-        out_.insert(out_.end(), size, size + 4);
-        out_.insert(out_.end(), data.begin(), data.end());
+// Records of the file numbered anew in the order the cut first uses them.
+struct Renumbering {
+    std::map<std::size_t, std::size_t> number;  // by the file's index
+    std::vector<std::size_t> order;             // the file's index, by new number
+    std::uint16_t operator()(std::size_t i) {
+        const auto [it, added] = number.emplace(i, order.size());
+        if (added) order.push_back(i);
+        return static_cast<std::uint16_t>(it->second);
     }
-    std::vector<std::uint8_t> list(const char* type) {
-        std::vector<std::uint8_t> l{'L', 'I', 'S', 'T', 0, 0, 0, 0};
-        put32(l.data() + 4, out_.size() + 4);
-        l.insert(l.end(), type, type + 4);
-        l.insert(l.end(), out_.begin(), out_.end());
-        return l;
-    }
-
-private:
-    std::vector<std::uint8_t> out_;
 };
 
-void append(std::vector<std::uint8_t>& to, const std::uint8_t* record, std::size_t size) {
-    to.insert(to.end(), record, record + size);
+// The presets asked for, in the file's order (FluidSynth's choice among
+// duplicates follows it), with the zones some note falls in; and in
+// `instNotes`, what each instrument they use must play.
+Level<PresetHeader> cutPresets(const Level<PresetHeader>& from, const PresetNotes& played,
+                               Renumbering& instNo, std::map<std::size_t, NoteSet>& instNotes) {
+    Level<PresetHeader> cut(from.target);
+    for (std::size_t h = 0; h + 1 < from.headers.size(); ++h) {
+        const auto it = played.find(PresetRef{from.headers[h].bank, from.headers[h].preset});
+        if (it == played.end()) continue;
+        cut.addHeader(from.headers[h]);
+        const bool prune = from.prunable(h);
+        for (std::size_t z = from.firstZone(h); z < from.endZone(h); ++z) {
+            const auto inst = from.targetOf(z);
+            const NoteSet notes = inst ? zoneNotes(from, z, it->second) : NoteSet{};
+            if (inst && prune && notes.none()) continue;
+            cut.copyZone(from, z, instNo);
+            if (inst) instNotes[*inst] |= prune ? notes : it->second;
+        }
+    }
+    cut.close(from);
+    return cut;
+}
+
+// The instruments the cut presets use, in the order first used, with the
+// zones some of their notes fall in; their samples numbered as they use them.
+Level<InstrumentHeader> cutInstruments(const Level<InstrumentHeader>& from,
+                                       const Renumbering& instNo,
+                                       const std::map<std::size_t, NoteSet>& instNotes,
+                                       Renumbering& sampleNo) {
+    Level<InstrumentHeader> cut(from.target);
+    const NoteSet none;
+    for (const std::size_t i : instNo.order) {
+        cut.addHeader(from.headers[i]);
+        // A zone with two targets numbers an instrument no note was given to.
+        const auto given = instNotes.find(i);
+        const NoteSet& notes = given != instNotes.end() ? given->second : none;
+        const bool prune = from.prunable(i);
+        for (std::size_t z = from.firstZone(i); z < from.endZone(i); ++z) {
+            if (prune && from.targetOf(z) && zoneNotes(from, z, notes).none()) continue;
+            cut.copyZone(from, z, sampleNo);
+        }
+    }
+    cut.close(from);
+    return cut;
+}
+
+// The samples the cut instruments play, and a stereo sample's partner (its
+// header only: FluidSynth reads the data of the samples zones play), their
+// links renumbered.
+std::vector<SampleHeader> cutSamples(const std::vector<SampleHeader>& from, Renumbering& sampleNo) {
+    const auto partnered = [](const SampleHeader& s) {
+        return (s.type & sf2::kPartneredSample) != 0;
+    };
+    // The order grows as it is walked: partners' partners come too.
+    for (std::size_t n = 0; n < sampleNo.order.size(); ++n) {
+        const SampleHeader& s = from[sampleNo.order[n]];
+        if (partnered(s) && s.link + 1u < from.size()) sampleNo(s.link);
+    }
+    std::vector<SampleHeader> cut;
+    for (const std::size_t i : sampleNo.order) {
+        SampleHeader s = from[i];
+        const auto partner = sampleNo.number.find(s.link);
+        const bool kept = partnered(s) && partner != sampleNo.number.end();
+        s.link = kept ? static_cast<std::uint16_t>(partner->second) : 0;
+        cut.push_back(s);
+    }
+    cut.push_back(from.back());
+    return cut;
 }
 
 }  // namespace
 
 std::optional<FontIndex> FontIndex::read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    in.seekg(0, std::ios::end);
-    const auto fileSize = static_cast<std::uint64_t>(in.tellg());
-    in.seekg(0);
-    std::array<std::uint8_t, 12> head{};
-    if (fileSize < 12 || !in.read(reinterpret_cast<char*>(head.data()), 12)) return std::nullopt;
-    // FluidSynth reads INFO, sdta and pdta in this order and wants the RIFF
-    // size to be the file's; the directory must be the last list, since a
-    // subset replaces everything from it on.
-    if (!isId(head.data(), "RIFF") || !isId(head.data() + 8, "sfbk") || u32(head.data() + 4) + 8ull != fileSize) {
-        return std::nullopt;
-    }
-    std::uint64_t pos = 12;
-    const char* lists[] = {"INFO", "sdta", "pdta"};
+    const auto list = readDirectoryList(path);
+    if (!list) return std::nullopt;
     FontIndex index;
     index.path_ = path;
-    std::vector<std::uint8_t> directory;
-    for (const char* want : lists) {
-        if (pos + 12 > fileSize) return std::nullopt;
-        in.seekg(static_cast<std::streamoff>(pos));
-        if (!in.read(reinterpret_cast<char*>(head.data()), 12)) return std::nullopt;
-        const std::uint32_t size = u32(head.data() + 4);
-        if (!isId(head.data(), "LIST") || !isId(head.data() + 8, want) || size < 4 || pos + 8 + size > fileSize) {
-            return std::nullopt;
-        }
-        if (want == lists[2]) {
-            if (pos + 8 + size != fileSize || size > kMaxDirectory) return std::nullopt;
-            index.directoryOffset_ = pos;
-            directory.resize(size - 4);
-            if (!in.read(reinterpret_cast<char*>(directory.data()), static_cast<std::streamsize>(directory.size()))) {
-                return std::nullopt;
-            }
-        }
-        pos += 8 + size;  // no pad byte after an odd size: FluidSynth reads on at once
-    }
-    struct Want {
-        const char* id;
-        std::size_t size;
-        Records* records;
-    };
-    const Want chunks[] = {{"phdr", 38, &index.phdr_}, {"pbag", 4, &index.pbag_}, {"pmod", 10, &index.pmod_},
-                           {"pgen", 4, &index.pgen_},  {"inst", 22, &index.inst_}, {"ibag", 4, &index.ibag_},
-                           {"imod", 10, &index.imod_}, {"igen", 4, &index.igen_}, {"shdr", 46, &index.shdr_}};
-    std::size_t at = 0;
-    for (const Want& w : chunks) {
-        if (at + 8 > directory.size() || !isId(directory.data() + at, w.id)) return std::nullopt;
-        const std::uint32_t size = u32(directory.data() + at + 4);
-        if (size == 0 || size % w.size != 0 || size > directory.size() - at - 8) return std::nullopt;
-        w.records->size = w.size;
-        w.records->bytes.assign(directory.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                                directory.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
-        at += 8 + size;
-    }
-    // Every index in range and in order, exactly as many records as the
-    // headers and bags count: what FluidSynth itself insists on.
-    const FontIndex& x = index;
-    if (!indicesHold(x.phdr_.bytes, 38, 24, x.pbag_.count()) || !indicesHold(x.pbag_.bytes, 4, 0, x.pgen_.count()) ||
-        !indicesHold(x.pbag_.bytes, 4, 2, x.pmod_.count()) || !indicesHold(x.inst_.bytes, 22, 20, x.ibag_.count()) ||
-        !indicesHold(x.ibag_.bytes, 4, 0, x.igen_.count()) || !indicesHold(x.ibag_.bytes, 4, 2, x.imod_.count())) {
+    index.directoryOffset_ = list->offset;
+    ChunkReader chunks(list->chunks);
+    if (!chunks.level(sf2::kPresetIds, index.presets_) ||
+        !chunks.level(sf2::kInstrumentIds, index.instruments_) ||
+        !chunks.next("shdr", index.samples_)) {
         return std::nullopt;
     }
-    for (std::size_t g = 0; g + 1 < x.pgen_.count(); ++g) {
-        if (u16(x.pgen_.at(g)) == kGenInstrument && u16(x.pgen_.at(g) + 2) + 1u >= x.inst_.count()) return std::nullopt;
-    }
-    for (std::size_t g = 0; g + 1 < x.igen_.count(); ++g) {
-        if (u16(x.igen_.at(g)) == kGenSampleId && u16(x.igen_.at(g) + 2) + 1u >= x.shdr_.count()) return std::nullopt;
+    if (!index.presets_.holds(index.instruments_.headers.size()) ||
+        !index.instruments_.holds(index.samples_.size())) {
+        return std::nullopt;
     }
     return index;
 }
 
 bool FontIndex::has(PresetRef p) const {
-    for (std::size_t i = 0; i + 1 < phdr_.count(); ++i) {
-        const std::uint8_t* h = phdr_.at(i);
-        if (u16(h + 20) == p.program && u16(h + 22) == p.bank) return true;
+    const auto& headers = presets_.headers;
+    for (std::size_t h = 0; h + 1 < headers.size(); ++h) {
+        if (headers[h].preset == p.program && headers[h].bank == p.bank) return true;
     }
     return false;
 }
 
-bool FontIndex::prunable(const Records& headers, std::size_t bagField, std::size_t h, const Records& bags,
-                         const Records& gens, std::uint16_t target) const {
-    const std::size_t first = u16(headers.at(h) + bagField);
-    const std::size_t last = u16(headers.at(h + 1) + bagField);
-    for (std::size_t z = first + 1; z < last; ++z) {
-        if (!targetOf(gens.bytes.data(), genOf(bags.at(z)), genOf(bags.at(z + 1)), target)) return false;
-    }
-    return true;
-}
-
 std::vector<std::uint8_t> FontIndex::subset(const PresetNotes& played) const {
-    const std::uint8_t* pg = pgen_.bytes.data();
-    const std::uint8_t* ig = igen_.bytes.data();
-
-    // The presets asked for, in the file's order (FluidSynth's choice among
-    // duplicates follows it), with the zones some note falls in; and what
-    // each instrument they use must play.
-    struct KeptPreset {
-        std::size_t header;
-        std::vector<std::size_t> zones;
-    };
-    std::vector<KeptPreset> presets;
+    Renumbering instNo, sampleNo;
     std::map<std::size_t, NoteSet> instNotes;
-    for (std::size_t h = 0; h + 1 < phdr_.count(); ++h) {
-        const auto it = played.find(PresetRef{u16(phdr_.at(h) + 22), u16(phdr_.at(h) + 20)});
-        if (it == played.end()) continue;
-        KeptPreset kept{h, {}};
-        const bool prune = prunable(phdr_, 24, h, pbag_, pgen_, kGenInstrument);
-        for (std::size_t z = u16(phdr_.at(h) + 24); z < u16(phdr_.at(h + 1) + 24); ++z) {
-            const std::size_t g0 = genOf(pbag_.at(z)), g1 = genOf(pbag_.at(z + 1));
-            const auto inst = targetOf(pg, g0, g1, kGenInstrument);
-            if (!inst) {
-                kept.zones.push_back(z);
-                continue;
-            }
-            const NoteSet notes = within(it->second, rangeOf(pg, g0, g1));
-            if (prune && notes.none()) continue;
-            kept.zones.push_back(z);
-            instNotes[*inst] |= prune ? notes : it->second;
-        }
-        presets.push_back(std::move(kept));
-    }
-
-    // Instruments and samples are numbered anew in the order first used.
-    std::map<std::size_t, std::size_t> instNo, sampleNo;
-    std::vector<std::size_t> instOrder, sampleOrder;
-    auto numberInst = [&](std::size_t i) {
-        auto [it, added] = instNo.emplace(i, instOrder.size());
-        if (added) instOrder.push_back(i);
-        return it->second;
-    };
-    auto numberSample = [&](std::size_t s) {
-        auto [it, added] = sampleNo.emplace(s, sampleOrder.size());
-        if (added) sampleOrder.push_back(s);
-        return it->second;
-    };
-
-    // Copies a zone's generators and modulators, its target renumbered.
-    auto copyZone = [](const Records& bags, std::size_t z, const Records& gens, const Records& mods,
-                       std::uint16_t target, auto&& renumber, std::vector<std::uint8_t>& bagOut,
-                       std::vector<std::uint8_t>& genOut, std::vector<std::uint8_t>& modOut) {
-        std::uint8_t bag[4];
-        put16(bag, genOut.size() / 4);
-        put16(bag + 2, modOut.size() / 10);
-        append(bagOut, bag, 4);
-        for (std::size_t g = genOf(bags.at(z)); g < genOf(bags.at(z + 1)); ++g) {
-            std::uint8_t gen[4];
-            std::memcpy(gen, gens.at(g), 4);
-            if (u16(gen) == target) put16(gen + 2, renumber(u16(gen + 2)));
-            append(genOut, gen, 4);
-        }
-        for (std::size_t m = modOf(bags.at(z)); m < modOf(bags.at(z + 1)); ++m) append(modOut, mods.at(m), 10);
-    };
-    // The terminal records that close a level: the file's own, their
-    // indices pointing past the copied records.
-    auto terminals = [](const Records& headers, std::size_t bagField, const Records& gens, const Records& mods,
-                        std::vector<std::uint8_t>& headerOut, std::vector<std::uint8_t>& bagOut,
-                        std::vector<std::uint8_t>& genOut, std::vector<std::uint8_t>& modOut) {
-        append(headerOut, headers.at(headers.count() - 1), headers.size);
-        put16(headerOut.data() + headerOut.size() - headers.size + bagField, bagOut.size() / 4);
-        std::uint8_t bag[4];
-        put16(bag, genOut.size() / 4);
-        put16(bag + 2, modOut.size() / 10);
-        append(bagOut, bag, 4);
-        append(genOut, gens.at(gens.count() - 1), 4);
-        append(modOut, mods.at(mods.count() - 1), 10);
-    };
-
-    std::vector<std::uint8_t> phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
-    for (const KeptPreset& p : presets) {
-        append(phdr, phdr_.at(p.header), 38);
-        put16(phdr.data() + phdr.size() - 38 + 24, pbag.size() / 4);
-        for (std::size_t z : p.zones) copyZone(pbag_, z, pgen_, pmod_, kGenInstrument, numberInst, pbag, pgen, pmod);
-    }
-    terminals(phdr_, 24, pgen_, pmod_, phdr, pbag, pgen, pmod);
-
-    // instOrder grows only in the loop above; samples as the instruments use them.
-    for (std::size_t n = 0; n < instOrder.size(); ++n) {
-        const std::size_t i = instOrder[n];
-        append(inst, inst_.at(i), 22);
-        put16(inst.data() + inst.size() - 22 + 20, ibag.size() / 4);
-        const NoteSet& notes = instNotes[i];
-        const bool prune = prunable(inst_, 20, i, ibag_, igen_, kGenSampleId);
-        for (std::size_t z = u16(inst_.at(i) + 20); z < u16(inst_.at(i + 1) + 20); ++z) {
-            const std::size_t g0 = genOf(ibag_.at(z)), g1 = genOf(ibag_.at(z + 1));
-            if (prune && targetOf(ig, g0, g1, kGenSampleId) && within(notes, rangeOf(ig, g0, g1)).none()) continue;
-            copyZone(ibag_, z, igen_, imod_, kGenSampleId, numberSample, ibag, igen, imod);
-        }
-    }
-    terminals(inst_, 20, igen_, imod_, inst, ibag, igen, imod);
-
-    // A stereo sample's partner comes along (its header only: FluidSynth
-    // reads the data of the samples zones play).
-    for (std::size_t n = 0; n < sampleOrder.size(); ++n) {
-        const std::uint8_t* s = shdr_.at(sampleOrder[n]);
-        const std::uint16_t link = u16(s + 42);
-        const bool linked = (u16(s + 44) & 0x0E) != 0 && link + 1u < shdr_.count();
-        if (linked) numberSample(link);
-    }
-    for (std::size_t s : sampleOrder) {
-        append(shdr, shdr_.at(s), 46);
-        std::uint8_t* rec = shdr.data() + shdr.size() - 46;
-        const std::uint16_t link = u16(rec + 42);
-        const auto partner = sampleNo.find(link);
-        put16(rec + 42, (u16(rec + 44) & 0x0E) != 0 && partner != sampleNo.end() ? partner->second : 0);
-    }
-    append(shdr, shdr_.at(shdr_.count() - 1), 46);
-
+    const Level<PresetHeader> presets = cutPresets(presets_, played, instNo, instNotes);
+    const Level<InstrumentHeader> instruments =
+        cutInstruments(instruments_, instNo, instNotes, sampleNo);
     ChunkWriter w;
-    w.chunk("phdr", phdr);
-    w.chunk("pbag", pbag);
-    w.chunk("pmod", pmod);
-    w.chunk("pgen", pgen);
-    w.chunk("inst", inst);
-    w.chunk("ibag", ibag);
-    w.chunk("imod", imod);
-    w.chunk("igen", igen);
-    w.chunk("shdr", shdr);
+    w.level(sf2::kPresetIds, presets);
+    w.level(sf2::kInstrumentIds, instruments);
+    w.chunk("shdr", cutSamples(samples_, sampleNo));
     return w.list("pdta");
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "device/soundfont/directory_level.h"
 #include "device/soundfont/presets_played.h"
 
 namespace lirno::device {
@@ -37,22 +38,11 @@ public:
     std::uint64_t directoryOffset() const noexcept { return directoryOffset_; }
 
 private:
-    // Each chunk's records as they are in the file, the terminal one last.
-    struct Records {
-        std::vector<std::uint8_t> bytes;
-        std::size_t size = 0;  // bytes per record
-        std::size_t count() const { return bytes.size() / size; }
-        const std::uint8_t* at(std::size_t i) const { return bytes.data() + i * size; }
-    };
-    // Whether a preset's or instrument's zones may be left out one by one:
-    // only when the first is the only zone without its target (the global
-    // zone), so that what FluidSynth reads as global stays so.
-    bool prunable(const Records& headers, std::size_t headerIndexOffset, std::size_t h,
-                  const Records& bags, const Records& gens, std::uint16_t target) const;
-
     std::string path_;
     std::uint64_t directoryOffset_ = 0;
-    Records phdr_, pbag_, pmod_, pgen_, inst_, ibag_, imod_, igen_, shdr_;
+    sf2::Level<sf2::PresetHeader> presets_{sf2::gen::kInstrument};
+    sf2::Level<sf2::InstrumentHeader> instruments_{sf2::gen::kSampleId};
+    std::vector<sf2::SampleHeader> samples_;  // the terminal one last
 };
 
 }  // namespace lirno::device

@@ -9,29 +9,30 @@
 #include <span>
 
 #include "device/song/chase.h"
+#include "midi/vocabulary.h"
 
 namespace lirno::device {
 
 namespace {
-constexpr int kDrumBank = 128;
-constexpr int kDrumChannel = 9;
-}  // namespace
 
-namespace {
+constexpr int kDrumBank = 128;
+using midi::channelOf;
+using midi::kDrumChannel;
+using midi::statusKind;
 
 // Positions in the song's order of the program changes no note is played with.
 std::vector<std::uint32_t> unheardPrograms(const EventList& events) {
     std::vector<std::uint32_t> unheard;
     constexpr auto kNone = ~std::uint32_t{0};
-    std::array<std::uint32_t, 16> lastProgram;
+    std::array<std::uint32_t, midi::kChannels> lastProgram;
     lastProgram.fill(kNone);  // none since the last note
     for (std::size_t i = 0; i < events.size(); ++i) {
         const SongEvent& e = events[i];
-        const int ch = e.status & 0x0F;
-        if ((e.status & 0xF0) == 0xC0) {
+        const int ch = channelOf(e.status);
+        if (statusKind(e.status) == midi::kProgramChange) {
             if (lastProgram[ch] != kNone) unheard.push_back(lastProgram[ch]);
             lastProgram[ch] = static_cast<std::uint32_t>(i);
-        } else if ((e.status & 0xF0) == 0x90 && e.data2 != 0) {
+        } else if (statusKind(e.status) == midi::kNoteOn && e.data2 != 0) {
             lastProgram[ch] = kNone;
         }
     }
@@ -77,25 +78,29 @@ namespace {
 
 // What the search for unheard program changes looks at in an event.
 int hearingKey(const SongEvent& e) {
-    const int kind = e.status & 0xF0;
-    if (kind == 0xC0 || (kind == 0x90 && e.data2 != 0)) return e.status;
+    const int kind = statusKind(e.status);
+    if (kind == midi::kProgramChange || (kind == midi::kNoteOn && e.data2 != 0)) return e.status;
     return 0;
 }
 
 // What the presets asked for depend on in an event: programs and bank selects.
 std::int64_t presetKey(const SongEvent& e) {
-    const int kind = e.status & 0xF0;
-    if (kind == 0xC0) return e.status << 8 | e.data1;
-    if (kind == 0xB0 && e.data1 == 0) return (e.status << 8 | e.data2) << 8;
+    const int kind = statusKind(e.status);
+    if (kind == midi::kProgramChange) return e.status << 8 | e.data1;
+    if (kind == midi::kControlChange && e.data1 == midi::cc::kBankMsb) {
+        return (e.status << 8 | e.data2) << 8;
+    }
     return -1;
 }
 
 // What the presets played depend on: programs, bank selects, notes and
 // system-exclusive messages.
 std::int64_t playedKey(const SongEvent& e) {
-    const int kind = e.status & 0xF0;
-    if (kind == 0x90 && e.data2 != 0) return std::int64_t{1} << 32 | e.status << 16 | e.data1 << 8 | e.data2;
-    if (e.status == 0xF0) return e.status;
+    const int kind = statusKind(e.status);
+    if (kind == midi::kNoteOn && e.data2 != 0) {
+        return std::int64_t{1} << 32 | e.status << 16 | e.data1 << 8 | e.data2;
+    }
+    if (e.status == midi::kSysEx) return e.status;
     return presetKey(e);
 }
 
@@ -157,14 +162,14 @@ PresetsAsked::PresetsAsked() : SongMemo(presetKey, presetsAskedFor) {}
 
 std::set<PresetRef> presetsAskedFor(const Song& song) {
     std::set<PresetRef> asked{{0, 0}, {kDrumBank, 0}};
-    std::array<int, 16> bank{};
+    std::array<int, midi::kChannels> bank{};
     for (const SongEvent& e : song.events) {
-        const int ch = e.status & 0x0F;
-        switch (e.status & 0xF0) {
-            case 0xB0:
-                if (e.data1 == 0) bank[ch] = e.data2;
+        const int ch = channelOf(e.status);
+        switch (statusKind(e.status)) {
+            case midi::kControlChange:
+                if (e.data1 == midi::cc::kBankMsb) bank[ch] = e.data2;
                 break;
-            case 0xC0:
+            case midi::kProgramChange:
                 asked.insert({ch == kDrumChannel ? kDrumBank : bank[ch], e.data1});
                 break;
             default:
@@ -237,37 +242,37 @@ PresetNotes presetsPlayed(const Song& song) {
         bool melodic = true;
         bool drum = false;
     };
-    std::array<Channel, 16> chans;
-    for (int ch = 0; ch < 16; ++ch) {
+    std::array<Channel, midi::kChannels> chans;
+    for (int ch = 0; ch < midi::kChannels; ++ch) {
         chans[ch].melodic = ch != kDrumChannel;
         chans[ch].drum = ch == kDrumChannel;
         chans[ch].presets = {ch == kDrumChannel ? PresetRef{kDrumBank, 0} : PresetRef{0, 0}};
     }
     PresetNotes played;
     for (const SongEvent& e : song.events) {
-        Channel& c = chans[e.status & 0x0F];
-        switch (e.status & 0xF0) {
-            case 0x90:
+        Channel& c = chans[channelOf(e.status)];
+        switch (statusKind(e.status)) {
+            case midi::kNoteOn:
                 if (e.data2 == 0) break;
                 for (const PresetRef& p : c.presets) played[p].set(e.data1, e.data2);
                 break;
-            case 0xB0:
-                if (e.data1 == 0) c.banks = {e.data2};
+            case midi::kControlChange:
+                if (e.data1 == midi::cc::kBankMsb) c.banks = {e.data2};
                 break;
-            case 0xC0:
+            case midi::kProgramChange:
                 c.presets.clear();
                 if (c.drum) c.presets.insert({kDrumBank, e.data1});
                 if (c.melodic) {
                     for (int bank : c.banks) c.presets.insert({bank, e.data1});
                 }
                 break;
-            case 0xF0:
-                if (e.status != 0xF0) break;
+            case midi::kSysEx:
+                if (e.status != midi::kSysEx) break;
                 if (const auto ch = rhythmPartChannel(song.sysexBytes(e))) {
                     chans[*ch].drum = chans[*ch].melodic = true;
                 }
                 // Taken as a reset of every channel as well, whatever it is.
-                for (int ch = 0; ch < 16; ++ch) {
+                for (int ch = 0; ch < midi::kChannels; ++ch) {
                     Channel& r = chans[ch];
                     r.banks.insert(0);
                     (ch == kDrumChannel ? r.drum : r.melodic) = true;

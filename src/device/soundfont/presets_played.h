@@ -4,7 +4,7 @@
 // first selected. On the audio thread that would be a file read in the
 // middle of a song, so before the song starts the device, on its own
 // thread, either loads a font cut down to the presets and notes the song
-// plays (presetsPlayed, see font_subset.h) or, with a font it cannot cut,
+// plays (presetsPlayed, see font_cut.h) or, with a font it cannot cut,
 // pins every preset the song selects and the ones a reset selects
 // (presetsAskedFor).
 #pragma once
