@@ -120,8 +120,7 @@ private:
 
     // Control side, all under m_.
     void drainEnded();
-    void abortActive();
-    void failActive(int code);
+    void interruptActive(int notice, int code = 0);
     void resetAudioSide();
     void sendHalt();
     void collectPlans();
