@@ -134,8 +134,8 @@ TEST_F(RenderJob, RenderEndsSoonAfterTheLastEventWhateverTheNominalLength) {
     const RenderSink sink = [](const float*, const float*, std::size_t) { return true; };
     ASSERT_EQ(renderSong(song, 0, opts(), sink, end), 0);
     EXPECT_GT(end.nominalFrames, 1'000'000'000u);
-    EXPECT_GT(end.frames, 44100u);
-    EXPECT_LT(end.frames, 3 * 44100u);
+    EXPECT_GT(end.frames, kDefaultRenderRate);
+    EXPECT_LT(end.frames, 3 * kDefaultRenderRate);
     EXPECT_FALSE(end.stillSounding);
 
     // An organ note that is never released stops at the ring limit.
@@ -145,8 +145,54 @@ TEST_F(RenderJob, RenderEndsSoonAfterTheLastEventWhateverTheNominalLength) {
     RenderOptions o = opts();
     o.maxRingSeconds = 1.5;
     ASSERT_EQ(renderSong(song, 0, o, sink, end), 0);
-    EXPECT_EQ(end.frames, 66150u);
+    EXPECT_EQ(end.frames, kDefaultRenderRate * 3 / 2);
     EXPECT_TRUE(end.stillSounding);
+}
+
+TEST_F(RenderJob, RenderEndsAtASilenceOfMoreThanTenMinutesBeforeMoreEvents) {
+    // A damaged delta time in the middle of a track: its next note comes
+    // 2^28 ticks (about 16 days) later. The other track ends with the first note.
+    const std::uint32_t damaged = 0x0FFFFFFF;
+    const Track a = notes(1).on(damaged, 0, 64).off(190, 0, 64).eot();
+    const Track b = Track().on(0, 1, 67).off(190, 1, 67).eot();
+    JobOptions o;
+    o.render = opts();
+    o.render.rate = 22050;
+    o.mixIndex = 0;
+    JobReport report;
+    ASSERT_EQ(renderJob({target(test::smf(1, 96, {a, b}), "mix.wav"),
+                         target(test::smf(1, 96, {a, Track().eot()}), "a.wav"),
+                         target(test::smf(1, 96, {Track().eot(), b}), "b.wav")},
+                        o, report),
+              0)
+        << report.error;
+    EXPECT_GT(report.nominalFrames, 1'000'000'000u);
+    EXPECT_GT(report.frames, 22050u);
+    EXPECT_LT(report.frames, 3 * 22050u);
+    EXPECT_FALSE(report.stillSounding);
+    EXPECT_NEAR(static_cast<double>(report.gapFrames) / 22050, damaged / 192.0, 1.0);
+    for (const char* name : {"mix.wav", "a.wav", "b.wav"})
+        EXPECT_EQ(decode(dir / name).samples.size(), 2 * report.frames) << name;
+
+    // A stem alone may fall silent for long where its mix does not: the
+    // job's songs together decide where all of them end.
+    const std::uint32_t minute = 60 * 192;
+    std::shared_ptr<const Song> late, between;
+    ASSERT_EQ(parseSong(test::smf(0, 96, {notes(1).on(11 * minute, 0, 60).off(96, 0, 60).eot()}),
+                        late),
+              0);
+    ASSERT_EQ(parseSong(test::smf(0, 96, {Track().on(6 * minute, 1, 60).off(96, 1, 60).eot()}),
+                        between),
+              0);
+    const Song* alone[] = {late.get()};
+    const SoundSpan lone = soundSpan(alone, 0);
+    ASSERT_EQ(lone.gaps.size(), 1u);
+    EXPECT_EQ(lone.gaps[0].fromNs, 1'000'000'000);
+    EXPECT_EQ(lone.gaps[0].toNs, 661'000'000'000);
+    const Song* together[] = {late.get(), between.get()};
+    const SoundSpan both = soundSpan(together, 0);
+    EXPECT_TRUE(both.gaps.empty());
+    EXPECT_EQ(both.lastEventNs, 661'500'000'000);
 }
 
 // 320 organ notes held at once: far more voices than a live synthesizer

@@ -252,7 +252,9 @@ RunResult playFor(const fs::path& file, const char* seconds, const char* extra =
 
 TEST_F(CliSound, RenderStoppedByCtrlCLeavesNothing)
 {
-    const fs::path in = put("long.mid", song({0, 1, 2}, 4800));  // forty minutes
+    // Ten minutes less five seconds: a longer silence before the notes' end
+    // would end the render there.
+    const fs::path in = put("long.mid", song({0, 1, 2}, 1190));
     const auto before = filesIn(dir_);
     const RunResult r = interruptAfter(
         "1", "render '" + in.string() + "' -o '" + path("x.flac").string() + "' --stems '" +

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "common/smfwrite.h"
+#include "midi/vocabulary.h"
 
 using lirno::smf::Track;
+namespace midi = lirno::midi;
 
 namespace {
 
@@ -40,8 +42,8 @@ const std::vector<int> kRoots = {48, 43, 48, 43, 48, 43, 48, 48, 43, 48, 43, 43,
 
 void note(Track& t, int& wait, int channel, int pitch, int velocity, int length)
 {
-    const auto on = static_cast<std::uint8_t>(0x90 | channel);
-    const auto off = static_cast<std::uint8_t>(0x80 | channel);
+    const auto on = static_cast<std::uint8_t>(midi::kNoteOn | channel);
+    const auto off = static_cast<std::uint8_t>(midi::kNoteOff | channel);
     const auto p = static_cast<std::uint8_t>(pitch);
     t.ev(static_cast<std::uint32_t>(wait), {on, p, static_cast<std::uint8_t>(velocity)});
     t.ev(static_cast<std::uint32_t>(length), {off, p, 64});
@@ -52,7 +54,7 @@ Track tempoTrack()
 {
     Track t;
     t.name("Ode to Joy");
-    t.ev(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8});  // 4/4
+    t.ev(0, {midi::kMeta, midi::meta::kTimeSignature, 0x04, 4, 2, 24, 8});  // 4/4
     t.tempo(0, 500000);                        // 120 beats a minute
     t.tempo(15 * 4 * kQuarter, 600000);        // the last bar slows down
     return t.end(4 * kQuarter);
@@ -61,7 +63,7 @@ Track tempoTrack()
 Track melodyTrack()
 {
     Track t;
-    t.name("Melody").ev(0, {0xC0, 73});  // Flute
+    t.name("Melody").program(0, 0, 73);  // Flute
     int wait = 0;
     for (const Note& n : melody()) note(t, wait, 0, n.pitch + 12, 100, n.eighths * kQuarter / 2);
     return t.end();
@@ -70,16 +72,16 @@ Track melodyTrack()
 Track pianoTrack()
 {
     Track t;
-    t.name("Piano").ev(0, {0xC1, 0}).ev(0, {0xB1, 7, 90});
+    t.name("Piano").program(0, 1, 0).cc(0, 1, midi::cc::kVolume, 90);
     for (int root : kRoots) {
         const int third = 4, fifth = 7;  // both chords are major
         for (int half = 0; half < 2; ++half) {
             const auto r = static_cast<std::uint8_t>(root + 12);
             const auto m = static_cast<std::uint8_t>(root + 12 + third);
             const auto f = static_cast<std::uint8_t>(root + 12 + fifth);
-            t.ev(0, {0x91, r, 70}).ev(0, {0x91, m, 70}).ev(0, {0x91, f, 70});
-            t.ev(2 * kQuarter - 10, {0x81, r, 0}).ev(0, {0x81, m, 0}).ev(0, {0x81, f, 0});
-            t.ev(10, {0xB1, 64, 0});  // a pedal-free gap keeps the chords apart
+            t.on(0, 1, r, 70).on(0, 1, m, 70).on(0, 1, f, 70);
+            t.off(2 * kQuarter - 10, 1, r, 0).off(0, 1, m, 0).off(0, 1, f, 0);
+            t.cc(10, 1, midi::cc::kSustain, 0);  // a pedal-free gap keeps the chords apart
         }
     }
     return t.end();
@@ -88,7 +90,7 @@ Track pianoTrack()
 Track bassTrack()
 {
     Track t;
-    t.name("Bass").ev(0, {0xC2, 32}).ev(0, {0xB2, 10, 54});
+    t.name("Bass").program(0, 2, 32).cc(0, 2, midi::cc::kPan, 54);
     int wait = 0;
     for (int root : kRoots)
         for (int beat = 0; beat < 4; ++beat)
@@ -106,10 +108,10 @@ Track drumTrack()
             if (eighth == 0 || eighth == 4) hits.push_back(36);  // bass drum
             if (eighth == 2 || eighth == 6) hits.push_back(38);  // snare
             if (bar == 0 && eighth == 0) hits.push_back(49);     // crash
-            for (auto h : hits) t.ev(0, {0x99, h, static_cast<std::uint8_t>(eighth % 2 ? 60 : 95)});
+            for (auto h : hits) t.on(0, midi::kDrumChannel, h, eighth % 2 ? 60 : 95);
             bool first = true;
             for (auto h : hits) {
-                t.ev(first ? kQuarter / 2 : 0, {0x89, h, 0});
+                t.off(first ? kQuarter / 2 : 0, midi::kDrumChannel, h, 0);
                 first = false;
             }
         }

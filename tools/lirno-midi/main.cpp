@@ -8,8 +8,10 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
 
 #include "commands.h"
+#include "device/engine/sample_rates.h"
 
 namespace {
 
@@ -94,7 +96,10 @@ int main(int argc, char** argv)
                                      "a folder for one file per audible track, NN-name.ext");
     render->add_option("--format", renderOptions.format, "the stems' format: wav (default), flac, ogg, ...")
         ->needs(stems);
-    render->add_option("--rate", renderOptions.rate, "sample rate in Hz, 22050 to 96000 (default 44100)");
+    const std::string rateHelp = "sample rate in Hz, " + std::to_string(lirno::device::kMinRenderRate) +
+                                 " to " + std::to_string(lirno::device::kMaxRenderRate) + " (default " +
+                                 std::to_string(lirno::device::kDefaultRenderRate) + ")";
+    render->add_option("--rate", renderOptions.rate, rateHelp);
     render->add_option("--normalize", renderOptions.normalizeDb,
                        "scale the render so that its peak is at DB (e.g. -1)");
     render->callback([out, stems] {

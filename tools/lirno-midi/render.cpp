@@ -80,7 +80,11 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
         s += ", scaled by " + decibels(r.gain) + " so that its peak stays below full scale";
     }
     s += ")";
-    if (r.stillSounding) {
+    if (r.gapFrames > 0) {
+        const double at = static_cast<double>(device::unitsToNs(o.from)) / 1e9 + seconds;
+        s += "; stopped at " + duration(at) + ", where the song falls silent and no event follows for " +
+             duration(static_cast<double>(r.gapFrames) / rate);
+    } else if (r.stillSounding) {
         s += "; stopped a few seconds after the song's last event with notes still sounding";
     } else if (r.nominalFrames > r.frames + rate / 2) {
         s += "; stopped " + duration(static_cast<double>(r.nominalFrames - r.frames) / rate) +

@@ -1,7 +1,9 @@
 #include "device/engine/audio_thread.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace lirno::device {
 namespace {
@@ -22,6 +24,13 @@ void ControlMutex::check() noexcept {
         std::abort();
     }
 #endif
+}
+
+SynthClaim::SynthClaim(std::atomic_flag& flag) noexcept {
+    // The audio side holds it for one block at most.
+    while (flag.test_and_set(std::memory_order_acquire))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    flag_ = &flag;
 }
 
 }  // namespace lirno::device

@@ -7,6 +7,7 @@
 // the audio side (see synth.cpp).
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 namespace lirno::device {
@@ -42,6 +43,28 @@ public:
 private:
     static void check() noexcept;
     std::mutex m_;
+};
+
+// A hold on the synthesizer, released when it goes out of scope. The audio
+// side only ever tries for it (and renders silence while another holds it);
+// a control thread waits for it.
+class SynthClaim {
+public:
+    SynthClaim() noexcept = default;  // holds nothing until tryTake()
+    explicit SynthClaim(std::atomic_flag& flag) noexcept;  // waits: never on the audio side
+    ~SynthClaim() {
+        if (flag_ != nullptr) flag_->clear(std::memory_order_release);
+    }
+    SynthClaim(const SynthClaim&) = delete;
+    SynthClaim& operator=(const SynthClaim&) = delete;
+
+    bool tryTake(std::atomic_flag& flag) noexcept {
+        if (flag_ == nullptr && !flag.test_and_set(std::memory_order_acquire)) flag_ = &flag;
+        return flag_ == &flag;
+    }
+
+private:
+    std::atomic_flag* flag_ = nullptr;
 };
 
 }  // namespace lirno::device

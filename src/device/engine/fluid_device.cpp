@@ -68,7 +68,7 @@ FluidDevice::~FluidDevice() {
     {
         std::lock_guard lk(m_);
         drainEnded();
-        abortActive();
+        interruptActive(kNotifyAborted);
         quit_ = true;
     }
     wake_.notify_all();
@@ -142,7 +142,7 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         if (it == songs_.end()) return kErrUnknownId;  // closed meanwhile
         if (started_ && startupError_ != 0) return startupError_;
         drainEnded();
-        abortActive();
+        interruptActive(kNotifyAborted);
         plan->serial = nextSerial_++;
         active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
         it->second.failure = 0;
@@ -172,7 +172,7 @@ int FluidDevice::halt(DeviceId id) {
         if (songs_.find(id) == songs_.end()) return kErrUnknownId;
         drainEnded();
         if (!active_ || active_->id != id) return 0;
-        abortActive();
+        interruptActive(kNotifyAborted);
         sendHalt();
     }
     wake_.notify_all();
@@ -186,7 +186,7 @@ int FluidDevice::close(DeviceId id) {
         if (it == songs_.end()) return kErrUnknownId;
         drainEnded();
         if (active_ && active_->id == id) {
-            abortActive();
+            interruptActive(kNotifyAborted);
             sendHalt();
         }
         garbage_.push_back(std::move(it->second.song));
@@ -259,23 +259,15 @@ void FluidDevice::drainEnded() {
     }
 }
 
-void FluidDevice::abortActive() {
-    if (!active_) return;
-    if (auto it = songs_.find(active_->id); it != songs_.end()) it->second.stoppedAt = activeUnits();
-    notices_.push_back({std::move(active_->notifier), active_->id, kNotifyAborted});
-    active_.reset();
-    awaitingPins_ = nullptr;
-    wake_.notify_all();
-}
-
-// The play cannot go on: its one notice is a failure, and failure() says why.
-void FluidDevice::failActive(int code) {
+// The active play ends before its end: its one notice says it was aborted,
+// or that it failed, and failure() then gives `code`.
+void FluidDevice::interruptActive(int notice, int code) {
     if (!active_) return;
     if (auto it = songs_.find(active_->id); it != songs_.end()) {
         it->second.stoppedAt = activeUnits();
-        it->second.failure = code;
+        if (notice == kNotifyFailure) it->second.failure = code;
     }
-    notices_.push_back({std::move(active_->notifier), active_->id, kNotifyFailure});
+    notices_.push_back({std::move(active_->notifier), active_->id, notice});
     active_.reset();
     awaitingPins_ = nullptr;
     wake_.notify_all();
@@ -334,9 +326,9 @@ void FluidDevice::renderManual(float* left, float* right, std::size_t frames) no
 
 void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
     const AudioScope audioSide;
-    const bool usesSynth = mode_ != Mode::Silent;
-    if (usesSynth && (!synthReady_.load(std::memory_order_acquire) ||
-                      synthInUse_.test_and_set(std::memory_order_acquire))) {
+    SynthClaim claim;
+    if (mode_ != Mode::Silent &&
+        !(synthReady_.load(std::memory_order_acquire) && claim.tryTake(synthInUse_))) {
         if (left != nullptr) std::memset(left, 0, frames * sizeof(float));
         if (right != nullptr) std::memset(right, 0, frames * sizeof(float));
         return;
@@ -346,7 +338,6 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noe
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
     }
     settle();
-    if (usesSynth) synthInUse_.clear(std::memory_order_release);
 }
 
 // At block starts: report a play that has ended and take up a waiting
@@ -474,7 +465,8 @@ void FluidDevice::finishStartUp(int error) {
         startupError_ = error;
         if (error != 0) {
             drainEnded();
-            failActive(error);  // a play asked for before we knew it cannot sound
+            // A play asked for before we knew it cannot sound.
+            interruptActive(kNotifyFailure, error);
             resetAudioSide();
         }
     }
@@ -571,14 +563,14 @@ void FluidDevice::manageOutput(Lock& lk) {
     }
     if (output_ && outputStalled()) {
         closeOutput(lk);
-        failActive(kErrAudioLost);
+        interruptActive(kNotifyFailure, kErrAudioLost);
         resetAudioSide();
         return;
     }
     if (busy()) {
         idleSince_ = Clock::now();
         if (!output_ && !openOutput(lk)) {
-            failActive(kErrAudioOutput);
+            interruptActive(kNotifyFailure, kErrAudioOutput);
             resetAudioSide();
             return;
         }
@@ -622,20 +614,14 @@ void FluidDevice::pinFor(const Song& song) {
     if (SubsetFont* cut = synth_->cut.get()) {
         const PresetNotes played = played_.of(song);
         if (cut->holds(played)) return;
-        while (synthInUse_.test_and_set(std::memory_order_acquire)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        const SynthClaim claim(synthInUse_);
         cut->cover(synth, played);
-        synthInUse_.clear(std::memory_order_release);
         return;
     }
     const auto wanted = pins_.needed(synth, synth_->fontId, asked_.of(song));
     if (wanted == pins_.pinned()) return;
-    while (synthInUse_.test_and_set(std::memory_order_acquire)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const SynthClaim claim(synthInUse_);
     pins_.pinOnly(synth, synth_->fontId, wanted);
-    synthInUse_.clear(std::memory_order_release);
 }
 
 }  // namespace lirno::device

@@ -120,8 +120,7 @@ private:
 
     // Control side, all under m_.
     void drainEnded();
-    void abortActive();
-    void failActive(int code);
+    void interruptActive(int notice, int code = 0);
     void resetAudioSide();
     void sendHalt();
     void collectPlans();
@@ -199,8 +198,8 @@ private:
     const PlayPlan* current_ = nullptr;
     std::atomic<bool> synthReady_{false};
     RealTimePace pace_{kSampleRate};
-    // Held by whoever uses the synth: the audio side only ever tries it (and
-    // renders silence while the worker has it, pinning presets).
+    // Held (by a SynthClaim) by whoever uses the synth: the audio side only
+    // ever tries it (and renders silence while the worker has it, pinning presets).
     std::atomic_flag synthInUse_;
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> lastPullNs_{0};  // steady clock, for the stall watch

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "device/song/chase.h"
+#include "midi/vocabulary.h"
 
 namespace lirno::device {
 namespace {
@@ -108,31 +109,31 @@ bool Scheduler::dispatchBlock() noexcept {
 
 void Scheduler::send(const Song& song, const SongEvent& e) noexcept {
     if (synth_ == nullptr) return;
-    const int ch = e.status & 0x0F;
-    switch (e.status & 0xF0) {
-        case 0x80:
+    const int ch = midi::channelOf(e.status);
+    switch (midi::statusKind(e.status)) {
+        case midi::kNoteOff:
             fluid_synth_noteoff(synth_, ch, e.data1);
             break;
-        case 0x90:
+        case midi::kNoteOn:
             if (e.data2 == 0) {
                 fluid_synth_noteoff(synth_, ch, e.data1);
             } else {
                 fluid_synth_noteon(synth_, ch, e.data1, e.data2);
             }
             break;
-        case 0xA0:
+        case midi::kKeyPressure:
             fluid_synth_key_pressure(synth_, ch, e.data1, e.data2);
             break;
-        case 0xB0:
+        case midi::kControlChange:
             fluid_synth_cc(synth_, ch, e.data1, e.data2);
             break;
-        case 0xC0:
+        case midi::kProgramChange:
             fluid_synth_program_change(synth_, ch, e.data1);
             break;
-        case 0xD0:
+        case midi::kChannelPressure:
             fluid_synth_channel_pressure(synth_, ch, e.data1);
             break;
-        case 0xE0:
+        case midi::kPitchBend:
             fluid_synth_pitch_bend(synth_, ch, e.data1 | (e.data2 << 7));
             break;
         default: {

@@ -1,9 +1,6 @@
 #include "device/render/audio_file.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -62,12 +59,6 @@ std::string lowerExtension(const std::string& nameOrExtension) {
     return ext;
 }
 
-mode_t newFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 std::string writableExtensions() {
@@ -122,76 +113,66 @@ bool rateFits(const AudioFormat& format, std::uint32_t rate, std::string& error)
 std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const std::string& target,
                                                          const AudioFormat& format,
                                                          std::uint32_t rate, std::string& error) {
-    const std::filesystem::path path(target);
-    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
-    if (std::error_code ec; std::filesystem::is_directory(path, ec)) {
+    if (std::error_code ec; std::filesystem::is_directory(target, ec)) {
         error = "cannot write " + target + ": it is a folder";
         return nullptr;
     }
-    std::string name = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    const int fd = ::mkstemp(buf.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
+    auto writer = std::make_unique<AudioFileWriter>(Made{}, target);
+    if (writer->file_.fd() < 0) {
+        error = "cannot create a file in " + writer->file_.folder().string() + ": " +
+                std::strerror(errno);
         return nullptr;
     }
-    struct stat st {};
-    ::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : newFileMode());
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = 2;
     info.format = format.sfFormat;
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-    if (file == nullptr) {
+    // The descriptor stays open after sf_close(), to be put in place.
+    writer->sound_ = sf_open_fd(writer->file_.fd(), SFM_WRITE, &info, SF_FALSE);
+    if (writer->sound_ == nullptr) {
         error = std::string("cannot write ") + target + ": " + sf_strerror(nullptr);
-        ::close(fd);
-        ::unlink(buf.data());
         return nullptr;
     }
     // Samples at full scale must not wrap round to the other extreme.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    auto writer = std::unique_ptr<AudioFileWriter>(new AudioFileWriter(target, buf.data(), file));
+    sf_command(writer->sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     writer->pcm16_ = (format.sfFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     return writer;
 }
 
-AudioFileWriter::AudioFileWriter(std::string target, std::string temp, SNDFILE* file)
-    : target_(std::move(target)), temp_(std::move(temp)), file_(file) {}
+AudioFileWriter::AudioFileWriter(Made, const std::string& target)
+    : target_(target), file_(target, FileBeside::Use::Replacement) {}
 
 AudioFileWriter::~AudioFileWriter() {
-    if (file_ != nullptr) sf_close(file_);
-    if (!committed_) ::unlink(temp_.c_str());
+    if (sound_ != nullptr) sf_close(sound_);
 }
 
 bool AudioFileWriter::write(const float* frames, std::size_t count) {
-    if (file_ == nullptr) return false;
+    if (sound_ == nullptr) return false;
     const auto n = static_cast<sf_count_t>(count);
-    if (!pcm16_) return sf_writef_float(file_, frames, n) == n;
+    if (!pcm16_) return sf_writef_float(sound_, frames, n) == n;
     // libsndfile scales floats differently per format; rounding here makes a
     // WAV and a FLAC of one render hold the very same samples.
     shorts_.resize(2 * count);
     for (std::size_t i = 0; i < 2 * count; ++i)
         shorts_[i] = static_cast<short>(std::lround(std::clamp(frames[i], -1.0f, 1.0f) * 32767.0f));
-    return sf_writef_short(file_, shorts_.data(), n) == n;
+    return sf_writef_short(sound_, shorts_.data(), n) == n;
 }
 
 bool AudioFileWriter::commit(std::string& error) {
-    if (file_ == nullptr) {
+    if (sound_ == nullptr) {
         error = "cannot write " + target_;
         return false;
     }
-    const int closed = sf_close(file_);
-    file_ = nullptr;
+    const int closed = sf_close(sound_);
+    sound_ = nullptr;
     if (closed != 0) {
         error = "cannot write " + target_ + ": " + sf_error_number(closed);
         return false;
     }
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (!file_.replaceTarget()) {
         error = "cannot put " + target_ + " in place: " + std::strerror(errno);
         return false;
     }
-    committed_ = true;
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/engine/sample_rates.h"
+#include "device/files.h"
 
 typedef struct sf_private_tag SNDFILE;
 
@@ -31,15 +32,19 @@ bool rateFits(const AudioFormat& format, std::uint32_t rate, std::string& error)
 // The extensions that work here, as "wav, flac, ogg, ...".
 std::string writableExtensions();
 
-// Writes stereo float frames to a hidden file beside the target; commit()
-// renames it into place. A writer destroyed without a successful commit
-// removes its file, so a failed or interrupted render leaves nothing behind.
+// Writes stereo float frames to a new file beside the target (see
+// FileBeside); commit() puts it in place. A writer destroyed without a
+// successful commit leaves nothing behind, nor does a killed process where
+// the file system allows.
 class AudioFileWriter {
+    struct Made {};  // only create() makes one
+
   public:
     // Null on failure, with `error` saying what went wrong.
     static std::unique_ptr<AudioFileWriter> create(const std::string& target,
                                                    const AudioFormat& format, std::uint32_t rate,
                                                    std::string& error);
+    AudioFileWriter(Made, const std::string& target);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
@@ -51,14 +56,11 @@ class AudioFileWriter {
     const std::string& target() const { return target_; }
 
   private:
-    AudioFileWriter(std::string target, std::string temp, SNDFILE* file);
-
     std::string target_;
-    std::string temp_;
-    SNDFILE* file_ = nullptr;
+    FileBeside file_;
+    SNDFILE* sound_ = nullptr;  // writes to file_
     bool pcm16_ = false;
     std::vector<short> shorts_;
-    bool committed_ = false;
 };
 
 }  // namespace lirno::device

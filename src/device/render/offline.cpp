@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "device/errors.h"
 #include "device/soundfont/discovery.h"
@@ -32,42 +33,120 @@ float chunkPeak(const float* left, const float* right, std::size_t n, float peak
     return peak;
 }
 
-// Where a render stops, relative to its start: the tail after the first
-// chunk boundary past the last event with no voice left, and never past the
-// ring limit after the last event.
+// Where a render stops, relative to its start (all in frames): the tail
+// after the first chunk boundary with no voice left past the last event or
+// in a long gap, and never past the ring limit after the last event.
 class Ending {
   public:
-    Ending(std::uint64_t lastEvent, const RenderOptions& o)
+    Ending(std::uint64_t lastEvent, std::vector<LongGap> gaps, const RenderOptions& o)
         : lastEvent_(lastEvent),
+          gaps_(std::move(gaps)),
           tail_(secondsToFrames(o.tailSeconds, o.rate)),
           limit_(lastEvent + secondsToFrames(o.maxRingSeconds, o.rate)) {}
 
     // The frames still to render after `done`, given the voices sounding now.
     std::uint64_t remaining(std::uint64_t done, int voices) {
-        // All events have been sent once the clock is a block past the last.
-        if (silentAt_ == kNever && done >= lastEvent_ + kBlockFrames && voices == 0)
-            silentAt_ = done;
+        // All events before a point have been sent once the clock is a block past it.
+        while (next_ < gaps_.size() && done + kBlockFrames >= to(next_)) ++next_;
+        if (silentAt_ == kNever && voices == 0) {
+            if (done >= lastEvent_ + kBlockFrames) {
+                silentAt_ = done;
+            } else if (next_ < gaps_.size() && done >= from(next_) + kBlockFrames) {
+                silentAt_ = done;
+                stoppedIn_ = next_;
+            }
+        }
         const std::uint64_t stop =
             silentAt_ == kNever ? limit_ : std::min(silentAt_ + tail_, limit_);
         return stop - std::min(stop, done);
     }
     bool stillSounding() const { return silentAt_ == kNever; }
+    // Which of the long gaps the render stopped in; none: past their number.
+    std::size_t stoppedIn() const { return stoppedIn_; }
 
   private:
+    std::uint64_t from(std::size_t k) const { return static_cast<std::uint64_t>(gaps_[k].fromNs); }
+    std::uint64_t to(std::size_t k) const { return static_cast<std::uint64_t>(gaps_[k].toNs); }
+
     std::uint64_t lastEvent_;
+    std::vector<LongGap> gaps_;  // in frames from the start
+    std::size_t next_ = 0;       // the first gap not yet over
     std::uint64_t tail_;
     std::uint64_t limit_;
     static constexpr std::uint64_t kNever = ~std::uint64_t{0};
     std::uint64_t silentAt_ = kNever;
+    std::size_t stoppedIn_ = ~std::size_t{0};
 };
+
+// Walks the songs' events from `next` on while they follow each other within
+// kMaxGapNs of `reach`; events of one song may carry another's on, so it
+// goes round until none moves.
+std::int64_t walkEvents(std::span<const Song* const> songs, std::vector<std::size_t>& next,
+                        std::int64_t reach) {
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (std::size_t k = 0; k < songs.size(); ++k) {
+            const EventList& events = songs[k]->events;
+            for (; next[k] < events.size() && events[next[k]].timeNs - reach <= kMaxGapNs;
+                 ++next[k]) {
+                reach = std::max(reach, events[next[k]].timeNs);
+                moved = true;
+            }
+        }
+    }
+    return reach;
+}
+
+// Frames from a render's start to `ns`.
+std::uint64_t framesFromStart(std::int64_t ns, std::int64_t startNs, std::uint32_t rate) {
+    const std::uint64_t at = nsToFrames(ns, rate);
+    const std::uint64_t start = nsToFrames(startNs, rate);
+    return at - std::min(at, start);
+}
+
+// How a render of `song` from `fromUnits` ends.
+Ending endingOf(const Song& song, std::uint32_t fromUnits, const SoundSpan& span,
+                const RenderOptions& options) {
+    const std::int64_t startNs = std::min(unitsToNs(fromUnits), song.endNs);
+    std::vector<LongGap> gaps;
+    for (const LongGap& g : span.gaps) {
+        gaps.push_back({static_cast<std::int64_t>(framesFromStart(g.fromNs, startNs, options.rate)),
+                        static_cast<std::int64_t>(framesFromStart(g.toNs, startNs, options.rate))});
+    }
+    const std::uint64_t last =
+        span.lastEventNs < 0 ? 0 : framesFromStart(span.lastEventNs, startNs, options.rate);
+    return Ending(last, std::move(gaps), options);
+}
 
 }  // namespace
 
+SoundSpan soundSpan(std::span<const Song* const> songs, std::uint32_t fromUnits) {
+    const std::int64_t startNs = unitsToNs(fromUnits);
+    std::vector<std::size_t> next;
+    for (const Song* song : songs) next.push_back(song->events.firstAt(startNs));
+    const std::vector<std::size_t> first = next;
+    SoundSpan span;
+    std::int64_t reach = startNs;
+    for (;;) {
+        reach = walkEvents(songs, next, reach);
+        std::int64_t following = INT64_MAX;
+        for (std::size_t k = 0; k < songs.size(); ++k) {
+            if (next[k] < songs[k]->events.size())
+                following = std::min(following, songs[k]->events[next[k]].timeNs);
+        }
+        if (following == INT64_MAX) break;
+        span.gaps.push_back({reach, following});
+        reach = following;
+    }
+    if (next != first) span.lastEventNs = reach;
+    return span;
+}
+
 std::uint64_t eventFrames(const Song& song, std::uint32_t fromUnits, std::uint32_t rate) {
-    const std::uint64_t start = nsToFrames(std::min(unitsToNs(fromUnits), song.endNs), rate);
-    const std::uint64_t last =
-        song.events.empty() ? 0 : nsToFrames(song.events.back().timeNs, rate);
-    return last - std::min(last, start);
+    const Song* const songs[] = {&song};
+    const SoundSpan span = soundSpan(songs, fromUnits);
+    if (span.lastEventNs < 0) return 0;
+    return framesFromStart(span.lastEventNs, std::min(unitsToNs(fromUnits), song.endNs), rate);
 }
 
 int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
@@ -82,7 +161,9 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
                                    error, options.rate, options.polyphony, options.fontUse);
     if (!synth) return error;
     if (synth->cut) synth->cut->cover(synth->synth.get(), presetsPlayed(*song));
-    Ending ending(eventFrames(*song, fromUnits, options.rate), options);
+    const Song* const songs[] = {song.get()};
+    const SoundSpan span = options.span ? *options.span : soundSpan(songs, fromUnits);
+    Ending ending = endingOf(*song, fromUnits, span, options);
     const auto plan = makePlan(std::move(song), fromUnits, options.rate);
     end.nominalFrames = plan->endFrame - std::min(plan->endFrame, plan->startFrame);
     Scheduler scheduler(synth->synth.get(), options.rate);
@@ -106,6 +187,7 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     }
     end.frames = done;
     end.stillSounding = ending.stillSounding();
+    if (ending.stoppedIn() < span.gaps.size()) end.gap = span.gaps[ending.stoppedIn()];
     return 0;
 }
 

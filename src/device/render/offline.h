@@ -6,18 +6,40 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "device/engine/sample_rates.h"
 #include "device/song/song.h"
 #include "device/engine/synth.h"
 
 namespace lirno::device {
 
+// A song that falls silent with its next event further away than this is
+// taken to end there: such a stretch is a damaged delta time's doing (the
+// rest of the file read as sounding months later), not music.
+inline constexpr std::int64_t kMaxGapNs = 10 * 60 * 1'000'000'000LL;
+
+// A stretch of more than kMaxGapNs without an event: from the last event
+// before it (or the start position) to the next.
+struct LongGap {
+    std::int64_t fromNs = 0;
+    std::int64_t toNs = 0;
+};
+
+// The events of songs rendered together, from a start position: where the
+// last is and the long gaps before it in which none of the songs has one.
+struct SoundSpan {
+    std::int64_t lastEventNs = -1;  // -1 for none
+    std::vector<LongGap> gaps;      // in time order
+};
+SoundSpan soundSpan(std::span<const Song* const> songs, std::uint32_t fromUnits);
+
 struct RenderOptions {
     std::string soundFont;  // empty: findSoundFont()
-    std::uint32_t rate = 44100;
+    std::uint32_t rate = kDefaultRenderRate;
     // Offline there is no deadline to keep, so no note is ever dropped for
     // want of a voice: FluidSynth's default of 256 drops notes in dense
     // orchestral songs (and stems would then not add up to their mix).
@@ -31,6 +53,10 @@ struct RenderOptions {
     // A font cut down to what the song plays (the same sound in less
     // memory), or the whole font.
     FontUse fontUse = FontUse::AsPlayed;
+    // The events' span, when a job decides it for all its renders alike (so
+    // that stems end where their mix does); otherwise the song's own. A
+    // render stops in the first long gap in which no voice sounds.
+    std::optional<SoundSpan> span;
 };
 
 // How a render ended.
@@ -38,6 +64,7 @@ struct RenderEnd {
     std::uint64_t frames = 0;         // rendered
     std::uint64_t nominalFrames = 0;  // from the start position to the song's nominal end
     bool stillSounding = false;       // cut at maxRingSeconds with voices sounding
+    std::optional<LongGap> gap;       // the long gap it stopped in, if any
     float peak = 0.0f;                // largest absolute sample
 };
 
@@ -61,8 +88,8 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
                const RenderOptions& options, const RenderSink& sink, RenderEnd& end,
                const std::atomic<bool>* cancel = nullptr, const FrameProgress& progress = {});
 
-// The frames a render from `fromUnits` spans up to the song's last event:
-// the bulk of the work, known before rendering.
+// The frames a render from `fromUnits` spans up to the song's last event
+// that sounds: the bulk of the work, known before rendering.
 std::uint64_t eventFrames(const Song& song, std::uint32_t fromUnits, std::uint32_t rate);
 
 // A song given as bytes rendered into memory.

@@ -1,6 +1,5 @@
 #include "device/render/render_job.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,11 +7,12 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "device/errors.h"
+#include "device/files.h"
 #include "device/song/song_file.h"
 
 namespace lirno::device {
@@ -21,24 +21,14 @@ namespace {
 constexpr std::size_t kCopyFrames = 4096;
 
 // A render's raw float samples, kept on disk beside its target until the
-// job's gain is known. The file is unlinked as soon as it is made, so
-// nothing of it outlives the process, however that ends.
+// job's gain is known, in a file that nothing outlives the process with.
 class Spool {
   public:
     bool open(const std::string& target, std::string& error) {
-        const std::filesystem::path path(target);
-        const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
-        std::string name = (dir / ".lirno-spool-XXXXXX").string();
-        fd_ = ::mkstemp(name.data());
-        if (fd_ < 0) {
-            error = "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
-            return false;
-        }
-        ::unlink(name.c_str());
-        return true;
-    }
-    ~Spool() {
-        if (fd_ >= 0) ::close(fd_);
+        file_.emplace(target, FileBeside::Use::Scratch);
+        if (file_->fd() >= 0) return true;
+        error = "cannot create a file in " + file_->folder().string() + ": " + std::strerror(errno);
+        return false;
     }
 
     bool append(const float* left, const float* right, std::size_t n) {
@@ -52,20 +42,27 @@ class Spool {
         const std::size_t bytes = buf_.size() * sizeof(float);
         // A stem is mostly rests: silence is left as a hole in the file,
         // which reads back as zeros and costs neither disk nor time.
-        if (silent) {
+        if (silent && !stale_) {
             size_ += bytes;
             return true;
         }
         const auto* p = reinterpret_cast<const char*>(buf_.data());
         for (std::size_t done = 0; done < bytes;) {
             const ssize_t w =
-                ::pwrite(fd_, p + done, bytes - done, static_cast<off_t>(size_ + done));
+                ::pwrite(file_->fd(), p + done, bytes - done, static_cast<off_t>(size_ + done));
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) return false;
             done += static_cast<std::size_t>(w);
         }
         size_ += bytes;
         return true;
+    }
+    // Drops what was appended, for a render that starts again.
+    void clear() {
+        size_ = 0;
+        // Holes read as zeros only where nothing was written: if the old data
+        // stays, silence is written over it too.
+        stale_ = ::ftruncate(file_->fd(), 0) != 0;
     }
     // Reads interleaved frames from frame `at`; returns the frames read.
     // Frames past the data written so far read as silence.
@@ -75,8 +72,8 @@ class Spool {
         const std::size_t bytes = std::min<std::uint64_t>(n * 2 * sizeof(float), size_ - offset);
         std::size_t done = 0;
         while (done < bytes) {
-            const ssize_t r = ::pread(fd_, reinterpret_cast<char*>(frames) + done, bytes - done,
-                                      static_cast<off_t>(offset + done));
+            const ssize_t r = ::pread(file_->fd(), reinterpret_cast<char*>(frames) + done,
+                                      bytes - done, static_cast<off_t>(offset + done));
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0) break;
             done += static_cast<std::size_t>(r);
@@ -88,8 +85,9 @@ class Spool {
     // Far below the last bit of any output format (24-bit PCM: 6e-8).
     static constexpr float kSilence = 1e-9f;
 
-    int fd_ = -1;
+    std::optional<FileBeside> file_;
     std::uint64_t size_ = 0;
+    bool stale_ = false;
     std::vector<float> buf_;
 };
 
@@ -256,13 +254,52 @@ int prepare(const std::vector<RenderTarget>& targets, const JobOptions& options,
     return 0;
 }
 
+// The events of the whole job: a stem's are its mix's, and a long gap is
+// one in which no file has an event.
+SoundSpan jobSpan(const std::vector<Output>& outs, std::uint32_t fromUnits) {
+    std::vector<const Song*> songs;
+    for (const Output& out : outs) songs.push_back(out.song.get());
+    return soundSpan(songs, fromUnits);
+}
+
+// A render that fell silent in a long gap through which another sounded
+// would miss what follows: these render again, through it (the span then
+// has no gap before the furthest any render went to).
+std::vector<std::size_t> stoppedShort(std::vector<Output>& outs, SoundSpan& span) {
+    std::int64_t furthest = INT64_MIN;
+    for (const Output& out : outs)
+        furthest = std::max(furthest, out.end.gap ? out.end.gap->fromNs : INT64_MAX);
+    std::vector<std::size_t> again;
+    for (std::size_t i = 0; i < outs.size(); ++i) {
+        if (outs[i].end.gap && outs[i].end.gap->fromNs < furthest) {
+            outs[i].spool.clear();
+            again.push_back(i);
+        }
+    }
+    std::erase_if(span.gaps, [&](const LongGap& g) { return g.fromNs < furthest; });
+    return again;
+}
+
+// What the renders say of the job: every file is as long as the longest.
+void summarize(const std::vector<Output>& outs, std::uint32_t rate, JobReport& report) {
+    for (const Output& out : outs) {
+        report.frames = std::max(report.frames, out.end.frames);
+        report.nominalFrames = std::max(report.nominalFrames, out.end.nominalFrames);
+        report.stillSounding = report.stillSounding || out.end.stillSounding;
+        report.peak = std::max(report.peak, static_cast<double>(out.end.peak));
+        if (out.end.gap) report.gapFrames = nsToFrames(out.end.gap->toNs - out.end.gap->fromNs, rate);
+    }
+}
+
 }  // namespace
 
-int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& options,
+int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& jobOptions,
               JobReport& report, const std::atomic<bool>* cancel, const RenderProgress& progress) {
     report = {};
     std::vector<Output> outs(targets.size());
-    if (const int err = prepare(targets, options, outs, report.error); err != 0) return err;
+    if (const int err = prepare(targets, jobOptions, outs, report.error); err != 0) return err;
+    JobOptions options = jobOptions;
+    options.render.span = jobSpan(outs, options.fromUnits);
 
     // The work is every frame rendered and every frame written; until the
     // renders end, their length is estimated from the song's events.
@@ -282,14 +319,13 @@ int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& option
 
     runParallel(
         outs.size(), threads, [&](std::size_t i) { renderOne(outs[i], options, state); }, tick);
+    const std::vector<std::size_t> again = stoppedShort(outs, *options.render.span);
+    runParallel(
+        again.size(), threads, [&](std::size_t k) { renderOne(outs[again[k]], options, state); },
+        tick);
     if (const int err = state.code(report.error); err != 0) return err;
 
-    for (const Output& out : outs) {
-        report.frames = std::max(report.frames, out.end.frames);
-        report.nominalFrames = std::max(report.nominalFrames, out.end.nominalFrames);
-        report.stillSounding = report.stillSounding || out.end.stillSounding;
-        report.peak = std::max(report.peak, static_cast<double>(out.end.peak));
-    }
+    summarize(outs, options.render.rate, report);
     if (options.normalizeDb) {
         if (report.peak > 0)
             report.gain = std::pow(10.0, *options.normalizeDb / 20.0) / report.peak;

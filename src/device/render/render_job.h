@@ -35,6 +35,10 @@ struct JobReport {
     std::uint64_t frames = 0;         // the length of every file
     std::uint64_t nominalFrames = 0;  // the song's nominal length from the start position
     bool stillSounding = false;       // stopped at the ring limit with notes sounding
+    // Stopped, with nothing sounding, in a stretch this long in which no
+    // song of the job has an event, though events follow it (see
+    // kMaxGapNs); 0 otherwise.
+    std::uint64_t gapFrames = 0;
     double peak = 0.0;                // the loudest sample of the job before the gain
     double gain = 1.0;                // applied to every file
     // With a mixIndex: how far the sum of the others is from the mix, before
