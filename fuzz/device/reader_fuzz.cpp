@@ -13,6 +13,7 @@
 #include "device/song/chase.h"
 #include "device/engine/scheduler.h"
 #include "device/song/smf_reader.h"
+#include "midi/vocabulary.h"
 
 using namespace lirno::device;
 
@@ -39,7 +40,7 @@ bool sameEvent(const Song& a, const SongEvent& x, const Song& b, const SongEvent
         x.track != y.track) {
         return false;
     }
-    return x.status != 0xF0 || std::ranges::equal(a.sysexBytes(x), b.sysexBytes(y));
+    return x.status != lirno::midi::kSysEx || std::ranges::equal(a.sysexBytes(x), b.sysexBytes(y));
 }
 
 // The input edited at one place (chosen by its own bytes), read again from
@@ -95,8 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 1; i < s.events.size(); ++i) check(s.events[i - 1].timeNs <= s.events[i].timeNs);
     for (const SongEvent& e : s.events) {
         check(e.timeNs >= 0 && e.timeNs <= s.endNs);
-        check(e.status >= 0x80 && e.status <= 0xF0 && e.data1 < 0x80 && e.data2 < 0x80);
-        if (e.status == 0xF0) check(e.sysex < s.sysex.size());
+        check(e.status >= lirno::midi::kNoteOff && e.status <= lirno::midi::kSysEx && e.data1 < 0x80 &&
+              e.data2 < 0x80);
+        if (e.status == lirno::midi::kSysEx) check(e.sysex < s.sysex.size());
     }
     const auto song = std::make_shared<const Song>(std::move(r.song));
     const std::uint32_t length = song->lengthUnits();

@@ -25,6 +25,8 @@
 
 #include <unistd.h>
 
+#include "midi/bytes.h"
+#include "midi/vocabulary.h"
 #include "mmio/message.h"
 #include "mmio/midiinfo.h"
 #include "mmio/scanner.h"
@@ -46,6 +48,7 @@ namespace {
 using lirno::FileImage;
 using lirno::MidiInfo;
 using Bytes = std::vector<std::uint8_t>;
+namespace midi = lirno::midi;
 
 // Bigger inputs only slow the search down: every shape the model knows fits.
 constexpr std::size_t kMaxInput = std::size_t{1} << 20;
@@ -180,11 +183,6 @@ HARNESS_ONLY bool same(const Bytes& before, const FileImage& image)
            std::equal(before.begin(), before.end(), image.data());
 }
 
-std::uint32_t be32(const std::uint8_t* p)
-{
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
 // Where file track `track`'s data lies: chunks are stepped over from the
 // header on, whatever their identifiers, as the editor finds a track.
 struct Span {
@@ -200,7 +198,7 @@ HARNESS_ONLY Span trackSpan(const Bytes& image, int track)
     std::size_t pos = kHeaderSize;
     for (int k = 0; k <= track; ++k) {
         if (image.size() - pos < 8) return s;
-        const std::uint32_t len = be32(image.data() + pos + 4);
+        const std::uint32_t len = midi::readBE32(image.data() + pos + 4);
         if (len > image.size() - pos - 8) return s;
         s.begin = pos + 8;
         s.end = s.begin + len;
@@ -218,7 +216,7 @@ int chunkCount(const Bytes& image)
     return n;
 }
 
-bool isNoteKind(std::uint8_t kind) { return kind == 0x80 || kind == 0x90; }
+bool isNoteKind(std::uint8_t kind) { return kind == midi::kNoteOff || kind == midi::kNoteOn; }
 
 // The bytes an edit changed: all within its track, and each one what the edit is about.
 HARNESS_ONLY void checkEdit(const Bytes& before, const std::uint8_t* now, const Span& span,
@@ -232,7 +230,8 @@ HARNESS_ONLY void checkEdit(const Bytes& before, const std::uint8_t* now, const 
     for (std::size_t i = begin; i < end; ++i) {
         if (before[i] == now[i]) continue;
         if (isNoteKind(kind))
-            check((before[i] & 0xE0) == 0x80 && (before[i] ^ now[i]) == 0x10,
+            check(isNoteKind(midi::statusKind(before[i])) &&
+                      (before[i] ^ now[i]) == (midi::kNoteOn ^ midi::kNoteOff),
                   "a note flip changed a byte that is no note status");
         else
             check(now[i] == value, "an edit wrote something else than its value");
@@ -255,7 +254,7 @@ int edit(FileImage& image, int track, std::uint8_t kind, std::uint8_t value)
 void flipTwice(FileImage& image, int track, Choices& pick)
 {
     const Bytes before = snapshot(image);
-    const std::uint8_t kind = pick.below(2) ? 0x80 : 0x90;
+    const std::uint8_t kind = pick.below(2) ? midi::kNoteOff : midi::kNoteOn;
     const int first = edit(image, track, kind, pick.byte());
     const int second = edit(image, track, kind, pick.byte());
     check(first == second, "flipping a track's notes twice gave different results");
@@ -324,10 +323,10 @@ void checkAnalysed(const Bytes& file, const Analysis& a)
     for (int i = 0; i < info.nTracks; ++i) {
         const lirno::TrackInfo& t = info.track[static_cast<std::size_t>(i)];
         check(image.size() - pos >= 8 && std::memcmp(image.data() + pos, "MTrk", 4) == 0 &&
-                  be32(image.data() + pos + 4) == t.size && t.size <= image.size() - pos - 8,
+                  midi::readBE32(image.data() + pos + 4) == t.size && t.size <= image.size() - pos - 8,
               "a track's size does not match its chunk in the image");
         pos += 8 + t.size;
-        check(t.channel < 16 || t.channel == lirno::NOT_SEEN || t.channel == lirno::MIXED,
+        check(t.channel < midi::kChannels || t.channel == lirno::NOT_SEEN || t.channel == lirno::MIXED,
               "a track has an impossible channel");
     }
     // Whatever followed the last track is carried over.
@@ -379,7 +378,8 @@ Bytes readFile(const std::string& name)
 void wildEdits(FileImage& image, int tracks, Choices& pick)
 {
     static constexpr std::uint8_t kKinds[] = {lirno::kEditVolume, lirno::kEditBalance, lirno::kEditProgram,
-                                              3, 33, 47, 19, 0x90, 0};
+                                              lirno::kEvName, lirno::kEvOther, lirno::kEvEndOfTrack,
+                                              lirno::kEvError, midi::kNoteOn, 0};
     for (int t = -1; t <= tracks; ++t)
         for (std::uint8_t kind : kKinds) edit(image, t, kind ? kind : pick.byte(), pick.byte());
 }

@@ -16,6 +16,9 @@ inline constexpr std::uint8_t kChannelPressure = 0xD0;
 inline constexpr std::uint8_t kPitchBend = 0xE0;
 // System messages and the file's own events.
 inline constexpr std::uint8_t kSysEx = 0xF0;
+inline constexpr std::uint8_t kTimeCode = 0xF1;  // F1-F3: system common, out of place in a file
+inline constexpr std::uint8_t kSongPosition = 0xF2;
+inline constexpr std::uint8_t kSongSelect = 0xF3;
 inline constexpr std::uint8_t kSysExEscape = 0xF7;  // also the end of a system-exclusive message
 inline constexpr std::uint8_t kMeta = 0xFF;
 

@@ -7,39 +7,6 @@ namespace lirno {
 
 Scanner scanner;
 
-Vlq readVlq(const std::uint8_t* p, const std::uint8_t* end)
-{
-    Vlq v;
-    constexpr std::uint32_t kCap = (1u << 28) - 1;
-    while (p < end) {
-        const std::uint8_t b = *p++;
-        ++v.bytes;
-        v.value = std::min<std::uint64_t>((std::uint64_t{v.value} << 7) | (b & 0x7F), kCap);
-        if (!(b & 0x80)) {
-            v.ok = true;
-            return v;
-        }
-    }
-    return v;
-}
-
-std::size_t vlqLength(std::uint32_t value)
-{
-    std::size_t n = 1;
-    while (value >>= 7) ++n;
-    return n;
-}
-
-std::size_t writeVlq(std::uint8_t* out, std::uint32_t value)
-{
-    const std::size_t n = vlqLength(value);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto shift = 7 * (n - 1 - i);
-        out[i] = static_cast<std::uint8_t>(((value >> shift) & 0x7F) | (i + 1 < n ? 0x80 : 0));
-    }
-    return n;
-}
-
 namespace {
 
 // Steps over a length-prefixed body (system exclusive, meta data).
@@ -61,7 +28,7 @@ int scanMeta(std::uint8_t*& pos, const std::uint8_t* end, char* text)
         return kEvError;
     }
     const std::uint8_t t = *pos;
-    if (t == 0x2F) {  // End of Track: its length byte is not read
+    if (t == midi::meta::kEndOfTrack) {  // its length byte is not read
         if (end - pos < 2) {
             pos = const_cast<std::uint8_t*>(end);
             return kEvError;
@@ -70,7 +37,7 @@ int scanMeta(std::uint8_t*& pos, const std::uint8_t* end, char* text)
         return kEvEndOfTrack;
     }
     ++pos;
-    if (t != 3) return skipBody(pos, end);
+    if (t != midi::meta::kTrackName) return skipBody(pos, end);
     const Vlq len = readVlq(pos, end);
     if (!len.ok || len.value > static_cast<std::size_t>(end - pos) - len.bytes) {
         pos = const_cast<std::uint8_t*>(end);
@@ -90,7 +57,7 @@ int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& va
 {
     auto fail = [&] {
         pos = const_cast<std::uint8_t*>(end);
-        channel = scanner.type & 0x0F;
+        channel = midi::channelOf(scanner.type);
         return kEvError;
     };
     // Delta time: skipped, not computed.
@@ -106,38 +73,38 @@ int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& va
         text[0] = 1;
     }
     const std::uint8_t type = scanner.type;
-    channel = type & 0x0F;
+    channel = midi::channelOf(type);
     const auto left = static_cast<std::size_t>(end - pos);
 
-    switch (type & 0xF0) {
-    case 0x80:
-    case 0x90:
+    switch (midi::statusKind(type)) {
+    case midi::kNoteOff:
+    case midi::kNoteOn:
         if (left < 2) return fail();
         pos += 2;
-        return type & 0xF0;
-    case 0xA0:
-    case 0xE0:
+        return midi::statusKind(type);
+    case midi::kKeyPressure:
+    case midi::kPitchBend:
         if (left < 2) return fail();
         pos += 2;
         return kEvOther;
-    case 0xB0: {
+    case midi::kControlChange: {
         if (left < 2) return fail();
         const std::uint8_t controller = pos[0];
         value = pos[1];
         pos += 2;
-        return controller == 7 ? kEvVolume : controller == 10 ? kEvBalance : kEvOther;
+        return controllerCode(controller);
     }
-    case 0xC0:
+    case midi::kProgramChange:
         if (left < 1) return fail();
         value = *pos++;
         return kEvProgram;
-    case 0xD0:
+    case midi::kChannelPressure:
         if (left < 1) return fail();
         ++pos;
         return kEvOther;
-    case 0xF0:
-        if (type == 0xF0 || type == 0xF7) return skipBody(pos, end);  // system exclusive, escape
-        if (type == 0xFF) return scanMeta(pos, end, text);
+    case midi::kSysEx:  // the system messages' kind
+        if (type == midi::kSysEx || type == midi::kSysExEscape) return skipBody(pos, end);
+        if (type == midi::kMeta) return scanMeta(pos, end, text);
         return kEvError;  // F1..FE: the position stays just behind the status byte
     default:
         // No status byte has ever been read: resynchronise on the next one.

@@ -9,20 +9,31 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "midi/vlq.h"
+#include "midi/vocabulary.h"
+
 namespace lirno {
 
 // Event codes returned by getevent.
 enum EventCode : int {
-    kEvNoteOff = 0x80,
-    kEvNoteOn = 0x90,
-    kEvProgram = 0xC0,
-    kEvVolume = 7,   // controller 7
-    kEvBalance = 10, // controller 10 (pan)
-    kEvName = 3,     // meta event 3, the track name
-    kEvEndOfTrack = 47,
+    kEvNoteOff = midi::kNoteOff,
+    kEvNoteOn = midi::kNoteOn,
+    kEvProgram = midi::kProgramChange,
+    kEvVolume = midi::cc::kVolume,
+    kEvBalance = midi::cc::kPan,
+    kEvName = midi::meta::kTrackName,
+    kEvEndOfTrack = midi::meta::kEndOfTrack,
     kEvOther = 33,   // anything else that was stepped over
     kEvError = 19,
 };
+
+// The code of a control change: volume and pan are the ones acted on.
+inline int controllerCode(std::uint8_t controller)
+{
+    return controller == midi::cc::kVolume ? kEvVolume
+           : controller == midi::cc::kPan  ? kEvBalance
+                                           : kEvOther;
+}
 
 // The text buffer a caller hands to getevent.
 inline constexpr std::size_t kEventTextSize = 260;
@@ -59,25 +70,24 @@ inline int getevent(std::uint8_t*& pos, const std::uint8_t* end, char* text, int
         const bool running = !(p[1] & 0x80);
         const std::uint8_t type = running ? scanner.type : p[1];
         std::uint8_t* d = running ? p + 1 : p + 2;
-        const unsigned kind = type >> 4;
-        if (kind >= 0x8 && kind <= 0xE) {
+        if (midi::isChannelStatus(type)) {
             text[0] = running ? 1 : 0;
             scanner.type = type;
-            channel = type & 0x0F;
-            switch (kind) {
-            case 0x8:
-            case 0x9:
+            channel = midi::channelOf(type);
+            switch (midi::statusKind(type)) {
+            case midi::kNoteOff:
+            case midi::kNoteOn:
                 pos = d + 2;
-                return type & 0xF0;
-            case 0xB:
+                return midi::statusKind(type);
+            case midi::kControlChange:
                 value = d[1];
                 pos = d + 2;
-                return d[0] == 7 ? kEvVolume : d[0] == 10 ? kEvBalance : kEvOther;
-            case 0xC:
+                return controllerCode(d[0]);
+            case midi::kProgramChange:
                 value = d[0];
                 pos = d + 1;
                 return kEvProgram;
-            case 0xD:
+            case midi::kChannelPressure:
                 pos = d + 1;
                 return kEvOther;
             default:  // key pressure, pitch bend
@@ -89,17 +99,11 @@ inline int getevent(std::uint8_t*& pos, const std::uint8_t* end, char* text, int
     return geteventAny(pos, end, text, value, channel);
 }
 
-// A variable-length quantity and how many bytes it took; ok is false when it
-// runs past end. Values are capped at 2^28 - 1 (more than any image holds).
-struct Vlq {
-    std::uint32_t value = 0;
-    std::size_t bytes = 0;
-    bool ok = false;
-};
-Vlq readVlq(const std::uint8_t* p, const std::uint8_t* end);
-
-// Writes value (below 2^28) as a variable-length quantity; returns its length.
-std::size_t writeVlq(std::uint8_t* out, std::uint32_t value);
-std::size_t vlqLength(std::uint32_t value);
+// Variable-length quantities, read without a byte limit: the scanner steps
+// over a whole over-long one.
+using midi::Vlq;
+using midi::readVlq;
+using midi::vlqLength;
+using midi::writeVlq;
 
 }  // namespace lirno

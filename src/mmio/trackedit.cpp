@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "midi/vocabulary.h"
 #include "mmio/bytes.h"
 #include "mmio/message.h"
 #include "mmio/playfile.h"
@@ -51,7 +52,7 @@ int settrack(FileImage& image, int fileTrack, std::uint8_t kind, std::uint8_t va
     Chunk c;
     std::uint8_t* p = nullptr;
     if (locateTrack(image, fileTrack, c)) {
-        const bool notes = kind == 0x80 || kind == 0x90;
+        const bool notes = kind == midi::kNoteOff || kind == midi::kNoteOn;
         char text[kEventTextSize];
         int v = 0, channel = 0;
         p = c.data;
@@ -61,7 +62,8 @@ int settrack(FileImage& image, int fileTrack, std::uint8_t kind, std::uint8_t va
             if (code == kEvEndOfTrack) break;
             if (p > c.end) break;  // never patch beyond the chunk
             if (notes && (code == kEvNoteOff || code == kEvNoteOn) && text[0] != 1)
-                p[-3] = static_cast<std::uint8_t>((code == kEvNoteOff ? 0x90 : 0x80) | (p[-3] & 0x0F));
+                p[-3] = static_cast<std::uint8_t>(
+                    (code == kEvNoteOff ? midi::kNoteOn : midi::kNoteOff) | midi::channelOf(p[-3]));
             else if (!notes && code == kind)
                 p[-1] = value;
         }
@@ -95,7 +97,7 @@ bool findName(const Chunk& c, const std::uint8_t* imageEnd, NameEvent& found)
         std::uint8_t* q = event;
         while (*q & 0x80) ++q;
         ++q;
-        if (*q == 0xFF) ++q;
+        if (*q == midi::kMeta) ++q;
         ++q;
         const Vlq len = readVlq(q, p);
         found = {q, q + len.bytes, p};
@@ -126,7 +128,7 @@ void appendNameTrack(std::vector<std::uint8_t>& out, const Chunk& c, const std::
         append(out, nameBytes, nameBytes + nameLen);
         append(out, ev.textEnd, c.end);
     } else {
-        const std::uint8_t event[] = {0x00, 0xFF, 0x03};
+        const std::uint8_t event[] = {0x00, midi::kMeta, midi::meta::kTrackName};
         append(out, event, event + 3);
         append(out, vlq, vlq + vlqLen);
         append(out, nameBytes, nameBytes + nameLen);

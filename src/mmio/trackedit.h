@@ -4,15 +4,16 @@
 #include <cstdint>
 #include <string>
 
+#include "midi/vocabulary.h"
 #include "mmio/midiinfo.h"
 
 namespace lirno {
 
 // Kinds of settrack edits.
-inline constexpr std::uint8_t kEditNotes = 0x80;  // flip Note-On/Note-Off (0x90 does the same)
-inline constexpr std::uint8_t kEditVolume = 7;
-inline constexpr std::uint8_t kEditBalance = 10;
-inline constexpr std::uint8_t kEditProgram = 0xC0;
+inline constexpr std::uint8_t kEditNotes = midi::kNoteOff;  // flip Note-On/Note-Off (kNoteOn too)
+inline constexpr std::uint8_t kEditVolume = midi::cc::kVolume;
+inline constexpr std::uint8_t kEditBalance = midi::cc::kPan;
+inline constexpr std::uint8_t kEditProgram = midi::kProgramChange;
 
 // Patches every event of a kind in file track fileTrack. Returns 1 when the
 // track was scanned to its exact end, 0 otherwise (after a message); patches

@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "midi/bytes.h"
+#include "midi/vlq.h"
+#include "midi/vocabulary.h"
+
 namespace lirno::smf {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -14,17 +18,14 @@ using Bytes = std::vector<std::uint8_t>;
 inline void putVlq(Bytes& out, std::uint32_t v)
 {
     std::uint8_t tmp[5];
-    int n = 0;
-    do {
-        tmp[n++] = static_cast<std::uint8_t>(v & 0x7F);
-        v >>= 7;
-    } while (v);
-    while (n--) out.push_back(static_cast<std::uint8_t>(tmp[n] | (n ? 0x80 : 0)));
+    out.insert(out.end(), tmp, tmp + midi::writeVlq(tmp, v));
 }
 
 inline void put32(Bytes& out, std::uint32_t v)
 {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(v >> s));
+    std::uint8_t tmp[4];
+    midi::writeBE32(tmp, v);
+    out.insert(out.end(), tmp, tmp + 4);
 }
 
 // One track's data, event by event.
@@ -49,32 +50,42 @@ public:
     }
     Track& on(std::uint32_t delta, int ch, int key, int vel = 100)
     {
-        return ev(delta, {u8(0x90 | ch), u8(key), u8(vel)});
+        return ev(delta, {u8(midi::kNoteOn | ch), u8(key), u8(vel)});
     }
     Track& off(std::uint32_t delta, int ch, int key, int vel = 64)
     {
-        return ev(delta, {u8(0x80 | ch), u8(key), u8(vel)});
+        return ev(delta, {u8(midi::kNoteOff | ch), u8(key), u8(vel)});
     }
     Track& cc(std::uint32_t delta, int ch, int num, int value)
     {
-        return ev(delta, {u8(0xB0 | ch), u8(num), u8(value)});
+        return ev(delta, {u8(midi::kControlChange | ch), u8(num), u8(value)});
     }
-    Track& program(std::uint32_t delta, int ch, int prog) { return ev(delta, {u8(0xC0 | ch), u8(prog)}); }
+    Track& program(std::uint32_t delta, int ch, int prog)
+    {
+        return ev(delta, {u8(midi::kProgramChange | ch), u8(prog)});
+    }
     // A meta event with a length written as a variable-length quantity.
     Track& meta(std::uint32_t delta, std::uint8_t type, std::string_view text)
     {
         putVlq(data, delta);
-        data.push_back(0xFF);
+        data.push_back(midi::kMeta);
         data.push_back(type);
         putVlq(data, static_cast<std::uint32_t>(text.size()));
         data.insert(data.end(), text.begin(), text.end());
         return *this;
     }
-    Track& text(std::uint32_t delta, std::string_view s) { return meta(delta, 1, s); }
-    Track& name(std::string_view text, std::uint32_t delta = 0) { return meta(delta, 3, text); }
+    Track& text(std::uint32_t delta, std::string_view s)
+    {
+        return meta(delta, midi::meta::kText, s);
+    }
+    Track& name(std::string_view text, std::uint32_t delta = 0)
+    {
+        return meta(delta, midi::meta::kTrackName, text);
+    }
     Track& tempo(std::uint32_t delta, std::uint32_t usPerQuarter)
     {
-        return ev(delta, {0xFF, 0x51, 0x03, u8(usPerQuarter >> 16), u8(usPerQuarter >> 8), u8(usPerQuarter)});
+        return ev(delta, {midi::kMeta, midi::meta::kTempo, 0x03, u8(usPerQuarter >> 16),
+                          u8(usPerQuarter >> 8), u8(usPerQuarter)});
     }
     // A system-exclusive event (kind F0) or escape (F7).
     Track& sysex(std::uint32_t delta, std::uint8_t kind, const Bytes& body)
@@ -84,7 +95,10 @@ public:
         return raw(body);
     }
     // End of Track (eot: the same).
-    Track& end(std::uint32_t delta = 0) { return ev(delta, {0xFF, 0x2F, 0x00}); }
+    Track& end(std::uint32_t delta = 0)
+    {
+        return ev(delta, {midi::kMeta, midi::meta::kEndOfTrack, 0x00});
+    }
     Track& eot(std::uint32_t delta = 0) { return end(delta); }
 
     const Bytes& bytes() const { return data; }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "midi/vocabulary.h"
+
 namespace lirno::device {
 namespace {
 
@@ -16,24 +18,7 @@ constexpr std::size_t kSnapEvery = 16384;
 // The position in the song's order of the event that set a value.
 using Ref = std::int32_t;
 
-enum Cc : std::uint8_t {
-    kBankMsb = 0,
-    kDataMsb = 6,
-    kVolume = 7,
-    kPan = 10,
-    kBankLsb = 32,
-    kDataLsb = 38,
-    kSoundCtl1 = 70,
-    kSoundCtl10 = 79,
-    kFx1Depth = 91,
-    kFx5Depth = 95,
-    kDataInc = 96,
-    kNrpnLsb = 98,
-    kNrpnMsb = 99,
-    kRpnLsb = 100,
-    kRpnMsb = 101,
-    kResetAll = 121,
-};
+namespace cc = midi::cc;
 
 int value(const Song& song, Ref r) { return song.events[static_cast<std::size_t>(r)].data2; }
 
@@ -59,8 +44,8 @@ struct Channel {
     Channel() { cc.fill(kUnset); }
 
     Param* selected(const Song& song) {
-        const Ref msbRef = cc[nrpnSelected ? kNrpnMsb : kRpnMsb];
-        const Ref lsbRef = cc[nrpnSelected ? kNrpnLsb : kRpnLsb];
+        const Ref msbRef = cc[nrpnSelected ? cc::kNrpnMsb : cc::kRpnMsb];
+        const Ref lsbRef = cc[nrpnSelected ? cc::kNrpnLsb : cc::kRpnLsb];
         if (!anySelected || msbRef == kUnset || lsbRef == kUnset) return nullptr;
         const int msb = value(song, msbRef);
         const int lsb = value(song, lsbRef);
@@ -76,9 +61,10 @@ struct Channel {
     // effect depths alone, and keeps parameter values but deselects them.
     void resetControllers() {
         for (int i = 0; i < 128; ++i) {
-            const bool kept = i == kBankMsb || i == kBankLsb || i == kVolume || i == kPan ||
-                              (i >= kSoundCtl1 && i <= kSoundCtl10) ||
-                              (i >= kFx1Depth && i <= kFx5Depth);
+            const bool kept = i == cc::kBankMsb || i == cc::kBankLsb || i == cc::kVolume ||
+                              i == cc::kPan ||
+                              (i >= cc::kSoundController1 && i <= cc::kSoundController10) ||
+                              (i >= cc::kEffects1Depth && i <= cc::kEffects5Depth);
             if (!kept) cc[i] = kUnset;
         }
         pitchBend = kUnset;
@@ -87,17 +73,19 @@ struct Channel {
     }
 
     void control(const Song& song, Ref at, std::uint8_t num) {
-        if (num == kResetAll) {
+        if (num == cc::kResetAllControllers) {
             resetControllers();
             return;
         }
-        if (num >= 120) return;  // channel mode messages carry no state to restore
+        if (num >= cc::kAllSoundOff) return;  // channel mode messages carry no state to restore
         cc[num] = at;
-        if (num == kNrpnMsb || num == kNrpnLsb || num == kRpnMsb || num == kRpnLsb) {
-            nrpnSelected = num == kNrpnMsb || num == kNrpnLsb;
+        if (num == cc::kNrpnMsb || num == cc::kNrpnLsb || num == cc::kRpnMsb ||
+            num == cc::kRpnLsb) {
+            nrpnSelected = num == cc::kNrpnMsb || num == cc::kNrpnLsb;
             anySelected = true;
-        } else if (num == kDataMsb || num == kDataLsb) {
-            if (Param* p = selected(song)) (num == kDataMsb ? p->dataMsb : p->dataLsb) = at;
+        } else if (num == cc::kDataEntryMsb || num == cc::kDataEntryLsb) {
+            if (Param* p = selected(song))
+                (num == cc::kDataEntryMsb ? p->dataMsb : p->dataLsb) = at;
         }
     }
 };
@@ -105,7 +93,7 @@ struct Channel {
 // The chase state at some point of the song. The system-exclusive messages in
 // force are the song's sysex events numbered [sysexBegin, sysexEnd) in order.
 struct State {
-    std::array<Channel, 16> ch;
+    std::array<Channel, midi::kChannels> ch;
     std::uint32_t sysexBegin = 0;
     std::uint32_t sysexEnd = 0;
 };
@@ -125,25 +113,25 @@ struct SysexLog {
 
 void step(State& st, const Song& song, std::size_t i, SysexLog& log) {
     const SongEvent& e = song.events[i];
-    const int c = e.status & 0x0F;
+    const int c = midi::channelOf(e.status);
     const auto at = static_cast<Ref>(i);
-    switch (e.status & 0xF0) {
-        case 0xB0:
+    switch (midi::statusKind(e.status)) {
+        case midi::kControlChange:
             st.ch[c].control(song, at, e.data1);
             break;
-        case 0xC0:
+        case midi::kProgramChange:
             st.ch[c].program = at;
-            st.ch[c].bankMsbAtProgram = st.ch[c].cc[kBankMsb];
-            st.ch[c].bankLsbAtProgram = st.ch[c].cc[kBankLsb];
+            st.ch[c].bankMsbAtProgram = st.ch[c].cc[cc::kBankMsb];
+            st.ch[c].bankLsbAtProgram = st.ch[c].cc[cc::kBankLsb];
             break;
-        case 0xD0:
+        case midi::kChannelPressure:
             st.ch[c].pressure = at;
             break;
-        case 0xE0:
+        case midi::kPitchBend:
             st.ch[c].pitchBend = at;
             break;
-        case 0xF0:
-            if (e.status != 0xF0) break;
+        case midi::kSysEx:  // the system messages' kind
+            if (e.status != midi::kSysEx) break;
             if (isSystemReset(song.sysexBytes(e))) {
                 st.ch = {};
                 st.sysexBegin = st.sysexEnd;
@@ -156,14 +144,15 @@ void step(State& st, const Song& song, std::size_t i, SysexLog& log) {
 }
 
 bool isParamControl(int num) {
-    return num == kDataMsb || num == kDataLsb || (num >= kDataInc && num <= kRpnMsb);
+    return num == cc::kDataEntryMsb || num == cc::kDataEntryLsb ||
+           (num >= cc::kDataIncrement && num <= cc::kRpnMsb);
 }
 
 class Emitter {
 public:
     Emitter(const Song& song, std::vector<SongEvent>& out) : song_(song), out_(out) {}
 
-    void cc(int ch, int num, int v) { msg(0xB0 | ch, num, v); }
+    void cc(int ch, int num, int v) { msg(midi::kControlChange | ch, num, v); }
     void msg(int status, int d1, int d2) {
         SongEvent e;
         e.status = static_cast<std::uint8_t>(status);
@@ -175,40 +164,42 @@ public:
     void channel(int ch, const Channel& s) {
         const auto v = [this](Ref r) { return r == kUnset ? kUnset : value(song_, r); };
         if (s.program != kUnset) {
-            if (s.bankMsbAtProgram != kUnset) cc(ch, kBankMsb, v(s.bankMsbAtProgram));
-            if (s.bankLsbAtProgram != kUnset) cc(ch, kBankLsb, v(s.bankLsbAtProgram));
-            msg(0xC0 | ch, song_.events[static_cast<std::size_t>(s.program)].data1, 0);
+            if (s.bankMsbAtProgram != kUnset) cc(ch, cc::kBankMsb, v(s.bankMsbAtProgram));
+            if (s.bankLsbAtProgram != kUnset) cc(ch, cc::kBankLsb, v(s.bankLsbAtProgram));
+            msg(midi::kProgramChange | ch, event(s.program).data1, 0);
         }
         // Bank select sent after the last program change waits for the next one.
-        if (s.cc[kBankMsb] != kUnset && v(s.cc[kBankMsb]) != v(s.bankMsbAtProgram))
-            cc(ch, kBankMsb, v(s.cc[kBankMsb]));
-        if (s.cc[kBankLsb] != kUnset && v(s.cc[kBankLsb]) != v(s.bankLsbAtProgram))
-            cc(ch, kBankLsb, v(s.cc[kBankLsb]));
-        for (int num = 1; num < 120; ++num) {
-            if (num == kBankLsb || isParamControl(num) || s.cc[num] == kUnset) continue;
+        if (s.cc[cc::kBankMsb] != kUnset && v(s.cc[cc::kBankMsb]) != v(s.bankMsbAtProgram))
+            cc(ch, cc::kBankMsb, v(s.cc[cc::kBankMsb]));
+        if (s.cc[cc::kBankLsb] != kUnset && v(s.cc[cc::kBankLsb]) != v(s.bankLsbAtProgram))
+            cc(ch, cc::kBankLsb, v(s.cc[cc::kBankLsb]));
+        for (int num = cc::kBankMsb + 1; num < cc::kAllSoundOff; ++num) {
+            if (num == cc::kBankLsb || isParamControl(num) || s.cc[num] == kUnset) continue;
             cc(ch, num, v(s.cc[num]));
         }
         params(ch, s);
         if (s.pitchBend != kUnset) {
-            const SongEvent& e = song_.events[static_cast<std::size_t>(s.pitchBend)];
-            msg(0xE0 | ch, e.data1, e.data2);
+            const SongEvent& e = event(s.pitchBend);
+            msg(midi::kPitchBend | ch, e.data1, e.data2);
         }
-        if (s.pressure != kUnset) msg(0xD0 | ch, song_.events[static_cast<std::size_t>(s.pressure)].data1, 0);
+        if (s.pressure != kUnset) msg(midi::kChannelPressure | ch, event(s.pressure).data1, 0);
     }
 
 private:
+    const SongEvent& event(Ref r) const { return song_.events[static_cast<std::size_t>(r)]; }
+
     void params(int ch, const Channel& s) {
         for (const Param& p : s.params) {
             if (p.dataMsb == kUnset && p.dataLsb == kUnset) continue;
-            cc(ch, p.nrpn ? kNrpnMsb : kRpnMsb, p.msb);
-            cc(ch, p.nrpn ? kNrpnLsb : kRpnLsb, p.lsb);
-            if (p.dataMsb != kUnset) cc(ch, kDataMsb, value(song_, p.dataMsb));
-            if (p.dataLsb != kUnset) cc(ch, kDataLsb, value(song_, p.dataLsb));
+            cc(ch, p.nrpn ? cc::kNrpnMsb : cc::kRpnMsb, p.msb);
+            cc(ch, p.nrpn ? cc::kNrpnLsb : cc::kRpnLsb, p.lsb);
+            if (p.dataMsb != kUnset) cc(ch, cc::kDataEntryMsb, value(song_, p.dataMsb));
+            if (p.dataLsb != kUnset) cc(ch, cc::kDataEntryLsb, value(song_, p.dataLsb));
         }
         // Leave the selection as the song had it, so later data entries land
         // where the song means them to.
-        const int msbNum = s.nrpnSelected ? kNrpnMsb : kRpnMsb;
-        const int lsbNum = s.nrpnSelected ? kNrpnLsb : kRpnLsb;
+        const int msbNum = s.nrpnSelected ? cc::kNrpnMsb : cc::kRpnMsb;
+        const int lsbNum = s.nrpnSelected ? cc::kNrpnLsb : cc::kRpnLsb;
         if (s.anySelected && s.cc[msbNum] != kUnset) cc(ch, msbNum, value(song_, s.cc[msbNum]));
         if (s.anySelected && s.cc[lsbNum] != kUnset) cc(ch, lsbNum, value(song_, s.cc[lsbNum]));
     }
@@ -292,23 +283,23 @@ std::vector<SongEvent> chaseState(const Song& song, std::size_t end) {
         out.push_back(song.events[static_cast<std::size_t>(log.at(k))]);
     }
     Emitter emit(song, out);
-    for (int c = 0; c < 16; ++c) emit.channel(c, st.ch[c]);
+    for (int c = 0; c < midi::kChannels; ++c) emit.channel(c, st.ch[c]);
     return out;
 }
 
 bool sameChaseShape(const SongEvent& a, std::span<const std::uint8_t> sysexA, const SongEvent& b,
                     std::span<const std::uint8_t> sysexB) {
-    const int kind = a.status & 0xF0;
-    const bool noteA = kind < 0xB0;
-    const bool noteB = (b.status & 0xF0) < 0xB0;
+    const int kind = midi::statusKind(a.status);
+    const bool noteA = kind < midi::kControlChange;
+    const bool noteB = midi::statusKind(b.status) < midi::kControlChange;
     if (noteA || noteB) return noteA == noteB;
     if (a.status != b.status) return false;
-    if (kind == 0xB0) {
+    if (kind == midi::kControlChange) {
         if (a.data1 != b.data1) return false;
-        const bool selects = a.data1 >= kNrpnLsb && a.data1 <= kRpnMsb;
+        const bool selects = a.data1 >= cc::kNrpnLsb && a.data1 <= cc::kRpnMsb;
         return !selects || a.data2 == b.data2;
     }
-    if (a.status == 0xF0) return isSystemReset(sysexA) == isSystemReset(sysexB);
+    if (a.status == midi::kSysEx) return isSystemReset(sysexA) == isSystemReset(sysexB);
     return true;
 }
 

@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "midi/bytes.h"
+#include "midi/vlq.h"
+#include "midi/vocabulary.h"
+
 namespace lirno::device {
 
 void EventList::assign(std::shared_ptr<const std::vector<EventSlot>> order,
@@ -30,13 +34,6 @@ constexpr std::uint64_t kMaxTick = std::uint64_t{1} << 60;
 // Junk before the header (a Mac resource prefix, say) is tolerated this far.
 constexpr std::size_t kHeaderSearchWindow = 512;
 
-std::uint32_t be32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
-std::uint16_t be16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
 bool idIs(const std::uint8_t* p, std::string_view id) {
     return std::memcmp(p, id.data(), 4) == 0;
 }
@@ -58,14 +55,10 @@ struct Cursor {
             v = *p++;
             return true;
         }
-        v = 0;
-        for (int i = 0; i < 4; ++i) {
-            std::uint8_t b = 0;
-            if (!byte(b)) return false;
-            v = (v << 7) | (b & 0x7Fu);
-            if ((b & 0x80) == 0) return true;
-        }
-        return true;
+        const midi::Vlq q = midi::readVlq(p, end, 4);
+        p = q.ok ? p + q.bytes : end;
+        v = q.value;
+        return q.ok;
     }
     std::span<const std::uint8_t> take(std::uint32_t n) {
         const auto avail = static_cast<std::size_t>(end - p);
@@ -76,19 +69,14 @@ struct Cursor {
     }
 };
 
-int channelDataBytes(std::uint8_t status) {
-    const int kind = status & 0xF0;
-    return (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-}
-
 // Data bytes that follow a system common / real-time byte that has no place
 // in a file; skipping them keeps the rest of the track in step.
 int strayDataBytes(std::uint8_t status) {
     switch (status) {
-        case 0xF1:
-        case 0xF3:
+        case midi::kTimeCode:
+        case midi::kSongSelect:
             return 1;
-        case 0xF2:
+        case midi::kSongPosition:
             return 2;
         default:
             return 0;
@@ -116,96 +104,119 @@ std::uint64_t tickOf(const SongEvent& e) { return static_cast<std::uint64_t>(e.t
 
 void addSysex(ParsedTrack& out, std::span<const std::uint8_t> payload, std::uint64_t tick,
               std::uint8_t track) {
-    if (!payload.empty() && payload.back() == 0xF7) payload = payload.first(payload.size() - 1);
+    if (!payload.empty() && payload.back() == midi::kSysExEscape) {
+        payload = payload.first(payload.size() - 1);
+    }
     TrackEvents& d = out.data;
     d.sysexData.insert(d.sysexData.end(), payload.begin(), payload.end());
     out.sysexAt.push_back(static_cast<std::uint32_t>(d.events.size()));
     SongEvent e;
     e.timeNs = static_cast<std::int64_t>(tick);
     e.sysex = static_cast<std::uint32_t>(d.sysexEnds.size());
-    e.status = 0xF0;
+    e.status = midi::kSysEx;
     e.track = track;
     d.sysexEnds.push_back(static_cast<std::uint32_t>(d.sysexData.size()));
     d.events.push_back(e);
 }
 
-// Reads a track chunk's events in order. Meta and sysex events do not cancel
+// One track's reading, event by event. Meta and sysex events do not cancel
 // running status here: real files rely on it carrying across them. The track
 // ends at End of Track, at the chunk's end or at the first message cut short;
-// without an End of Track it ends at its last event.
-void parseTrack(Cursor c, std::uint8_t track, ParsedTrack& out) {
-    auto& ev = out.data.events;
-    // Nearly every event takes three bytes or more (a delta time, a status
-    // or running-status data byte, data): no regrowth, and no more than a
-    // file's worth of memory set aside for one that is mostly something else.
-    ev.reserve(static_cast<std::size_t>(c.end - c.p) / 3 + 1);
+// without an End of Track it ends at its last event. Each step returns
+// whether the track goes on.
+struct TrackParse {
+    Cursor c;
+    std::uint8_t track;
+    ParsedTrack& out;
     std::uint64_t tick = 0;
-    std::uint64_t lastTick = 0;
+    std::uint64_t lastTick = 0;  // of the last event read whole
     std::uint8_t running = 0;
     bool eot = false;
-    while (true) {
+
+    bool event() {
         std::uint32_t delta = 0;
-        if (!c.vlq(delta)) break;
+        if (!c.vlq(delta)) return false;
         tick = std::min(tick + delta, kMaxTick);
         std::uint8_t b = 0;
-        if (!c.byte(b)) break;
+        if (!c.byte(b)) return false;
         if (b < 0x80) {
-            if (running == 0) continue;  // stray data byte with nothing to run on
+            if (running == 0) return true;  // stray data byte with nothing to run on
             --c.p;
             b = running;
         }
-        if (b < 0xF0) {
-            std::uint8_t d1 = 0;
-            std::uint8_t d2 = 0;
-            if (!c.byte(d1)) break;
-            if (channelDataBytes(b) == 2 && !c.byte(d2)) break;
-            running = b;
-            lastTick = tick;
-            SongEvent e;
-            e.timeNs = static_cast<std::int64_t>(tick);
-            e.status = b;
-            e.data1 = d1 & 0x7F;
-            e.data2 = d2 & 0x7F;
-            e.track = track;
-            ev.push_back(e);
-        } else if (b == 0xF0 || b == 0xF7) {
-            // An F7 packet is only playable when it carries a whole message;
-            // continuation packets and escaped real-time bytes are dropped.
-            std::uint32_t len = 0;
-            if (!c.vlq(len)) break;
-            const auto body = c.take(len);
-            lastTick = tick;
-            if (body.size() != len) break;
-            if (b == 0xF0) {
-                addSysex(out, body, tick, track);
-            } else if (!body.empty() && body.front() == 0xF0) {
-                addSysex(out, body.subspan(1), tick, track);
-            }
-        } else if (b == 0xFF) {
-            std::uint8_t type = 0;
-            std::uint32_t len = 0;
-            if (!c.byte(type) || !c.vlq(len)) break;
-            const auto body = c.take(len);
-            if (body.size() != len) break;
-            lastTick = tick;
-            if (type == 0x2F) {
-                eot = true;
-                break;
-            }
-            if (type == 0x51 && len >= 3) {
-                const std::uint32_t tempo =
-                    (std::uint32_t{body[0]} << 16) | (std::uint32_t{body[1]} << 8) | body[2];
-                if (tempo != 0) {
-                    out.tempos.push_back({tick, tempo, static_cast<std::uint32_t>(ev.size())});
-                }
-            }
-        } else {
-            lastTick = tick;
-            for (int i = strayDataBytes(b); i > 0 && c.p < c.end && *c.p < 0x80; --i) ++c.p;
-        }
+        if (midi::isChannelStatus(b)) return channelMessage(b);
+        if (b == midi::kSysEx || b == midi::kSysExEscape) return sysex(b);
+        if (b == midi::kMeta) return metaEvent();
+        lastTick = tick;
+        for (int i = strayDataBytes(b); i > 0 && c.p < c.end && *c.p < 0x80; --i) ++c.p;
+        return true;
     }
-    out.endTick = eot ? tick : lastTick;
-    out.stop = c.p;
+
+    bool channelMessage(std::uint8_t status) {
+        std::uint8_t d1 = 0;
+        std::uint8_t d2 = 0;
+        if (!c.byte(d1)) return false;
+        if (midi::dataBytes(status) == 2 && !c.byte(d2)) return false;
+        running = status;
+        lastTick = tick;
+        SongEvent e;
+        e.timeNs = static_cast<std::int64_t>(tick);
+        e.status = status;
+        e.data1 = d1 & 0x7F;
+        e.data2 = d2 & 0x7F;
+        e.track = track;
+        out.data.events.push_back(e);
+        return true;
+    }
+
+    // An F7 packet is only playable when it carries a whole message;
+    // continuation packets and escaped real-time bytes are dropped.
+    bool sysex(std::uint8_t kind) {
+        std::uint32_t len = 0;
+        if (!c.vlq(len)) return false;
+        const auto body = c.take(len);
+        lastTick = tick;
+        if (body.size() != len) return false;
+        if (kind == midi::kSysEx) {
+            addSysex(out, body, tick, track);
+        } else if (!body.empty() && body.front() == midi::kSysEx) {
+            addSysex(out, body.subspan(1), tick, track);
+        }
+        return true;
+    }
+
+    bool metaEvent() {
+        std::uint8_t type = 0;
+        std::uint32_t len = 0;
+        if (!c.byte(type) || !c.vlq(len)) return false;
+        const auto body = c.take(len);
+        if (body.size() != len) return false;
+        lastTick = tick;
+        if (type == midi::meta::kEndOfTrack) {
+            eot = true;
+            return false;
+        }
+        if (type == midi::meta::kTempo && len >= 3) {
+            const std::uint32_t tempo = midi::readBE24(body.data());
+            if (tempo != 0) {
+                const auto at = static_cast<std::uint32_t>(out.data.events.size());
+                out.tempos.push_back({tick, tempo, at});
+            }
+        }
+        return true;
+    }
+};
+
+void parseTrack(Cursor c, std::uint8_t track, ParsedTrack& out) {
+    // Nearly every event takes three bytes or more (a delta time, a status
+    // or running-status data byte, data): no regrowth, and no more than a
+    // file's worth of memory set aside for one that is mostly something else.
+    out.data.events.reserve(static_cast<std::size_t>(c.end - c.p) / 3 + 1);
+    TrackParse parse{c, track, out};
+    while (parse.event()) {
+    }
+    out.endTick = parse.eot ? parse.tick : parse.lastTick;
+    out.stop = parse.c.p;
 }
 
 struct Division {
@@ -338,112 +349,169 @@ private:
 // through the window in turn, so that the counts and the part of the order
 // being written stay in the cache.
 // Each window's events get their times once they are in order.
-std::vector<EventSlot> orderAndTime(std::vector<ParsedTrack>& tracks, const TempoMap& map) {
-    std::size_t n = 0;
-    std::uint64_t maxTick = 0;
-    std::vector<std::uint32_t> active;  // tracks with events
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        const auto& ev = tracks[t].data.events;
-        n += ev.size();
-        if (!ev.empty()) {
-            maxTick = std::max(maxTick, tickOf(ev.back()));
-            active.push_back(static_cast<std::uint32_t>(t));
+class TimeOrder {
+public:
+    TimeOrder(std::vector<ParsedTrack>& tracks, const TempoMap& map) : tracks_(tracks), map_(map) {}
+
+    std::vector<EventSlot> run() {
+        survey();
+        if (active_.size() <= 1) return oneTrack();
+        chooseBuckets();
+        order_.resize(n_);
+        pos_.resize(static_cast<std::size_t>(width_) + 1);
+        next_.assign(tracks_.size(), 0);
+        stop_.assign(tracks_.size(), 0);
+        segment_.assign(tracks_.size(), 0);
+        for (std::uint64_t lo = 0; lo < buckets_; lo += width_) {
+            count(lo);
+            const std::uint32_t windowEnd = pos_.back();
+            place(lo);
+            if (shift_ > 0) sortBuckets(windowEnd);
+            time();
+            placed_ = windowEnd;
+        }
+        return std::move(order_);
+    }
+
+private:
+    void survey() {
+        for (std::size_t t = 0; t < tracks_.size(); ++t) {
+            const auto& ev = tracks_[t].data.events;
+            n_ += ev.size();
+            if (!ev.empty()) {
+                maxTick_ = std::max(maxTick_, tickOf(ev.back()));
+                active_.push_back(static_cast<std::uint32_t>(t));
+            }
         }
     }
-    std::vector<EventSlot> order;
-    if (active.size() <= 1) {
-        order.reserve(n);
-        for (const std::uint32_t t : active) {
-            auto& ev = tracks[t].data.events;
+
+    // At most one track has events: its own order is the song's.
+    std::vector<EventSlot> oneTrack() {
+        order_.reserve(n_);
+        for (const std::uint32_t t : active_) {
+            auto& ev = tracks_[t].data.events;
             std::size_t k = 0;
-            map.time(ev.data(), ev.data() + ev.size(), k);
-            for (std::size_t i = 0; i < ev.size(); ++i) order.push_back({t, static_cast<std::uint32_t>(i)});
+            map_.time(ev.data(), ev.data() + ev.size(), k);
+            for (std::size_t i = 0; i < ev.size(); ++i) {
+                order_.push_back({t, static_cast<std::uint32_t>(i)});
+            }
         }
-        return order;
+        return std::move(order_);
     }
+
     // Songs rarely span more ticks than they hold events: then each bucket is
-    // one tick and needs no sorting at all.
-    int shift = 0;
-    if (maxTick >= std::max<std::uint64_t>(n * 4, 1024)) {
-        while ((maxTick >> shift) >= n) ++shift;
+    // one tick and needs no sorting at all. Windows are wide enough that
+    // stepping every track through each one costs no more than the events
+    // themselves.
+    void chooseBuckets() {
+        if (maxTick_ >= std::max<std::uint64_t>(n_ * 4, 1024)) {
+            while ((maxTick_ >> shift_) >= n_) ++shift_;
+        }
+        buckets_ = (maxTick_ >> shift_) + 1;
+        width_ = std::min(buckets_, std::max<std::uint64_t>(std::uint64_t{1} << 10,
+                                                            buckets_ * active_.size() / n_ + 1));
     }
-    const std::uint64_t buckets = (maxTick >> shift) + 1;
-    // Windows wide enough that stepping every track through each one costs no
-    // more than the events themselves.
-    const std::uint64_t width =
-        std::min(buckets, std::max<std::uint64_t>(std::uint64_t{1} << 10, buckets * active.size() / n + 1));
-    order.resize(n);
-    std::vector<std::uint32_t> pos(static_cast<std::size_t>(width) + 1);
-    std::vector<std::uint32_t> next(tracks.size(), 0);  // each track's first event not yet placed
-    std::vector<std::uint32_t> stop(tracks.size(), 0);
-    std::vector<std::size_t> segment(tracks.size(), 0);
-    const auto bucket = [shift](const SongEvent& e) { return tickOf(e) >> shift; };
-    const auto tick = [&tracks](const EventSlot& s) {
-        return tickOf(tracks[s.track].data.events[s.index]);
-    };
-    std::uint32_t placed = 0;
-    for (std::uint64_t lo = 0; lo < buckets; lo += width) {
-        const std::uint64_t hi = lo + width;
-        std::fill(pos.begin(), pos.end(), 0);
-        for (std::size_t a = 0; a < active.size(); ++a) {
-            const std::uint32_t t = active[a];
-            if (a + 1 < active.size()) {
-                // The next track's events were read long ago: fetch the start
-                // of its part while this one is counted.
-                const SongEvent* ahead = tracks[active[a + 1]].data.events.data() + next[active[a + 1]];
-                for (int line = 0; line < 16; ++line) __builtin_prefetch(ahead + line * 4);
-            }
-            const SongEvent* ev = tracks[t].data.events.data();
-            const auto size = static_cast<std::uint32_t>(tracks[t].data.events.size());
-            std::uint32_t i = next[t];
+
+    // Counts the events of each bucket in the window from bucket lo on, then
+    // turns the counts into where each bucket starts in the order. stop_ ends
+    // each track's part of the window.
+    void count(std::uint64_t lo) {
+        const int shift = shift_;
+        const auto bucket = [shift](const SongEvent& e) { return tickOf(e) >> shift; };
+        const std::uint64_t hi = lo + width_;
+        std::uint32_t* pos = pos_.data();
+        std::fill(pos_.begin(), pos_.end(), 0);
+        for (std::size_t a = 0; a < active_.size(); ++a) {
+            const std::uint32_t t = active_[a];
+            if (a + 1 < active_.size()) prefetch(active_[a + 1]);
+            const SongEvent* ev = tracks_[t].data.events.data();
+            const auto size = static_cast<std::uint32_t>(tracks_[t].data.events.size());
+            std::uint32_t i = next_[t];
             for (; i < size && bucket(ev[i]) < hi; ++i) ++pos[bucket(ev[i]) - lo + 1];
-            stop[t] = i;
+            stop_[t] = i;
         }
-        pos[0] = placed;
-        for (std::size_t b = 1; b < pos.size(); ++b) pos[b] += pos[b - 1];
-        const std::uint32_t windowEnd = pos.back();
-        EventSlot* out = order.data();
-        std::uint32_t* at = pos.data();
-        for (const std::uint32_t t : active) {
-            const SongEvent* ev = tracks[t].data.events.data();
-            const std::uint32_t end = stop[t];
-            for (std::uint32_t i = next[t]; i < end; ++i) out[at[bucket(ev[i]) - lo]++] = {t, i};
-        }
-        if (shift > 0) {
-            // pos[b] is now where bucket b ends.
-            std::uint32_t from = placed;
-            for (std::size_t b = 0; b + 1 < pos.size() && from < windowEnd; ++b) {
-                EventSlot* first = order.data() + from;
-                EventSlot* last = order.data() + pos[b];
-                from = pos[b];
-                if (last - first < 2) continue;
-                // Mostly one tick, or a few runs: insertion sort is linear then.
-                if (last - first > 256 && !std::is_sorted(first, last, [&](const EventSlot& a, const EventSlot& c) {
-                        return tick(a) < tick(c);
-                    })) {
-                    std::stable_sort(first, last, [&](const EventSlot& a, const EventSlot& c) {
-                        return tick(a) < tick(c);
-                    });
-                    continue;
-                }
-                for (EventSlot* i = first + 1; i < last; ++i) {
-                    const EventSlot v = *i;
-                    const std::uint64_t k = tick(v);
-                    EventSlot* j = i;
-                    for (; j > first && tick(*(j - 1)) > k; --j) *j = *(j - 1);
-                    *j = v;
-                }
-            }
-        }
-        for (const std::uint32_t t : active) {
-            SongEvent* ev = tracks[t].data.events.data();
-            map.time(ev + next[t], ev + stop[t], segment[t]);
-            next[t] = stop[t];
-        }
-        placed = windowEnd;
+        pos[0] = placed_;
+        for (std::size_t b = 1; b < pos_.size(); ++b) pos[b] += pos[b - 1];
     }
-    return order;
-}
+
+    // The next track's events were read long ago: fetch the start of its
+    // part while this one is counted.
+    void prefetch(std::uint32_t t) const {
+        const SongEvent* ahead = tracks_[t].data.events.data() + next_[t];
+        for (int line = 0; line < 16; ++line) __builtin_prefetch(ahead + line * 4);
+    }
+
+    // Puts the window's events into their buckets, track after track.
+    void place(std::uint64_t lo) {
+        const int shift = shift_;
+        const auto bucket = [shift](const SongEvent& e) { return tickOf(e) >> shift; };
+        EventSlot* out = order_.data();
+        std::uint32_t* at = pos_.data();
+        for (const std::uint32_t t : active_) {
+            const SongEvent* ev = tracks_[t].data.events.data();
+            const std::uint32_t end = stop_[t];
+            for (std::uint32_t i = next_[t]; i < end; ++i) out[at[bucket(ev[i]) - lo]++] = {t, i};
+        }
+    }
+
+    // pos_[b] is now where bucket b ends.
+    void sortBuckets(std::uint32_t windowEnd) {
+        std::uint32_t from = placed_;
+        for (std::size_t b = 0; b + 1 < pos_.size() && from < windowEnd; ++b) {
+            EventSlot* first = order_.data() + from;
+            EventSlot* last = order_.data() + pos_[b];
+            from = pos_[b];
+            sortBucket(first, last);
+        }
+    }
+
+    void sortBucket(EventSlot* first, EventSlot* last) const {
+        if (last - first < 2) return;
+        const auto earlier = [this](const EventSlot& a, const EventSlot& c) {
+            return tick(a) < tick(c);
+        };
+        // Mostly one tick, or a few runs: insertion sort is linear then.
+        if (last - first > 256 && !std::is_sorted(first, last, earlier)) {
+            std::stable_sort(first, last, earlier);
+            return;
+        }
+        for (EventSlot* i = first + 1; i < last; ++i) {
+            const EventSlot v = *i;
+            const std::uint64_t k = tick(v);
+            EventSlot* j = i;
+            for (; j > first && tick(*(j - 1)) > k; --j) *j = *(j - 1);
+            *j = v;
+        }
+    }
+
+    std::uint64_t tick(const EventSlot& s) const {
+        return tickOf(tracks_[s.track].data.events[s.index]);
+    }
+
+    // The window's events are in order: their ticks can become times.
+    void time() {
+        for (const std::uint32_t t : active_) {
+            SongEvent* ev = tracks_[t].data.events.data();
+            map_.time(ev + next_[t], ev + stop_[t], segment_[t]);
+            next_[t] = stop_[t];
+        }
+    }
+
+    std::vector<ParsedTrack>& tracks_;
+    const TempoMap& map_;
+    std::size_t n_ = 0;  // events in all
+    std::uint64_t maxTick_ = 0;
+    std::vector<std::uint32_t> active_;  // tracks with events
+    int shift_ = 0;                      // a bucket holds 1 << shift_ ticks
+    std::uint64_t buckets_ = 0;
+    std::uint64_t width_ = 0;  // buckets in a window
+    std::vector<EventSlot> order_;
+    std::vector<std::uint32_t> pos_;      // by bucket of the window
+    std::vector<std::uint32_t> next_;     // each track's first event not yet placed
+    std::vector<std::uint32_t> stop_;     // each track's first event past the window
+    std::vector<std::size_t> segment_;    // each track's tempo segment, for timing
+    std::uint32_t placed_ = 0;            // events in the order so far
+};
 
 struct TrackSpan {
     std::size_t begin;  // offsets into the file's bytes
@@ -471,7 +539,7 @@ std::vector<TrackSpan> findTracks(std::span<const std::uint8_t> b, std::size_t p
     while (pos + 8 <= b.size()) {
         const std::uint8_t* id = b.data() + pos;
         const std::size_t body = pos + 8;
-        const std::size_t declared = be32(id + 4);
+        const std::size_t declared = midi::readBE32(id + 4);
         const bool clamped = declared > b.size() - body;
         const std::size_t bodyEnd = clamped ? b.size() : body + declared;
         if (idIs(id, "MTrk")) {
@@ -526,16 +594,16 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
         return r;
     }
     const auto h = b.subspan(at);
-    if (h.size() < 14 || be32(h.data() + 4) < 6) {
+    if (h.size() < 14 || midi::readBE32(h.data() + 4) < 6) {
         r.error = SmfError::ShortHeader;
         return r;
     }
-    r.division = be16(h.data() + 12);
+    r.division = midi::readBE16(h.data() + 12);
     if (!decodeDivision(r.division, r.div)) {
         r.error = SmfError::BadDivision;
         return r;
     }
-    const std::uint32_t headerLen = be32(h.data() + 4);
+    const std::uint32_t headerLen = midi::readBE32(h.data() + 4);
     std::size_t pos = 8 + std::min<std::size_t>(headerLen, h.size() - 8);
     // A wrong header length with the first track right behind the usual six bytes.
     if (headerLen != 6 && h.size() >= 18 && idIs(h.data() + 14, "MTrk") &&
@@ -543,7 +611,7 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
         pos = 14;
     }
     r.file = h;
-    r.format = be16(h.data() + 8);
+    r.format = midi::readBE16(h.data() + 8);
     r.firstChunk = pos;
     return r;
 }
@@ -645,7 +713,7 @@ SmfResult readWhole(std::span<const std::uint8_t> bytes, SharedBytes keep) {
         }
     } else {
         const TempoMap map(h.div, parsed);
-        order = orderAndTime(parsed, map);
+        order = TimeOrder(parsed, map).run();
         std::uint64_t endTick = 0;
         for (const ParsedTrack& t : parsed) endTick = std::max(endTick, t.endTick);
         song.endNs = map.toNs(endTick);
@@ -679,6 +747,76 @@ bool sameShape(const ParsedTrack& a, const ParsedTrack& b) {
     return true;
 }
 
+// The tracks whose bytes changed, and how many bytes they now hold.
+struct Changes {
+    std::vector<std::size_t> tracks;
+    std::size_t bytes = 0;
+};
+
+Changes changedTracks(std::span<const std::uint8_t> file, const std::vector<TrackSpan>& spans,
+                      const SongSource& old) {
+    Changes changed;
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        const auto a = chunk(file, spans[i]);
+        const auto b = chunk(old.file, old.spans[i]);
+        if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size()) != 0) {
+            changed.tracks.push_back(i);
+            changed.bytes += a.size();
+        }
+    }
+    return changed;
+}
+
+// Whether each event of an edited track plays the same part in the chase as
+// the one it replaces.
+bool sameChaseShapes(const Song& before, const TrackEvents& was, const Song& after,
+                     const TrackEvents& now) {
+    const auto sysex = [](const Song& s, const SongEvent& e) {
+        return e.status == midi::kSysEx ? s.sysexBytes(e) : std::span<const std::uint8_t>{};
+    };
+    for (std::size_t k = 0; k < was.events.size(); ++k) {
+        const SongEvent& a = was.events[k];
+        const SongEvent& b = now.events[k];
+        if (!sameChaseShape(a, sysex(before, a), b, sysex(after, b))) return false;
+    }
+    return true;
+}
+
+// A file read again after an edit: the song before, where it came from, and
+// the new file's track chunks.
+struct Reread {
+    const Song& previous;
+    const SongSource& old;
+    std::span<const std::uint8_t> file;
+    const std::vector<TrackSpan>& spans;
+};
+
+// Reads changed track i alone and puts it in the place of the old one, with
+// the old one's times and sysex numbers; false when it does not keep the old
+// one's shape. chaseKept turns false when an edited event plays another part
+// in the chase.
+bool replaceTrack(const Reread& r, std::size_t i, Song& song,
+                  std::vector<std::shared_ptr<const TrackEvents>>& tracks, bool& chaseKept) {
+    ParsedTrack now = parseSpan(r.file, r.spans[i], i);
+    const ParsedTrack before = parseSpan(r.old.file, r.old.spans[i], i);
+    if (!sameShape(now, before)) return false;
+    // Same ticks under the same tempo map: the same times.
+    const auto& timed = tracks[i]->events;
+    auto& ev = now.data.events;
+    const std::uint32_t base = r.old.sysexBase[i];
+    for (std::size_t k = 0; k < ev.size(); ++k) ev[k].timeNs = timed[k].timeNs;
+    for (const std::uint32_t k : now.sysexAt) ev[k].sysex += base;
+    auto t = std::make_shared<TrackEvents>(std::move(now.data));
+    std::uint32_t from = 0;
+    for (std::size_t k = 0; k < t->sysexEnds.size(); ++k) {
+        song.sysex[base + k] = {t->sysexData.data() + from, t->sysexEnds[k] - from};
+        from = t->sysexEnds[k];
+    }
+    chaseKept = chaseKept && sameChaseShapes(r.previous, *tracks[i], song, *t);
+    tracks[i] = std::move(t);
+    return true;
+}
+
 }  // namespace
 
 SmfResult readSmf(std::span<const std::uint8_t> bytes) { return readWhole(bytes, nullptr); }
@@ -698,48 +836,20 @@ SmfResult rereadSmf(SharedBytes bytes, const Song& previous) {
     }
     std::vector<TrackSpan> spans = findTracks(h.file, h.firstChunk);
     if (spans.size() != old->spans.size()) return readWhole(view, std::move(bytes));
-    std::vector<std::size_t> changed;
-    std::size_t changedBytes = 0;
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        const auto a = chunk(h.file, spans[i]);
-        const auto b = chunk(old->file, old->spans[i]);
-        if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size()) != 0) {
-            changed.push_back(i);
-            changedBytes += a.size();
-        }
-    }
+    const Changes changed = changedTracks(h.file, spans, *old);
     // Reading a changed track twice (old and new) only pays while few changed.
-    if (changedBytes > h.file.size() / 2) return readWhole(view, std::move(bytes));
+    if (changed.bytes > h.file.size() / 2) return readWhole(view, std::move(bytes));
 
     SmfResult r;
     r.song = previous;
     Song& song = r.song;
     auto tracks = previous.events.tracks();
     bool chaseKept = true;
-    for (const std::size_t i : changed) {
-        ParsedTrack now = parseSpan(h.file, spans[i], i);
-        const ParsedTrack before = parseSpan(old->file, old->spans[i], i);
-        if (!sameShape(now, before)) return readWhole(view, std::move(bytes));
-        // Same ticks under the same tempo map: the same times.
-        const auto& timed = tracks[i]->events;
-        auto& ev = now.data.events;
-        const std::uint32_t base = old->sysexBase[i];
-        for (std::size_t k = 0; k < ev.size(); ++k) ev[k].timeNs = timed[k].timeNs;
-        for (const std::uint32_t k : now.sysexAt) ev[k].sysex += base;
-        auto t = std::make_shared<TrackEvents>(std::move(now.data));
-        std::uint32_t from = 0;
-        for (std::size_t k = 0; k < t->sysexEnds.size(); ++k) {
-            song.sysex[base + k] = {t->sysexData.data() + from, t->sysexEnds[k] - from};
-            from = t->sysexEnds[k];
+    const Reread edit{previous, *old, h.file, spans};
+    for (const std::size_t i : changed.tracks) {
+        if (!replaceTrack(edit, i, song, tracks, chaseKept)) {
+            return readWhole(view, std::move(bytes));
         }
-        const auto& was = tracks[i]->events;
-        for (std::size_t k = 0; chaseKept && k < was.size(); ++k) {
-            const SongEvent& a = was[k];
-            const SongEvent& b = t->events[k];
-            chaseKept = sameChaseShape(a, a.status == 0xF0 ? previous.sysexBytes(a) : std::span<const std::uint8_t>{},
-                                       b, b.status == 0xF0 ? song.sysexBytes(b) : std::span<const std::uint8_t>{});
-        }
-        tracks[i] = std::move(t);
     }
     // The chase keeps positions of events, not their values: its snapshots
     // hold as long as the edited events play the same part in it.
