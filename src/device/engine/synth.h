@@ -1,4 +1,4 @@
-// FluidSynth ownership and the process-wide SoundFont cache.
+// The synthesizer: FluidSynth made with the SoundFont, whole or cut to the songs; song ids.
 #pragma once
 
 #include <cstdint>
