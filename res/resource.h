@@ -27,9 +27,9 @@ inline constexpr int IDS_TIMETRACK = 7;
 inline constexpr int IDR_MENU = 10;
 inline constexpr int IDD_ABOUT = 998;
 inline constexpr int IDD_RECORD = 999;
-inline constexpr int IDI_LOGO = 400;        // large icon, logo button
-inline constexpr int IDI_SMALL = 401;       // small icon, shown at 16 x 16
+inline constexpr int IDI_LOGO = 400;   // large icon, logo button
+inline constexpr int IDI_SMALL = 401;  // small icon, shown at 16 x 16
 inline constexpr const char* IDI_DLG = "DLG_ICON";
-inline constexpr int IDB_TOOLBAR = 404;     // the 11-image strip
+inline constexpr int IDB_TOOLBAR = 404;  // the 11-image strip
 
 }  // namespace lirno::res

@@ -28,17 +28,13 @@ constexpr std::array kStrings{
 };
 
 constexpr std::array kFileItems{
-    MenuItem{"&New", IDM_NEW, true},
-    MenuItem{"&Open...", IDM_OPEN},
-    MenuItem{"Save &As...", IDM_SAVEAS},
-    MenuItem{},
+    MenuItem{"&New", IDM_NEW, true},     MenuItem{"&Open...", IDM_OPEN},
+    MenuItem{"Save &As...", IDM_SAVEAS}, MenuItem{},
     MenuItem{"E&xit", IDM_EXIT},
 };
 constexpr std::array kMusicItems{
-    MenuItem{"&Play", IDM_PLAY},
-    MenuItem{"&Stop", IDM_STOP},
-    MenuItem{"P&ause", IDM_PAUSE},
-    MenuItem{},
+    MenuItem{"&Play", IDM_PLAY},           MenuItem{"&Stop", IDM_STOP},
+    MenuItem{"P&ause", IDM_PAUSE},         MenuItem{},
     MenuItem{"&Record Track", IDM_RECORD},
 };
 constexpr std::array kHelpItems{
@@ -95,17 +91,17 @@ constexpr std::array kDialogs{
 
 }  // namespace
 
-std::string_view LoadString(int id)
-{
+std::string_view LoadString(int id) {
     for (const auto& s : kStrings)
         if (s.id == id) return s.text;
     return {};
 }
 
-std::span<const MenuPopup> mainMenu() { return kMenu; }
+std::span<const MenuPopup> mainMenu() {
+    return kMenu;
+}
 
-const DialogTemplate* findDialog(int id)
-{
+const DialogTemplate* findDialog(int id) {
     for (const auto& d : kDialogs)
         if (d.id == id) return &d;
     return nullptr;

@@ -3,16 +3,16 @@
 // synthesizer's own rendering.
 //
 //   build-dev/bench/device/device_bench --benchmark_counters_tabular=true
-#include <memory>
 #include <benchmark/benchmark.h>
 #include <fluidsynth.h>
+#include <memory>
 
+#include <sys/resource.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <ctime>
-#include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "device/engine/fluid_device.h"
-#include "device/render/offline.h"
 #include "device/engine/scheduler.h"
-#include "device/song/song_file.h"
 #include "device/engine/synth.h"
+#include "device/render/offline.h"
+#include "device/song/song_file.h"
 #include "mmio/loadsave.h"
 #include "mmio/message.h"
 #include "mmio/playback.h"
@@ -69,15 +69,28 @@ void addChunk(Bytes& out, const char* id, const Bytes& body) {
 // of its own so that the tracks interleave.
 Bytes bigSong(std::size_t bytes, int tracks = 16) {
     const std::size_t perTrack = bytes / static_cast<std::size_t>(tracks + 1);
-    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, static_cast<std::uint8_t>((tracks + 1) >> 8),
-              static_cast<std::uint8_t>(tracks + 1), 0x01, 0xE0};
+    Bytes out{'M',
+              'T',
+              'h',
+              'd',
+              0,
+              0,
+              0,
+              6,
+              0,
+              1,
+              static_cast<std::uint8_t>((tracks + 1) >> 8),
+              static_cast<std::uint8_t>(tracks + 1),
+              0x01,
+              0xE0};
     Bytes tempo;
     std::uint32_t us = 500'000;
     while (tempo.size() < perTrack / 8) {
         vlq(tempo, 1920);
         us = 300'000 + (us * 7919) % 400'000;
-        tempo.insert(tempo.end(), {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(us >> 16),
-                                   static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)});
+        tempo.insert(tempo.end(),
+                     {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(us >> 16),
+                      static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)});
     }
     tempo.insert(tempo.end(), {0x00, 0xFF, 0x2F, 0x00});
     addChunk(out, "MTrk", tempo);
@@ -108,7 +121,9 @@ std::string writeTemp(const std::string& name, const Bytes& b) {
 }
 
 // Processor time of the whole process, all threads.
-double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double cpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
 // Processor time of the calling thread: what rendering costs, whatever else
 // the machine is busy with.
@@ -268,8 +283,8 @@ void BM_EditToSound(benchmark::State& state) {
         // A different track and value each time, as a user dragging sliders.
         const int row = static_cast<int>(state.iterations()) % loaded.MidiInfo.nTracks;
         volume = 20 + (volume + 37) % 100;
-        lirno::settrack(loaded.image, loaded.MidiInfo.trackIndex[static_cast<std::size_t>(row)], kEditVolume,
-                 static_cast<std::uint8_t>(volume));
+        lirno::settrack(loaded.image, loaded.MidiInfo.trackIndex[static_cast<std::size_t>(row)],
+                        kEditVolume, static_cast<std::uint8_t>(volume));
         const double c0 = threadCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
         lirno::mcimidiChange();
@@ -279,7 +294,8 @@ void BM_EditToSound(benchmark::State& state) {
             dev.renderManual(l.data(), r.data(), kBlockFrames);
             ++blocks;
         } while (dev.playedFrame() <= at && blocks < 1000);
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cpu += threadCpuSeconds() - c0;
         worst = std::max(worst, wall);
         state.SetIterationTime(wall);
@@ -327,8 +343,9 @@ void BM_CallbackDuringEdits(benchmark::State& state) {
                 const auto w0 = std::chrono::steady_clock::now();
                 dev.renderManual(l.data(), r.data(), kBlockFrames);
                 cpuUs.push_back((threadCpuSecondsFine() - c0) * 1e6);
-                worstWallUs = std::max(
-                    worstWallUs, std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - w0).count());
+                worstWallUs = std::max(worstWallUs, std::chrono::duration<double, std::micro>(
+                                                        std::chrono::steady_clock::now() - w0)
+                                                        .count());
                 next += period;
                 std::this_thread::sleep_until(next);
             }
@@ -365,8 +382,9 @@ BENCHMARK(BM_CallbackDuringEdits)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark
 Bytes readerShape(std::int64_t shape) {
     if (shape == 0) return bigSong(10u << 20, 99);
     if (shape == 1) return bigSong(1u << 20, 16);
-    std::ifstream f(std::string(LIRNO_SHARED_MIDI) + "/real/tonejs_bartok_concerto_for_orchestra_1.mid",
-                    std::ios::binary);
+    std::ifstream f(
+        std::string(LIRNO_SHARED_MIDI) + "/real/tonejs_bartok_concerto_for_orchestra_1.mid",
+        std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "device/soundfont/font_directory.h"
 #include "device/render/offline.h"
+#include "device/soundfont/font_directory.h"
 
 int main(int argc, char** argv) {
     using namespace lirno::device;
@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     int differing = 0;
     for (int i = 2; i < argc; ++i) {
         std::ifstream in(argv[i], std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                              std::istreambuf_iterator<char>());
         RenderOptions whole;
         whole.soundFont = argv[1];
         whole.fontUse = FontUse::Whole;
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
         }
         const bool same = first == a.left.size();
         if (!same) ++differing;
-        std::printf("%s: %zu frames, peak %.3f, %s", argv[i], a.left.size(), peak, same ? "same\n" : "DIFFERS");
+        std::printf("%s: %zu frames, peak %.3f, %s", argv[i], a.left.size(), peak,
+                    same ? "same\n" : "DIFFERS");
         if (!same) std::printf(" from frame %zu\n", first);
         std::fflush(stdout);
     }

@@ -45,7 +45,7 @@ struct Watch {
 };
 
 class CardOutput final : public AudioOutput {
-public:
+  public:
     CardOutput(OutputSink& sink, Watch& watch)
         : thread_([this, &sink, &watch] {
               std::vector<float> l(64), r(64);
@@ -54,9 +54,11 @@ public:
                   const auto t0 = Clock::now();
                   sink.render(l.data(), r.data(), l.size());
                   const auto took = Clock::now() - t0;
-                  const bool sounding = std::any_of(l.begin(), l.end(), [](float v) { return v != 0; });
+                  const bool sounding =
+                      std::any_of(l.begin(), l.end(), [](float v) { return v != 0; });
                   const auto sinceStart = std::chrono::nanoseconds(t0 - watch.start).count();
-                  if (sounding && watch.firstSoundNs.load() < 0) watch.firstSoundNs.store(sinceStart);
+                  if (sounding && watch.firstSoundNs.load() < 0)
+                      watch.firstSoundNs.store(sinceStart);
                   if (watch.firstSoundNs.load() >= 0) {
                       const auto ns = std::chrono::nanoseconds(took).count();
                       if (ns > watch.worstBlockNs.load()) watch.worstBlockNs.store(ns);
@@ -71,7 +73,7 @@ public:
         thread_.join();
     }
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -38,10 +38,9 @@ const bool countingBoxes = [] {
 }();
 
 class Rng {
-public:
+  public:
     explicit Rng(std::uint64_t seed) : state_(seed) {}
-    std::uint32_t below(std::uint32_t n)
-    {
+    std::uint32_t below(std::uint32_t n) {
         state_ ^= state_ << 13;
         state_ ^= state_ >> 7;
         state_ ^= state_ << 17;
@@ -49,16 +48,17 @@ public:
     }
     std::uint8_t data7() { return static_cast<std::uint8_t>(below(128)); }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
-std::uint8_t st(int status, int channel) { return static_cast<std::uint8_t>(status | channel); }
+std::uint8_t st(int status, int channel) {
+    return static_cast<std::uint8_t>(status | channel);
+}
 
 // One phrase after another until the track holds about `target` bytes.
 // channel < 0: every phrase on a channel of its own, as in a format 0 file.
-Track musicTrack(int index, int channel, std::size_t target, Rng& rng)
-{
+Track musicTrack(int index, int channel, std::size_t target, Rng& rng) {
     Track t;
     t.name("Track " + std::to_string(index));
     const int first = channel < 0 ? 0 : channel;
@@ -74,29 +74,36 @@ Track musicTrack(int index, int channel, std::size_t target, Rng& rng)
         if (kind < 80) {  // a chord: its notes under one status, released together
             const int notes = 1 + static_cast<int>(rng.below(3));
             const auto root = static_cast<std::uint8_t>(36 + rng.below(48));
-            t.ev(rng.below(3) == 0 ? 0 : 1 + rng.below(240), {st(0x90, ch), root, static_cast<std::uint8_t>(40 + rng.below(87))});
+            t.ev(rng.below(3) == 0 ? 0 : 1 + rng.below(240),
+                 {st(0x90, ch), root, static_cast<std::uint8_t>(40 + rng.below(87))});
             for (int k = 1; k < notes; ++k)
-                t.raw({0, static_cast<std::uint8_t>(root + 4 * k), static_cast<std::uint8_t>(40 + rng.below(87))});
+                t.raw({0, static_cast<std::uint8_t>(root + 4 * k),
+                       static_cast<std::uint8_t>(40 + rng.below(87))});
             const std::uint32_t length = 24 + rng.below(460);  // one- and two-byte delta times
             if (noteOffEvents) {
                 t.ev(length, {st(0x80, ch), root, 64});
             } else {
                 t.ev(length, {st(0x90, ch), root, 0});
             }
-            for (int k = 1; k < notes; ++k) t.raw({0, static_cast<std::uint8_t>(root + 4 * k), noteOffEvents ? std::uint8_t{64} : std::uint8_t{0}});
+            for (int k = 1; k < notes; ++k)
+                t.raw({0, static_cast<std::uint8_t>(root + 4 * k),
+                       noteOffEvents ? std::uint8_t{64} : std::uint8_t{0}});
         } else if (kind < 90) {  // modulation or expression sweep
             const std::uint8_t cc = rng.below(2) ? 1 : 11;
             t.ev(rng.below(30), {st(0xB0, ch), cc, rng.data7()});
-            for (int k = 0; k < 8; ++k) t.raw({static_cast<std::uint8_t>(1 + rng.below(20)), cc, rng.data7()});
+            for (int k = 0; k < 8; ++k)
+                t.raw({static_cast<std::uint8_t>(1 + rng.below(20)), cc, rng.data7()});
         } else if (kind < 95) {  // pitch bend
             t.ev(rng.below(30), {st(0xE0, ch), rng.data7(), rng.data7()});
-            for (int k = 0; k < 6; ++k) t.raw({static_cast<std::uint8_t>(1 + rng.below(10)), rng.data7(), rng.data7()});
+            for (int k = 0; k < 6; ++k)
+                t.raw({static_cast<std::uint8_t>(1 + rng.below(10)), rng.data7(), rng.data7()});
         } else if (kind < 97) {
             t.ev(0, {st(0xC0, ch), rng.data7()});
         } else if (kind < 98) {
             t.ev(0, {st(0xB0, ch), 7, rng.data7()});
         } else if (kind < 99) {
-            t.meta(rng.below(100), rng.below(2) ? 1 : 6, "section " + std::to_string(rng.below(1000)));
+            t.meta(rng.below(100), rng.below(2) ? 1 : 6,
+                   "section " + std::to_string(rng.below(1000)));
         } else {
             t.ev(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7});  // General MIDI on
         }
@@ -105,8 +112,7 @@ Track musicTrack(int index, int channel, std::size_t target, Rng& rng)
     return t;
 }
 
-Track conductor(std::size_t target, Rng& rng)
-{
+Track conductor(std::size_t target, Rng& rng) {
     Track t;
     t.name("Conductor");
     t.ev(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8});
@@ -119,8 +125,7 @@ Track conductor(std::size_t target, Rng& rng)
 }
 
 // 100 tracks of 10 MB in all: a small conductor and 99 instrument tracks.
-const Bytes& bigFile()
-{
+const Bytes& bigFile() {
     static const Bytes file = [] {
         Rng rng(0x5EED5EED12345678ull);
         std::vector<Track> tracks;
@@ -133,8 +138,7 @@ const Bytes& bigFile()
 }
 
 // One track of 1 MB, all channels in it.
-const Bytes& oneTrackFile()
-{
+const Bytes& oneTrackFile() {
     static const Bytes file = [] {
         Rng rng(0xC0FFEEull);
         return lirno::smf::file(0, 480, {musicTrack(1, -1, kMiB, rng)});
@@ -149,15 +153,13 @@ struct Loaded {
 
 // The file as the player holds it after loading; false when the analysis
 // refused it or complained, which would make the numbers meaningless.
-bool load(const Bytes& file, Loaded& out)
-{
+bool load(const Bytes& file, Loaded& out) {
     const int before = messages;
     out.image = FileImage::fromBytes(file);
     return lirno::readmidiinfo(out.image, out.info) == 1 && messages == before;
 }
 
-void BM_Analyse(benchmark::State& state)
-{
+void BM_Analyse(benchmark::State& state) {
     const Bytes& file = bigFile();
     const FileImage pristine = FileImage::fromBytes(file);
     FileImage image = pristine;
@@ -173,14 +175,14 @@ void BM_Analyse(benchmark::State& state)
     }
     if (messages != before || info.nViewTracks != kTracks - 1 || image.dwFileBufSize <= file.size())
         state.SkipWithError("the generated file did not analyse cleanly");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(file.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(file.size()));
     state.counters["file_MB"] = static_cast<double>(file.size()) / 1e6;
 }
 BENCHMARK(BM_Analyse)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The image copy BM_Analyse leaves out of its timing, for comparison.
-void BM_AnalyseCopyOnly(benchmark::State& state)
-{
+void BM_AnalyseCopyOnly(benchmark::State& state) {
     const FileImage pristine = FileImage::fromBytes(bigFile());
     FileImage image = pristine;
     for (auto _ : state) {
@@ -188,14 +190,14 @@ void BM_AnalyseCopyOnly(benchmark::State& state)
         benchmark::DoNotOptimize(image.pFileBuf.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bigFile().size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(bigFile().size()));
 }
 BENCHMARK(BM_AnalyseCopyOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One click on a row's mute box: a full scan of the track and a patch of
 // every note status byte. Each round undoes the previous one.
-void BM_SettrackMute(benchmark::State& state)
-{
+void BM_SettrackMute(benchmark::State& state) {
     Loaded l;
     if (!load(oneTrackFile(), l)) {
         state.SkipWithError("the 1 MB track did not analyse cleanly");
@@ -210,8 +212,7 @@ void BM_SettrackMute(benchmark::State& state)
 BENCHMARK(BM_SettrackMute)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A volume slider move on the same track: the same scan, fewer patches.
-void BM_SettrackVolume(benchmark::State& state)
-{
+void BM_SettrackVolume(benchmark::State& state) {
     Loaded l;
     if (!load(oneTrackFile(), l)) {
         state.SkipWithError("the 1 MB track did not analyse cleanly");
@@ -226,13 +227,15 @@ void BM_SettrackVolume(benchmark::State& state)
 BENCHMARK(BM_SettrackVolume)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 class Rows final : public lirno::RowSource {
-public:
+  public:
     Rows(const MidiInfo& info, int mutedEvery) : info_(info), mutedEvery_(mutedEvery) {}
     bool isOnEnabled(int) const override { return true; }
     bool isOnChecked(int n) const override { return mutedEvery_ == 0 || n % mutedEvery_ != 0; }
-    std::string nameText(int n) const override { return std::string(lirno::gettrackname(info_, n)) + " (mix)"; }
+    std::string nameText(int n) const override {
+        return std::string(lirno::gettrackname(info_, n)) + " (mix)";
+    }
 
-private:
+  private:
     const MidiInfo& info_;
     int mutedEvery_;
 };
@@ -240,8 +243,7 @@ private:
 // Saving the 10 MB file under new names, through the play-file writer (a
 // new file beside the target, renamed over it) into TMPDIR or /tmp.
 // Argument: every n-th row muted (0: none), as the player holds them.
-void BM_Write(benchmark::State& state)
-{
+void BM_Write(benchmark::State& state) {
     Loaded l;
     if (!load(bigFile(), l)) {
         state.SkipWithError("the generated file did not analyse cleanly");
@@ -250,7 +252,9 @@ void BM_Write(benchmark::State& state)
     const int mutedEvery = static_cast<int>(state.range(0));
     const Rows rows(l.info, mutedEvery);
     for (int n = 0; n < l.info.nViewTracks; ++n)
-        if (!rows.isOnChecked(n)) lirno::settrack(l.image, l.info.trackIndex[static_cast<std::size_t>(n)], lirno::kEditNotes, 0);
+        if (!rows.isOnChecked(n))
+            lirno::settrack(l.image, l.info.trackIndex[static_cast<std::size_t>(n)],
+                            lirno::kEditNotes, 0);
 
     const std::string target = lirno::gettmpname();
     if (target.empty()) {

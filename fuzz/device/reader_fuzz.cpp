@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "device/song/chase.h"
 #include "device/engine/scheduler.h"
+#include "device/song/chase.h"
 #include "device/song/smf_reader.h"
 #include "midi/vocabulary.h"
 
@@ -59,7 +59,8 @@ void reread(const std::uint8_t* data, std::size_t size) {
     const Song& a = again.song;
     const Song& b = fresh.song;
     check(a.events.size() == b.events.size() && a.endNs == b.endNs && a.tracks == b.tracks);
-    for (std::size_t i = 0; i < a.events.size(); ++i) check(sameEvent(a, a.events[i], b, b.events[i]));
+    for (std::size_t i = 0; i < a.events.size(); ++i)
+        check(sameEvent(a, a.events[i], b, b.events[i]));
     for (const std::size_t end : {a.events.size() / 2, a.events.size()}) {
         const auto x = chaseState(a, end);
         const auto y = chaseState(b, end);
@@ -93,11 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SmfResult r = readSmf(std::span<const std::uint8_t>(data, size));
     if (r.error != SmfError::None) return 0;
     const Song& s = r.song;
-    for (std::size_t i = 1; i < s.events.size(); ++i) check(s.events[i - 1].timeNs <= s.events[i].timeNs);
+    for (std::size_t i = 1; i < s.events.size(); ++i)
+        check(s.events[i - 1].timeNs <= s.events[i].timeNs);
     for (const SongEvent& e : s.events) {
         check(e.timeNs >= 0 && e.timeNs <= s.endNs);
-        check(e.status >= lirno::midi::kNoteOff && e.status <= lirno::midi::kSysEx && e.data1 < 0x80 &&
-              e.data2 < 0x80);
+        check(e.status >= lirno::midi::kNoteOff && e.status <= lirno::midi::kSysEx &&
+              e.data1 < 0x80 && e.data2 < 0x80);
         if (e.status == lirno::midi::kSysEx) check(e.sysex < s.sysex.size());
     }
     const auto song = std::make_shared<const Song>(std::move(r.song));

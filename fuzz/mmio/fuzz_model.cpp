@@ -59,29 +59,27 @@ constexpr int kLastTrackTried = lirno::kMaxTracks;
 
 void removeSaveDir();
 
-[[noreturn]] void broken(const char* promise)
-{
+[[noreturn]] void broken(const char* promise) {
     std::fprintf(stderr, "fuzz_model: broken promise: %s\n", promise);
     std::fflush(stderr);
     removeSaveDir();  // a trap skips atexit, and minimising traps thousands of times
     __builtin_trap();
 }
 
-void check(bool ok, const char* promise)
-{
+void check(bool ok, const char* promise) {
     if (!ok) broken(promise);
 }
 
 // splitmix64: cheap, and every bit of the seed matters.
 class Choices {
-public:
-    Choices(const std::uint8_t* data, std::size_t size) : state_(0x9E3779B97F4A7C15ull * (size + 1))
-    {
+  public:
+    Choices(const std::uint8_t* data, std::size_t size)
+        : state_(0x9E3779B97F4A7C15ull * (size + 1)) {
         const std::size_t k = std::min<std::size_t>(size, 8);
-        for (std::size_t i = 0; i < k; ++i) state_ = ((state_ << 8) | (state_ >> 56)) ^ data[size - k + i];
+        for (std::size_t i = 0; i < k; ++i)
+            state_ = ((state_ << 8) | (state_ >> 56)) ^ data[size - k + i];
     }
-    std::uint64_t next()
-    {
+    std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -90,7 +88,7 @@ public:
     unsigned below(unsigned n) { return static_cast<unsigned>(next() % n); }
     std::uint8_t byte() { return static_cast<std::uint8_t>(next()); }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
@@ -104,25 +102,25 @@ struct Row {
 // Names as a user may type or paste them: empty, around the 127-byte limit of
 // a one-byte length, past the 255 bytes the writer keeps, with UTF-8, with
 // bytes of 0x80 and above, with NULs.
-std::string makeName(Choices& pick)
-{
-    static constexpr std::size_t kLengths[] = {0, 1, 7, 126, 127, 128, 129, 254, 255, 256, 300, 1024};
+std::string makeName(Choices& pick) {
+    static constexpr std::size_t kLengths[] = {0,   1,   7,   126, 127, 128,
+                                               129, 254, 255, 256, 300, 1024};
     const std::size_t length = kLengths[pick.below(std::size(kLengths))];
     std::string s;
     while (s.size() < length) {
         switch (pick.below(4)) {
-        case 0:
-            s += static_cast<char>('a' + pick.below(26));
-            break;
-        case 1:
-            s += "\xC3\xA9";  // é
-            break;
-        case 2:
-            s += static_cast<char>(0x80 | pick.byte());
-            break;
-        default:
-            s += static_cast<char>(pick.byte());
-            break;
+            case 0:
+                s += static_cast<char>('a' + pick.below(26));
+                break;
+            case 1:
+                s += "\xC3\xA9";  // é
+                break;
+            case 2:
+                s += static_cast<char>(0x80 | pick.byte());
+                break;
+            default:
+                s += static_cast<char>(pick.byte());
+                break;
         }
     }
     s.resize(length);
@@ -130,7 +128,7 @@ std::string makeName(Choices& pick)
 }
 
 class FuzzRows final : public lirno::RowSource {
-public:
+  public:
     std::vector<Row> rows;
 
     // at(): a row asked for beyond the listed tracks is a fault too.
@@ -141,8 +139,7 @@ public:
     bool muted(int n) const { return !isOnEnabled(n) || !isOnChecked(n); }
 };
 
-FuzzRows makeRows(Choices& pick, int count)
-{
+FuzzRows makeRows(Choices& pick, int count) {
     FuzzRows r;
     for (int n = 0; n < count; ++n)
         r.rows.push_back({pick.below(5) != 0, pick.below(3) != 0, makeName(pick)});
@@ -153,16 +150,15 @@ FuzzRows makeRows(Choices& pick, int count)
 // edits and saves must stay within the image, and ASan reports any access
 // beyond it even though the memory belongs to the block.
 class SpareFence {
-public:
+  public:
     explicit SpareFence(FileImage& image)
-        : begin_(image.data() + image.dwFileBufSize), size_(image.pFileBuf.size() - image.dwFileBufSize)
-    {
+        : begin_(image.data() + image.dwFileBufSize),
+          size_(image.pFileBuf.size() - image.dwFileBufSize) {
 #ifdef LIRNO_FUZZ_ASAN
         ASAN_POISON_MEMORY_REGION(begin_, size_);
 #endif
     }
-    ~SpareFence()
-    {
+    ~SpareFence() {
 #ifdef LIRNO_FUZZ_ASAN
         ASAN_UNPOISON_MEMORY_REGION(begin_, size_);
 #endif
@@ -170,15 +166,16 @@ public:
     SpareFence(const SpareFence&) = delete;
     SpareFence& operator=(const SpareFence&) = delete;
 
-private:
+  private:
     std::uint8_t* begin_;
     std::size_t size_;
 };
 
-Bytes snapshot(const FileImage& image) { return Bytes(image.data(), image.end()); }
+Bytes snapshot(const FileImage& image) {
+    return Bytes(image.data(), image.end());
+}
 
-HARNESS_ONLY bool same(const Bytes& before, const FileImage& image)
-{
+HARNESS_ONLY bool same(const Bytes& before, const FileImage& image) {
     return before.size() == image.dwFileBufSize &&
            std::equal(before.begin(), before.end(), image.data());
 }
@@ -191,8 +188,7 @@ struct Span {
     std::size_t end = 0;
 };
 
-HARNESS_ONLY Span trackSpan(const Bytes& image, int track)
-{
+HARNESS_ONLY Span trackSpan(const Bytes& image, int track) {
     Span s;
     if (track < 0 || image.size() < kHeaderSize) return s;
     std::size_t pos = kHeaderSize;
@@ -209,19 +205,19 @@ HARNESS_ONLY Span trackSpan(const Bytes& image, int track)
 }
 
 // How many chunks the editor can step over, capped at the tracks it is asked for.
-int chunkCount(const Bytes& image)
-{
+int chunkCount(const Bytes& image) {
     int n = 0;
     while (n <= kLastTrackTried && trackSpan(image, n).found) ++n;
     return n;
 }
 
-bool isNoteKind(std::uint8_t kind) { return kind == midi::kNoteOff || kind == midi::kNoteOn; }
+bool isNoteKind(std::uint8_t kind) {
+    return kind == midi::kNoteOff || kind == midi::kNoteOn;
+}
 
 // The bytes an edit changed: all within its track, and each one what the edit is about.
 HARNESS_ONLY void checkEdit(const Bytes& before, const std::uint8_t* now, const Span& span,
-                            std::uint8_t kind, std::uint8_t value)
-{
+                            std::uint8_t kind, std::uint8_t value) {
     const std::size_t begin = span.found ? span.begin : before.size();
     const std::size_t end = span.found ? span.end : before.size();
     check(std::equal(before.begin(), before.begin() + long(begin), now) &&
@@ -239,8 +235,7 @@ HARNESS_ONLY void checkEdit(const Bytes& before, const std::uint8_t* now, const 
 }
 
 // One settrack call, checked against the image it started from.
-int edit(FileImage& image, int track, std::uint8_t kind, std::uint8_t value)
-{
+int edit(FileImage& image, int track, std::uint8_t kind, std::uint8_t value) {
     const Bytes before = snapshot(image);
     const Span span = trackSpan(before, track);
     const int result = lirno::settrack(image, track, kind, value);
@@ -251,8 +246,7 @@ int edit(FileImage& image, int track, std::uint8_t kind, std::uint8_t value)
 }
 
 // Mute and unmute: the second flip must undo the first exactly.
-void flipTwice(FileImage& image, int track, Choices& pick)
-{
+void flipTwice(FileImage& image, int track, Choices& pick) {
     const Bytes before = snapshot(image);
     const std::uint8_t kind = pick.below(2) ? midi::kNoteOff : midi::kNoteOn;
     const int first = edit(image, track, kind, pick.byte());
@@ -261,8 +255,7 @@ void flipTwice(FileImage& image, int track, Choices& pick)
     check(same(before, image), "flipping a track's notes twice did not restore the image");
 }
 
-HARNESS_ONLY bool sameInfo(const MidiInfo& a, const MidiInfo& b)
-{
+HARNESS_ONLY bool sameInfo(const MidiInfo& a, const MidiInfo& b) {
     if (a.format != b.format || a.nTracks != b.nTracks || a.division != b.division ||
         a.nViewTracks != b.nViewTracks || a.trackIndex != b.trackIndex)
         return false;
@@ -284,8 +277,7 @@ struct Analysis {
 
 // Analyses the file twice, once with the spare bytes zero and once filled:
 // a difference means the analysis read behind the file.
-Analysis analyse(const Bytes& file)
-{
+Analysis analyse(const Bytes& file) {
     const std::uint8_t state = lirno::scanner.type;
     Analysis a;
     a.image = FileImage::fromBytes(file);
@@ -293,22 +285,21 @@ Analysis analyse(const Bytes& file)
     const std::uint8_t stateAfter = lirno::scanner.type;
 
     FileImage other = FileImage::fromBytes(file);
-    std::fill(other.pFileBuf.begin() + static_cast<std::ptrdiff_t>(file.size()), other.pFileBuf.end(),
-              std::uint8_t{0xA5});
+    std::fill(other.pFileBuf.begin() + static_cast<std::ptrdiff_t>(file.size()),
+              other.pFileBuf.end(), std::uint8_t{0xA5});
     MidiInfo otherInfo;
     lirno::scanner.type = state;
     const int otherResult = lirno::readmidiinfo(other, otherInfo);
     check(otherResult == a.result && lirno::scanner.type == stateAfter &&
-              other.dwFileBufSize == a.image.dwFileBufSize &&
-              same(snapshot(other), a.image) && sameInfo(a.info, otherInfo),
+              other.dwFileBufSize == a.image.dwFileBufSize && same(snapshot(other), a.image) &&
+              sameInfo(a.info, otherInfo),
           "the analysis depends on bytes behind the file");
     check(a.image.dwFileBufSize <= a.image.pFileBuf.size(), "the image outgrew its block");
     return a;
 }
 
 // What an accepted file's analysis must say about the image it leaves.
-void checkAnalysed(const Bytes& file, const Analysis& a)
-{
+void checkAnalysed(const Bytes& file, const Analysis& a) {
     const MidiInfo& info = a.info;
     check(info.format <= 2 && info.nTracks <= lirno::kMaxTracks && info.nViewTracks <= info.nTracks,
           "the analysis accepted an unsupported header");
@@ -323,15 +314,18 @@ void checkAnalysed(const Bytes& file, const Analysis& a)
     for (int i = 0; i < info.nTracks; ++i) {
         const lirno::TrackInfo& t = info.track[static_cast<std::size_t>(i)];
         check(image.size() - pos >= 8 && std::memcmp(image.data() + pos, "MTrk", 4) == 0 &&
-                  midi::readBE32(image.data() + pos + 4) == t.size && t.size <= image.size() - pos - 8,
+                  midi::readBE32(image.data() + pos + 4) == t.size &&
+                  t.size <= image.size() - pos - 8,
               "a track's size does not match its chunk in the image");
         pos += 8 + t.size;
-        check(t.channel < midi::kChannels || t.channel == lirno::NOT_SEEN || t.channel == lirno::MIXED,
+        check(t.channel < midi::kChannels || t.channel == lirno::NOT_SEEN ||
+                  t.channel == lirno::MIXED,
               "a track has an impossible channel");
     }
     // Whatever followed the last track is carried over.
-    check(image.size() - pos <= file.size() && std::equal(image.begin() + static_cast<std::ptrdiff_t>(pos),
-                                                          image.end(), file.end() - static_cast<std::ptrdiff_t>(image.size() - pos)),
+    check(image.size() - pos <= file.size() &&
+              std::equal(image.begin() + static_cast<std::ptrdiff_t>(pos), image.end(),
+                         file.end() - static_cast<std::ptrdiff_t>(image.size() - pos)),
           "the bytes behind the last track changed");
 
     int previous = -1;
@@ -343,7 +337,8 @@ void checkAnalysed(const Bytes& file, const Analysis& a)
         previous = i;
         check(lirno::gettracksize(info, n) == info.track[static_cast<std::size_t>(i)].size,
               "gettracksize disagrees with the track");
-        check(lirno::getvol(info, n) <= 127 && lirno::getbal(info, n) <= 127, "a level out of range");
+        check(lirno::getvol(info, n) <= 127 && lirno::getbal(info, n) <= 127,
+              "a level out of range");
         check(std::strlen(lirno::gettrackname(info, n)) < 260, "a name runs past its field");
         const int instr = lirno::getinstr(info, n);
         check(instr < 128 || instr == lirno::kInstrBadProgram || instr == lirno::kInstrNoProgram ||
@@ -355,37 +350,33 @@ void checkAnalysed(const Bytes& file, const Analysis& a)
           "the accessors disagree with the analysis");
 }
 
-std::string& saveDir()
-{
+std::string& saveDir() {
     static std::string dir;
     return dir;
 }
 
-void removeSaveDir()
-{
+void removeSaveDir() {
     std::error_code ignored;
     std::filesystem::remove_all(saveDir(), ignored);
 }
 
-Bytes readFile(const std::string& name)
-{
+Bytes readFile(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Edits no user interface makes (other event kinds, values of 128 and more)
 // may ruin the data but never memory.
-void wildEdits(FileImage& image, int tracks, Choices& pick)
-{
-    static constexpr std::uint8_t kKinds[] = {lirno::kEditVolume, lirno::kEditBalance, lirno::kEditProgram,
-                                              lirno::kEvName, lirno::kEvOther, lirno::kEvEndOfTrack,
-                                              lirno::kEvError, midi::kNoteOn, 0};
+void wildEdits(FileImage& image, int tracks, Choices& pick) {
+    static constexpr std::uint8_t kKinds[] = {
+        lirno::kEditVolume, lirno::kEditBalance, lirno::kEditProgram,
+        lirno::kEvName,     lirno::kEvOther,     lirno::kEvEndOfTrack,
+        lirno::kEvError,    midi::kNoteOn,       0};
     for (int t = -1; t <= tracks; ++t)
         for (std::uint8_t kind : kKinds) edit(image, t, kind ? kind : pick.byte(), pick.byte());
 }
 
-void exerciseAnalysed(const Bytes& file, Analysis& a, Choices& pick)
-{
+void exerciseAnalysed(const Bytes& file, Analysis& a, Choices& pick) {
     checkAnalysed(file, a);
     const MidiInfo& info = a.info;
     FuzzRows rows = makeRows(pick, info.nViewTracks);
@@ -408,7 +399,9 @@ void exerciseAnalysed(const Bytes& file, Analysis& a, Choices& pick)
         // Muted rows have their track's notes flipped, as the track list does.
         auto toggleMuted = [&] {
             for (int n = 0; n < info.nViewTracks; ++n)
-                if (rows.muted(n)) edit(a.image, info.trackIndex[static_cast<std::size_t>(n)], lirno::kEditNotes, 0);
+                if (rows.muted(n))
+                    edit(a.image, info.trackIndex[static_cast<std::size_t>(n)], lirno::kEditNotes,
+                         0);
         };
         toggleMuted();
         const Bytes muted = snapshot(a.image);
@@ -419,7 +412,8 @@ void exerciseAnalysed(const Bytes& file, Analysis& a, Choices& pick)
     }
     const Bytes saved = readFile(savedName);
     check(saved == readFile(audibleName), "the saved file depends on which rows are muted");
-    check(saved.size() >= kHeaderSize && std::equal(saved.begin(), saved.begin() + kHeaderSize, file.begin()),
+    check(saved.size() >= kHeaderSize &&
+              std::equal(saved.begin(), saved.begin() + kHeaderSize, file.begin()),
           "the saved file's header differs");
     FileImage again = FileImage::fromBytes(saved);
     MidiInfo againInfo;
@@ -434,8 +428,7 @@ void exerciseAnalysed(const Bytes& file, Analysis& a, Choices& pick)
 
 // A file the analysis refused may have been partly normalised: edits of it
 // must still stay within the image.
-void exerciseRefused(Analysis& a, Choices& pick)
-{
+void exerciseRefused(Analysis& a, Choices& pick) {
     SpareFence fence(a.image);
     const int tracks = chunkCount(snapshot(a.image));
     for (int t = -1; t <= tracks; ++t) flipTwice(a.image, t, pick);
@@ -444,8 +437,7 @@ void exerciseRefused(Analysis& a, Choices& pick)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     lirno::setMessageBoxHandler([](const lirno::Message&) {});
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/lirno-fuzz-XXXXXX";
@@ -460,8 +452,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > kMaxInput) return 0;
     const Bytes file(data, data + size);
     Choices pick(data, size);

@@ -13,14 +13,15 @@
 namespace {
 
 using lirno::smf::Bytes;
-using lirno::smf::Track;
 using lirno::smf::file;
+using lirno::smf::Track;
 namespace midi = lirno::midi;
 
-std::uint8_t st(int status, int channel) { return static_cast<std::uint8_t>(status | channel); }
+std::uint8_t st(int status, int channel) {
+    return static_cast<std::uint8_t>(status | channel);
+}
 
-Track melody(int channel, bool runningStatus, bool noteOffEvents)
-{
+Track melody(int channel, bool runningStatus, bool noteOffEvents) {
     Track t;
     t.name("Lead " + std::to_string(channel));
     t.ev(0, {st(midi::kProgramChange, channel), 24});
@@ -43,8 +44,7 @@ Track melody(int channel, bool runningStatus, bool noteOffEvents)
     return t;
 }
 
-Track conductor()
-{
+Track conductor() {
     Track t;
     t.name("Tempo");
     t.tempo(0, 500000);
@@ -57,71 +57,81 @@ Track conductor()
 
 using Seeds = std::vector<std::pair<std::string, Bytes>>;
 
-void add(Seeds& out, std::string name, Bytes b) { out.emplace_back(std::move(name), std::move(b)); }
+void add(Seeds& out, std::string name, Bytes b) {
+    out.emplace_back(std::move(name), std::move(b));
+}
 
-void addSongs(Seeds& out)
-{
+void addSongs(Seeds& out) {
     add(out, "format0", file(0, 96, {melody(0, true, false)}));
-    add(out, "format1", file(1, 480, {conductor(), melody(0, false, true), melody(1, true, false)}));
+    add(out, "format1",
+        file(1, 480, {conductor(), melody(0, false, true), melody(1, true, false)}));
     add(out, "format2", file(2, 96, {melody(3, false, false), melody(4, true, false)}));
     add(out, "drums", file(1, 96, {conductor(), melody(9, false, true)}));
 }
 
-void addNormalised(Seeds& out)
-{
+void addNormalised(Seeds& out) {
     // A track without pan or volume gets both inserted; one with several
     // channels or values stays as it is.
-    add(out, "bare_notes", file(1, 96, {Track().ev(0, {0x90, 60, 100}).ev(96, {0x80, 60, 64}).end()}));
-    add(out, "mixed", file(1, 96,
-                           {Track()
-                                .ev(0, {0xC0, 1})
-                                .ev(0, {0xC1, 2})
-                                .ev(0, {0xB0, 7, 50})
-                                .ev(0, {0xB0, 7, 90})
-                                .ev(0, {0xB1, 10, 0})
-                                .ev(0, {0x90, 60, 100})
-                                .ev(0, {0x91, 62, 100})
-                                .ev(96, {0x80, 60, 0})
-                                .ev(0, {0x81, 62, 0})
-                                .end()}));
+    add(out, "bare_notes",
+        file(1, 96, {Track().ev(0, {0x90, 60, 100}).ev(96, {0x80, 60, 64}).end()}));
+    add(out, "mixed",
+        file(1, 96,
+             {Track()
+                  .ev(0, {0xC0, 1})
+                  .ev(0, {0xC1, 2})
+                  .ev(0, {0xB0, 7, 50})
+                  .ev(0, {0xB0, 7, 90})
+                  .ev(0, {0xB1, 10, 0})
+                  .ev(0, {0x90, 60, 100})
+                  .ev(0, {0x91, 62, 100})
+                  .ev(96, {0x80, 60, 0})
+                  .ev(0, {0x81, 62, 0})
+                  .end()}));
     add(out, "no_channel", file(1, 96, {conductor()}));
 }
 
-void addEventKinds(Seeds& out)
-{
+void addEventKinds(Seeds& out) {
     // Other channel events, system exclusive and escapes, unknown metas.
-    add(out, "other_events", file(0, 96,
-                                  {Track()
-                                       .ev(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7})
-                                       .ev(0, {0xF7, 0x02, 0xF3, 0x01})
-                                       .ev(0, {0xA0, 60, 10})
-                                       .ev(0, {0xD0, 20})
-                                       .ev(0, {0xE0, 0, 64})
-                                       .ev(0, {0xB0, 1, 5})
-                                       .raw({0, 11, 100})
-                                       .ev(0, {0xFF, 0x7F, 0x03, 0, 0, 0x41})
-                                       .ev(0, {0x90, 60, 100})
-                                       .ev(0x81, {0x00})
-                                       .raw({0x80, 60, 0})
-                                       .end()}));
+    add(out, "other_events",
+        file(0, 96,
+             {Track()
+                  .ev(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7})
+                  .ev(0, {0xF7, 0x02, 0xF3, 0x01})
+                  .ev(0, {0xA0, 60, 10})
+                  .ev(0, {0xD0, 20})
+                  .ev(0, {0xE0, 0, 64})
+                  .ev(0, {0xB0, 1, 5})
+                  .raw({0, 11, 100})
+                  .ev(0, {0xFF, 0x7F, 0x03, 0, 0, 0x41})
+                  .ev(0, {0x90, 60, 100})
+                  .ev(0x81, {0x00})
+                  .raw({0x80, 60, 0})
+                  .end()}));
 
     // Names: none, several, empty, long, one with a two-byte length.
-    add(out, "names", file(1, 96,
-                           {Track().name("").name("second").ev(0, {0x90, 60, 1}).end(),
-                            Track().name(std::string(300, 'n')).ev(0, {0x91, 60, 1}).end(),
-                            Track().name(std::string(128, 'm')).ev(0, {0x92, 60, 1}).end(),
-                            Track().ev(0, {0x93, 60, 1}).end()}));
+    add(out, "names",
+        file(1, 96,
+             {Track().name("").name("second").ev(0, {0x90, 60, 1}).end(),
+              Track().name(std::string(300, 'n')).ev(0, {0x91, 60, 1}).end(),
+              Track().name(std::string(128, 'm')).ev(0, {0x92, 60, 1}).end(),
+              Track().ev(0, {0x93, 60, 1}).end()}));
     // A name event under running status, after another meta event.
-    add(out, "running_meta", file(0, 96, {Track().ev(0, {0xFF, 0x01, 0x01, 'x'}).raw({0, 3, 2, 'a', 'b'}).ev(0, {0x90, 60, 1}).end()}));
+    add(out, "running_meta",
+        file(0, 96,
+             {Track()
+                  .ev(0, {0xFF, 0x01, 0x01, 'x'})
+                  .raw({0, 3, 2, 'a', 'b'})
+                  .ev(0, {0x90, 60, 1})
+                  .end()}));
 }
 
-void addDamaged(Seeds& out)
-{
+void addDamaged(Seeds& out) {
     // Damaged data: running status with nothing to run, a track starting
     // under running status, an undefined status byte, events after the end,
     // a truncated event, a chunk that lies about its length.
     add(out, "no_status", file(0, 96, {Track().raw({0, 60, 100, 0, 0x90, 60, 0}).end()}));
-    add(out, "starts_running", file(1, 96, {melody(2, false, true), Track().raw({0, 62, 100, 10, 62, 0}).end()}));
+    add(out, "starts_running",
+        file(1, 96, {melody(2, false, true), Track().raw({0, 62, 100, 10, 62, 0}).end()}));
     add(out, "undefined_status", file(0, 96, {Track().ev(0, {0xF4}).ev(0, {0x90, 60, 1}).end()}));
     add(out, "after_end", file(0, 96, {Track().ev(0, {0x90, 60, 1}).end().ev(0, {0x80, 60, 0})}));
     add(out, "truncated_event", file(0, 96, {Track().ev(0, {0x90, 60})}));
@@ -136,7 +146,8 @@ void addDamaged(Seeds& out)
         add(out, "trailer", b);
     }
     {
-        Bytes b = file(1, 96, {melody(0, false, true), melody(1, false, true)}, 3);  // one track short
+        Bytes b =
+            file(1, 96, {melody(0, false, true), melody(1, false, true)}, 3);  // one track short
         add(out, "missing_track", b);
     }
     {
@@ -147,21 +158,21 @@ void addDamaged(Seeds& out)
 }
 
 // The track limit, and one over it.
-void addTrackLimit(Seeds& out)
-{
+void addTrackLimit(Seeds& out) {
     std::vector<Track> many;
     for (int i = 0; i < 100; ++i) {
         const int ch = i % midi::kChannels;
-        many.push_back(std::move(
-            Track().ev(0, {st(midi::kNoteOn, ch), 60, 1}).ev(1, {st(midi::kNoteOff, ch), 60, 0}).end()));
+        many.push_back(std::move(Track()
+                                     .ev(0, {st(midi::kNoteOn, ch), 60, 1})
+                                     .ev(1, {st(midi::kNoteOff, ch), 60, 0})
+                                     .end()));
     }
     add(out, "hundred_tracks", file(1, 96, many));
     many.push_back(many.front());
     add(out, "too_many_tracks", file(1, 96, many));
 }
 
-Seeds seeds()
-{
+Seeds seeds() {
     Seeds out;
     addSongs(out);
     addNormalised(out);
@@ -173,8 +184,7 @@ Seeds seeds()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
         return 2;
@@ -182,7 +192,8 @@ int main(int argc, char** argv)
     for (const auto& [name, bytes] : seeds()) {
         const std::string path = std::string(argv[1]) + "/" + name + ".mid";
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         if (!out) {
             std::fprintf(stderr, "cannot write %s\n", path.c_str());
             return 1;

@@ -42,8 +42,7 @@ const std::array<const char*, 131> gmprogname = {
 };
 // clang-format on
 
-InstrumentList instrumentList(int code)
-{
+InstrumentList instrumentList(int code) {
     if (code >= 0 && code <= 127) return {false, {}, code};
     if (code == 242) return {true, kDrumsEntry, 0};
     return {true, kMixedEntry, 0};

@@ -15,9 +15,9 @@ inline constexpr std::string_view kMixedEntry = "Mixed Music";
 // What a row's list shows for an instrument code from getinstr: the 128
 // names (enabled, the program selected) or one special entry (disabled).
 struct InstrumentList {
-    bool special = false;        // one special entry instead of the names
-    std::string_view entry;      // the special entry
-    int selection = 0;           // the selected position
+    bool special = false;    // one special entry instead of the names
+    std::string_view entry;  // the special entry
+    int selection = 0;       // the selected position
 };
 InstrumentList instrumentList(int code);
 

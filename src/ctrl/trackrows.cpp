@@ -7,12 +7,9 @@
 namespace lirno {
 
 TrackRows::TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange)
-    : image_(image), info_(info), onChange_(std::move(onChange))
-{
-}
+    : image_(image), info_(info), onChange_(std::move(onChange)) {}
 
-void TrackRows::fill()
-{
+void TrackRows::fill() {
     rows_.assign(static_cast<std::size_t>(std::min(getnumtracks(info_), kMaxTracks)), TrackRow{});
     for (int r = 0; r < count(); ++r) {
         TrackRow& row = rows_[static_cast<std::size_t>(r)];
@@ -27,52 +24,56 @@ void TrackRows::fill()
     }
 }
 
-int TrackRows::soloRow() const
-{
+int TrackRows::soloRow() const {
     for (int r = 0; r < count(); ++r)
         if (row(r).soloChecked) return r;
     return -1;
 }
 
-bool TrackRows::editable(int r, Control control) const
-{
+bool TrackRows::editable(int r, Control control) const {
     const TrackRow& row = this->row(r);
     switch (control) {
-    case Control::On: return row.onEnabled;
-    case Control::Solo: return true;
-    case Control::Name: return row.nameEnabled;
-    case Control::Instrument: return row.instrEnabled;
-    case Control::Volume: return row.volEnabled;
-    case Control::Balance: return row.balEnabled;
+        case Control::On:
+            return row.onEnabled;
+        case Control::Solo:
+            return true;
+        case Control::Name:
+            return row.nameEnabled;
+        case Control::Instrument:
+            return row.instrEnabled;
+        case Control::Volume:
+            return row.volEnabled;
+        case Control::Balance:
+            return row.balEnabled;
     }
     return false;
 }
 
-int TrackRows::fileTrack(int r) const { return info_.trackIndex[static_cast<std::size_t>(r)]; }
+int TrackRows::fileTrack(int r) const {
+    return info_.trackIndex[static_cast<std::size_t>(r)];
+}
 
-void TrackRows::toggle(int r) { settrack(image_, fileTrack(r), kEditNotes, 0); }
+void TrackRows::toggle(int r) {
+    settrack(image_, fileTrack(r), kEditNotes, 0);
+}
 
-void TrackRows::enableRow(TrackRow& row, bool enabled)
-{
+void TrackRows::enableRow(TrackRow& row, bool enabled) {
     row.onEnabled = row.nameEnabled = row.volEnabled = row.balEnabled = enabled;
     row.instrEnabled = enabled && !row.instrSpecial;
 }
 
-void TrackRows::changed()
-{
+void TrackRows::changed() {
     if (onChange_) onChange_();
 }
 
-void TrackRows::clickOn(int r)
-{
+void TrackRows::clickOn(int r) {
     TrackRow& row = rows_.at(static_cast<std::size_t>(r));
     row.onChecked = !row.onChecked;
     toggle(r);
     changed();
 }
 
-void TrackRows::clickSolo(int r)
-{
+void TrackRows::clickSolo(int r) {
     const int s = soloRow();
     TrackRow& clicked = rows_.at(static_cast<std::size_t>(r));
     const bool wasChecked = clicked.soloChecked;
@@ -106,8 +107,7 @@ struct TrackRows::ValueControl {
     std::uint8_t edit;
 };
 
-void TrackRows::setValue(int r, const ValueControl& control, int value)
-{
+void TrackRows::setValue(int r, const ValueControl& control, int value) {
     if (value < 0 || value > 127) return;
     const auto v = static_cast<std::uint8_t>(value);
     rows_.at(static_cast<std::size_t>(r)).*control.shown = value;
@@ -116,23 +116,19 @@ void TrackRows::setValue(int r, const ValueControl& control, int value)
     changed();
 }
 
-void TrackRows::selectInstrument(int r, int sel)
-{
+void TrackRows::selectInstrument(int r, int sel) {
     setValue(r, {&TrackRow::instrSel, &TrackInfo::program, kEditProgram}, sel);
 }
 
-void TrackRows::endVolume(int r, int pos)
-{
+void TrackRows::endVolume(int r, int pos) {
     setValue(r, {&TrackRow::vol, &TrackInfo::volume, kEditVolume}, pos);
 }
 
-void TrackRows::endBalance(int r, int pos)
-{
+void TrackRows::endBalance(int r, int pos) {
     setValue(r, {&TrackRow::bal, &TrackInfo::balance, kEditBalance}, pos);
 }
 
-void TrackRows::typeName(int r, std::string_view text)
-{
+void TrackRows::typeName(int r, std::string_view text) {
     rows_.at(static_cast<std::size_t>(r)).name = std::string(text.substr(0, kMaxTypedName));
 }
 

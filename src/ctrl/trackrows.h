@@ -43,7 +43,7 @@ struct TrackRow {
 };
 
 class TrackRows : public RowSource {
-public:
+  public:
     using ChangeHook = std::function<void()>;
 
     // onChange runs after every edit of the image (the player passes
@@ -78,12 +78,11 @@ public:
     // keeps its stored name.
     bool isOnEnabled(int n) const override { return n >= count() || row(n).onEnabled; }
     bool isOnChecked(int n) const override { return n >= count() || row(n).onChecked; }
-    std::string nameText(int n) const override
-    {
+    std::string nameText(int n) const override {
         return n < count() ? row(n).name : gettrackname(info_, n);
     }
 
-private:
+  private:
     struct ValueControl;
     void setValue(int r, const ValueControl& control, int value);
     int fileTrack(int r) const;

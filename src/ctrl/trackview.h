@@ -43,7 +43,7 @@ struct RowControls {
 // The track view window. Owned by the main window (a child widget).
 class TrackViewWndProc : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit TrackViewWndProc(QWidget* mainWindow);
     ~TrackViewWndProc() override;
 
@@ -64,12 +64,12 @@ public:
     QWidget* client() const { return client_; }
     QScrollBar* scrollBar() const { return scrollBar_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     enum class Notice { Clicked, SelChange, Edited };
 
     void layoutClient();

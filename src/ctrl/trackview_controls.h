@@ -35,7 +35,9 @@ inline constexpr std::array<ColumnGeometry, kColumnCount> kColumns = {{
     {430, 0, 127, 20},  // balance
 }};
 
-constexpr int controlId(int column, int r) { return 100 * column + r; }
+constexpr int controlId(int column, int r) {
+    return 100 * column + r;
+}
 
 // The raised frame around the header and the view.
 inline constexpr int kFrameWidth = 2;
@@ -57,10 +59,10 @@ std::string textToName(const QString& text);
 // The Solo button: a radio button that never changes its own mark; the
 // view's handler alone sets it.
 class SoloButton : public QRadioButton {
-public:
+  public:
     using QRadioButton::QRadioButton;
 
-protected:
+  protected:
     void nextCheckState() override {}
 };
 
@@ -68,10 +70,10 @@ protected:
 // shown whole. Like the native limit, the box never grows past the larger of
 // the limit and what it holds.
 class NameBox : public QLineEdit {
-public:
+  public:
     NameBox(const QString& text, QWidget* parent);
 
-private:
+  private:
     void shrinkLimit();
 };
 
@@ -79,33 +81,33 @@ private:
 // or a moving key is let go. Only then is its position applied.
 class RowSlider : public QSlider {
     Q_OBJECT
-public:
+  public:
     explicit RowSlider(QWidget* parent);
 
-signals:
+  signals:
     void gestureEnded();
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
 
-private:
+  private:
     bool pressed_ = false;
 };
 
 // The column header: holds kHeaderText and draws each title over its column,
 // so the titles line up with the rows whatever the font's widths.
 class TrackHeader : public QLabel {
-public:
+  public:
     explicit TrackHeader(QWidget* parent);
     // The widget whose origin is the rows' column origin (the view's client).
     void setColumnOrigin(QWidget* origin) { origin_ = origin; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int columnLeft(int column) const;
 
     QPointer<QWidget> origin_;

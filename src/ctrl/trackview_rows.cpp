@@ -9,24 +9,29 @@
 
 namespace lirno {
 
-QWidget* RowControls::byId(int id) const
-{
+QWidget* RowControls::byId(int id) const {
     const int column = id / 100;
     const auto r = static_cast<std::size_t>(id % 100);
     if (id < 0) return nullptr;
     switch (column) {
-    case kColOn: return hwndOn[r];
-    case kColSolo: return hwndOnly[r];
-    case kColName: return hwndName[r];
-    case kColInstr: return hwndInstr[r];
-    case kColVol: return hwndVol[r];
-    case kColBal: return hwndBal[r];
-    default: return nullptr;
+        case kColOn:
+            return hwndOn[r];
+        case kColSolo:
+            return hwndOnly[r];
+        case kColName:
+            return hwndName[r];
+        case kColInstr:
+            return hwndInstr[r];
+        case kColVol:
+            return hwndVol[r];
+        case kColBal:
+            return hwndBal[r];
+        default:
+            return nullptr;
     }
 }
 
-int TrackViewWndProc::fillRows()
-{
+int TrackViewWndProc::fillRows() {
     hide();
     destroyRows();
     rows_.fill();
@@ -43,8 +48,7 @@ int TrackViewWndProc::fillRows()
     return 1;
 }
 
-void TrackViewWndProc::destroyRows()
-{
+void TrackViewWndProc::destroyRows() {
     for (int r = 0; r < items_; ++r) {
         for (int c = 0; c < kColumnCount; ++c) delete controls_.byId(controlId(c, r));
     }
@@ -52,8 +56,7 @@ void TrackViewWndProc::destroyRows()
     items_ = 0;
 }
 
-QWidget* TrackViewWndProc::adopt(QWidget* control, int column, int r, const QString& what)
-{
+QWidget* TrackViewWndProc::adopt(QWidget* control, int column, int r, const QString& what) {
     const ColumnGeometry& g = kColumns[static_cast<std::size_t>(column)];
     const int id = controlId(column, r);
     control->setGeometry(g.x, kRowPitch * r + g.dy, g.width, g.height);
@@ -64,8 +67,7 @@ QWidget* TrackViewWndProc::adopt(QWidget* control, int column, int r, const QStr
     return control;
 }
 
-void TrackViewWndProc::makeRow(int r)
-{
+void TrackViewWndProc::makeRow(int r) {
     const auto i = static_cast<std::size_t>(r);
     const TrackRow& row = rows_.row(r);
 
@@ -73,31 +75,34 @@ void TrackViewWndProc::makeRow(int r)
     on->setChecked(row.onChecked);
     controls_.hwndOn[i] = on;
     adopt(on, kColOn, r, QStringLiteral("On"));
-    connect(on, &QCheckBox::clicked, this, [this, r] { onCommand(controlId(kColOn, r), Notice::Clicked); });
+    connect(on, &QCheckBox::clicked, this,
+            [this, r] { onCommand(controlId(kColOn, r), Notice::Clicked); });
 
     auto* solo = new SoloButton(client_);
     solo->setAutoExclusive(false);
     solo->setChecked(row.soloChecked);
     controls_.hwndOnly[i] = solo;
     adopt(solo, kColSolo, r, QStringLiteral("Solo"));
-    connect(solo, &QRadioButton::clicked, this, [this, r] { onCommand(controlId(kColSolo, r), Notice::Clicked); });
+    connect(solo, &QRadioButton::clicked, this,
+            [this, r] { onCommand(controlId(kColSolo, r), Notice::Clicked); });
 
     auto* name = new NameBox(nameToText(row.name), client_);
     controls_.hwndName[i] = name;
     adopt(name, kColName, r, QStringLiteral("Track name"));
-    connect(name, &QLineEdit::textEdited, this, [this, r] { onCommand(controlId(kColName, r), Notice::Edited); });
+    connect(name, &QLineEdit::textEdited, this,
+            [this, r] { onCommand(controlId(kColName, r), Notice::Edited); });
 
     makeInstrumentList(r);
     makeSlider(kColVol, r, row.vol);
     makeSlider(kColBal, r, row.bal);
 }
 
-void TrackViewWndProc::makeInstrumentList(int r)
-{
+void TrackViewWndProc::makeInstrumentList(int r) {
     const TrackRow& row = rows_.row(r);
     auto* list = new QComboBox(client_);
     if (row.instrSpecial) {
-        list->addItem(QString::fromLatin1(row.instrEntry.data(), static_cast<qsizetype>(row.instrEntry.size())));
+        list->addItem(QString::fromLatin1(row.instrEntry.data(),
+                                          static_cast<qsizetype>(row.instrEntry.size())));
         list->setCurrentIndex(0);
         list->setEnabled(false);
     } else {
@@ -108,11 +113,11 @@ void TrackViewWndProc::makeInstrumentList(int r)
     controls_.hwndInstr[static_cast<std::size_t>(r)] = list;
     adopt(list, kColInstr, r, QStringLiteral("Instrument"));
     // Only the user's choices count, never a selection set from here.
-    connect(list, &QComboBox::activated, this, [this, r] { onCommand(controlId(kColInstr, r), Notice::SelChange); });
+    connect(list, &QComboBox::activated, this,
+            [this, r] { onCommand(controlId(kColInstr, r), Notice::SelChange); });
 }
 
-void TrackViewWndProc::makeSlider(int column, int r, int value)
-{
+void TrackViewWndProc::makeSlider(int column, int r, int value) {
     auto* slider = new RowSlider(client_);
     slider->setValue(value);
     const bool volume = column == kColVol;
@@ -121,45 +126,45 @@ void TrackViewWndProc::makeSlider(int column, int r, int value)
     connect(slider, &RowSlider::gestureEnded, this, [this, slider] { onSliderEnd(slider); });
 }
 
-void TrackViewWndProc::onCommand(int id, Notice code)
-{
+void TrackViewWndProc::onCommand(int id, Notice code) {
     const int column = id / 100;
     const int r = id % 100;
     if (r >= items_ || r >= rows_.count()) return;
     const auto i = static_cast<std::size_t>(r);
     switch (column) {
-    case kColOn:
-        rows_.clickOn(r);
-        break;
-    case kColSolo:
-        rows_.clickSolo(r);
-        break;
-    case kColName:
-        // A typed name changes nothing until the file is saved.
-        if (code == Notice::Edited) rows_.typeName(r, textToName(controls_.hwndName[i]->text()));
-        return;
-    case kColInstr:
-        if (code != Notice::SelChange || rows_.row(r).instrSpecial) return;
-        rows_.selectInstrument(r, controls_.hwndInstr[i]->currentIndex());
-        break;
-    default:
-        return;
+        case kColOn:
+            rows_.clickOn(r);
+            break;
+        case kColSolo:
+            rows_.clickSolo(r);
+            break;
+        case kColName:
+            // A typed name changes nothing until the file is saved.
+            if (code == Notice::Edited)
+                rows_.typeName(r, textToName(controls_.hwndName[i]->text()));
+            return;
+        case kColInstr:
+            if (code != Notice::SelChange || rows_.row(r).instrSpecial) return;
+            rows_.selectInstrument(r, controls_.hwndInstr[i]->currentIndex());
+            break;
+        default:
+            return;
     }
     mirrorRows();
 }
 
-void TrackViewWndProc::onSliderEnd(QSlider* slider)
-{
+void TrackViewWndProc::onSliderEnd(QSlider* slider) {
     for (int r = 0; r < items_; ++r) {
-        if (controls_.hwndVol[static_cast<std::size_t>(r)] == slider) return rows_.endVolume(r, slider->value());
+        if (controls_.hwndVol[static_cast<std::size_t>(r)] == slider)
+            return rows_.endVolume(r, slider->value());
     }
     for (int r = 0; r < items_; ++r) {
-        if (controls_.hwndBal[static_cast<std::size_t>(r)] == slider) return rows_.endBalance(r, slider->value());
+        if (controls_.hwndBal[static_cast<std::size_t>(r)] == slider)
+            return rows_.endBalance(r, slider->value());
     }
 }
 
-void TrackViewWndProc::mirrorRows()
-{
+void TrackViewWndProc::mirrorRows() {
     const int n = std::min(items_, rows_.count());
     for (int r = 0; r < n; ++r) {
         const auto i = static_cast<std::size_t>(r);

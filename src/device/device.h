@@ -30,7 +30,7 @@ using Notifier = std::function<void(DeviceId id, int notice)>;
 // Every operation returns 0 on success or a nonzero error code that
 // errorText() can describe.
 class Device {
-public:
+  public:
     virtual ~Device() = default;
 
     // Opens a MIDI file by path and reads it whole; a later rewrite of the file

@@ -15,7 +15,7 @@ bool isRegularFile(const std::filesystem::path& path) noexcept;
 // so that a process killed while writing leaves nothing behind; elsewhere
 // it has a hidden one, removed again unless the file replaces the target.
 class FileBeside {
-public:
+  public:
     enum class Use {
         Scratch,      // never named: gone once closed
         Replacement,  // takes the target's place once whole, with its permissions
@@ -31,7 +31,7 @@ public:
     // Closes the file and renames it over the target; false with errno set.
     bool replaceTarget();
 
-private:
+  private:
     bool openHidden();
     bool giveName();
 

@@ -13,13 +13,13 @@ namespace lirno {
 
 class AboutDlgProc : public QDialog {
     Q_OBJECT
-public:
+  public:
     AboutDlgProc(int dialogId, QWidget* owner);
 
     // Escape and the close box end the dialog like OK.
     void reject() override { done(1); }
 
-private:
+  private:
     void createControls(const res::DialogTemplate& t);
     void createControl(const res::DialogControl& c);
     QRect toPixels(int x, int y, int cx, int cy) const;

@@ -14,36 +14,32 @@ namespace {
 
 // The style a toolbar button was made with, or -1 for a button that is not
 // one of the toolbar's own (the logo, or a button still being made).
-int toolbarStyle(const QAbstractButton* b)
-{
+int toolbarStyle(const QAbstractButton* b) {
     const auto* bar = qobject_cast<const Toolbar*>(b->parentWidget());
     if (!bar) return -1;
     for (const TBBUTTON& record : tbButtons)
-        if (record.fsStyle != TBSTYLE_SEP && bar->button(record.idCommand) == b) return record.fsStyle;
+        if (record.fsStyle != TBSTYLE_SEP && bar->button(record.idCommand) == b)
+            return record.fsStyle;
     return -1;
 }
 
 class AccessibleButton : public QAccessibleWidget {
-public:
+  public:
     enum class Kind { Toggles, ToolbarButton };
 
     // A button that keeps a mark of its own (a check box, a radio button)
     // toggles; one that acts is pressed; a toolbar button does what its
     // style says.
     AccessibleButton(QAbstractButton* b, QAccessible::Role role, Kind kind)
-        : QAccessibleWidget(b, role), kind_(kind)
-    {
-    }
+        : QAccessibleWidget(b, role), kind_(kind) {}
 
-    QString text(QAccessible::Text t) const override
-    {
+    QString text(QAccessible::Text t) const override {
         QString s = QAccessibleWidget::text(t);
         if (t == QAccessible::Name && s.isEmpty()) s = button()->text().remove(u'&');
         return s;
     }
 
-    QAccessible::State state() const override
-    {
+    QAccessible::State state() const override {
         QAccessible::State s = QAccessibleWidget::state();
         if (toggles()) {
             s.checkable = true;
@@ -55,15 +51,13 @@ public:
         return s;
     }
 
-    QStringList actionNames() const override
-    {
+    QStringList actionNames() const override {
         QStringList names;
         if (button()->isEnabled()) names << (toggles() ? toggleAction() : pressAction());
         return names + QAccessibleWidget::actionNames();
     }
 
-    void doAction(const QString& name) override
-    {
+    void doAction(const QString& name) override {
         if (name != pressAction() && name != toggleAction()) {
             QAccessibleWidget::doAction(name);
             return;
@@ -74,12 +68,11 @@ public:
 
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-private:
+  private:
     QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
     // Asked each time: the interface may be made before the toolbar knows
     // the button.
-    bool toggles() const
-    {
+    bool toggles() const {
         return kind_ == Kind::Toggles ||
                (kind_ == Kind::ToolbarButton && toolbarStyle(button()) == TBSTYLE_CHECK);
     }
@@ -88,8 +81,7 @@ private:
 };
 
 // Qt owns the interfaces a factory makes (it caches them per widget).
-QAccessibleInterface* buttonFactory(const QString&, QObject* object)
-{
+QAccessibleInterface* buttonFactory(const QString&, QObject* object) {
     using Kind = AccessibleButton::Kind;
     if (auto* box = qobject_cast<QCheckBox*>(object))
         return new AccessibleButton(box, QAccessible::CheckBox, Kind::Toggles);
@@ -103,8 +95,7 @@ QAccessibleInterface* buttonFactory(const QString&, QObject* object)
 
 }  // namespace
 
-void installAccessibleButtons()
-{
+void installAccessibleButtons() {
     static const bool installed = [] {
         QAccessible::installFactory(buttonFactory);
         return true;

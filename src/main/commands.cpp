@@ -11,8 +11,7 @@ namespace lirno {
 
 using namespace res;
 
-void MainWndProc::command(int id, int param)
-{
+void MainWndProc::command(int id, int param) {
     // After the shut-down (a command that comes out of a dialog's own event
     // loop while the program ends) there is nothing left to act on.
     if (destroyed_ || shell.fEnding) return;
@@ -22,25 +21,49 @@ void MainWndProc::command(int id, int param)
                               id == IDM_PLAY || id == IDM_PAUSE || id == IDM_VIEWTRACKS;
     if (needsDisplay && !timeTrack_) return;
     switch (id) {
-    case IDM_OPEN: openFile(param); break;
-    case IDM_SAVEAS: saveAs(); break;
-    case IDM_EXIT: exitProgram(); break;
-    case IDM_STOP: stop(); break;
-    case IDM_PLAY: play(); break;
-    case IDM_PAUSE: pause(); break;
-    case IDM_RECORD: showDialog(IDD_RECORD); break;
-    case IDM_LOOP: loopMusic(); break;
-    case IDM_VIEWTRACKS: viewTrackList(); break;
-    case IDM_VOLUME: volumeControl(); break;
-    case IDM_ABOUT: showDialog(IDD_ABOUT); break;
-    default: break;  // New and Help have no action
+        case IDM_OPEN:
+            openFile(param);
+            break;
+        case IDM_SAVEAS:
+            saveAs();
+            break;
+        case IDM_EXIT:
+            exitProgram();
+            break;
+        case IDM_STOP:
+            stop();
+            break;
+        case IDM_PLAY:
+            play();
+            break;
+        case IDM_PAUSE:
+            pause();
+            break;
+        case IDM_RECORD:
+            showDialog(IDD_RECORD);
+            break;
+        case IDM_LOOP:
+            loopMusic();
+            break;
+        case IDM_VIEWTRACKS:
+            viewTrackList();
+            break;
+        case IDM_VOLUME:
+            volumeControl();
+            break;
+        case IDM_ABOUT:
+            showDialog(IDD_ABOUT);
+            break;
+        default:
+            break;  // New and Help have no action
     }
 }
 
-void MainWndProc::exitProgram() { close(); }
+void MainWndProc::exitProgram() {
+    close();
+}
 
-void MainWndProc::viewTrackList()
-{
+void MainWndProc::viewTrackList() {
     // The button has already changed its mark.
     const bool show = toolbar_->isButtonChecked(IDM_VIEWTRACKS);
     showTrackRows(show);
@@ -52,16 +75,16 @@ void MainWndProc::viewTrackList()
 
 // The compact window is the toolbar alone: the column header would
 // otherwise peek in under it.
-void MainWndProc::showTrackRows(bool show)
-{
+void MainWndProc::showTrackRows(bool show) {
     trackView_->setVisible(show);
     trackView_->header()->setVisible(show);
 }
 
-void MainWndProc::volumeControl() { startMixer(); }
+void MainWndProc::volumeControl() {
+    startMixer();
+}
 
-void MainWndProc::showDialog(int dialogId)
-{
+void MainWndProc::showDialog(int dialogId) {
     AboutDlgProc dialog(dialogId, this);
     dialog_ = &dialog;
     dialog.exec();

@@ -9,48 +9,41 @@ namespace lirno {
 
 namespace {
 
-QStringList midiFilters()
-{
+QStringList midiFilters() {
     return {QStringLiteral("Midi Files (*.mid)"), QStringLiteral("All Files (*.*)")};
 }
 
-void setUpCommon(QFileDialog& dialog)
-{
+void setUpCommon(QFileDialog& dialog) {
     dialog.setNameFilters(midiFilters());
     dialog.selectNameFilter(midiFilters().first());
 }
 
-std::optional<std::string> chosenPath(QFileDialog& dialog)
-{
+std::optional<std::string> chosenPath(QFileDialog& dialog) {
     if (shell.fEnding) return std::nullopt;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
 }
 
-bool isContinuationByte(char c)
-{
+bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 }  // namespace
 
-std::string fitNameField(const std::string& name)
-{
+std::string fitNameField(const std::string& name) {
     if (name.size() <= kDialogNameMax) return name;
     std::size_t end = kDialogNameMax;
     while (end > 0 && isContinuationByte(name[end])) --end;
     return name.substr(0, end);
 }
 
-void setUpOpenDialog(QFileDialog& dialog)
-{
+void setUpOpenDialog(QFileDialog& dialog) {
     setUpCommon(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
 }
 
-void setUpSaveDialog(QFileDialog& dialog, const std::string& current)
-{
+void setUpSaveDialog(QFileDialog& dialog, const std::string& current) {
     setUpCommon(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -66,8 +59,7 @@ void setUpSaveDialog(QFileDialog& dialog, const std::string& current)
         QFile::decodeName(fitNameField(QFile::encodeName(info.fileName()).toStdString()).c_str()));
 }
 
-FileDialogs qtFileDialogs()
-{
+FileDialogs qtFileDialogs() {
     FileDialogs dialogs;
     dialogs.open = [] {
         QFileDialog dialog(shell.hWndMain.data());

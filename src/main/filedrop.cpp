@@ -13,15 +13,15 @@
 
 namespace lirno {
 
-bool isMidiFile(const QString& path)
-{
+bool isMidiFile(const QString& path) {
     const QFileInfo info(path);
     if (!info.isFile()) return false;
     static const QStringList kSuffixes = {QStringLiteral("mid"), QStringLiteral("midi"),
                                           QStringLiteral("kar"), QStringLiteral("rmi")};
     if (kSuffixes.contains(info.suffix().toLower())) return true;
     const QMimeType type = QMimeDatabase().mimeTypeForFile(info);
-    if (type.inherits(QStringLiteral("audio/midi")) || type.inherits(QStringLiteral("audio/x-midi")))
+    if (type.inherits(QStringLiteral("audio/midi")) ||
+        type.inherits(QStringLiteral("audio/x-midi")))
         return true;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
@@ -29,8 +29,7 @@ bool isMidiFile(const QString& path)
     return head == "MThd" || head == "RIFF";
 }
 
-QString droppedMidiFile(const QMimeData* data)
-{
+QString droppedMidiFile(const QMimeData* data) {
     if (!data || !data->hasUrls()) return {};
     const QUrl first = data->urls().value(0);
     if (!first.isLocalFile()) return {};
@@ -38,24 +37,23 @@ QString droppedMidiFile(const QMimeData* data)
     return isMidiFile(path) ? path : QString();
 }
 
-void openAndPlay(MainWndProc& window, const QString& path)
-{
+void openAndPlay(MainWndProc& window, const QString& path) {
     shell.szFileName = QFile::encodeName(path).toStdString();
     window.command(res::IDM_OPEN, OPEN_AND_PLAY);
 }
 
-FileDrop::FileDrop(MainWndProc& window) : QObject(&window), window_(window)
-{
+FileDrop::FileDrop(MainWndProc& window) : QObject(&window), window_(window) {
     window.setAcceptDrops(true);
     // A text box in the window takes drops of its own: the application
     // sees them first.
     qApp->installEventFilter(this);
 }
 
-FileDrop::~FileDrop() { qApp->removeEventFilter(this); }
+FileDrop::~FileDrop() {
+    qApp->removeEventFilter(this);
+}
 
-bool FileDrop::accepts(const QMimeData* data)
-{
+bool FileDrop::accepts(const QMimeData* data) {
     const QUrl first = data && data->hasUrls() ? data->urls().value(0) : QUrl();
     if (first != lastUrl_ || first.isEmpty()) {
         lastUrl_ = first;
@@ -64,8 +62,7 @@ bool FileDrop::accepts(const QMimeData* data)
     return lastAnswer_;
 }
 
-bool FileDrop::eventFilter(QObject* watched, QEvent* event)
-{
+bool FileDrop::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
     const auto* target = qobject_cast<QWidget*>(watched);
@@ -99,8 +96,7 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void FileDrop::open(const QString& path)
-{
+void FileDrop::open(const QString& path) {
     lastUrl_.clear();
     QMetaObject::invokeMethod(
         &window_, [this, path] { openAndPlay(window_, path); }, Qt::QueuedConnection);

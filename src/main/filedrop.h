@@ -29,14 +29,14 @@ void openAndPlay(MainWndProc& window, const QString& path);
 // the drop has ended, so that a message box of the load never holds up the
 // program the file was dragged from.
 class FileDrop : public QObject {
-public:
+  public:
     explicit FileDrop(MainWndProc& window);
     ~FileDrop() override;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     bool accepts(const QMimeData* data);
     void open(const QString& path);
 

@@ -17,8 +17,7 @@ using namespace res;
 
 namespace {
 
-void addShortcuts(MainWndProc& w)
-{
+void addShortcuts(MainWndProc& w) {
     const std::pair<int, QKeySequence> shortcuts[] = {
         {IDM_OPEN, QKeySequence(Qt::CTRL | Qt::Key_O)},
         {IDM_SAVEAS, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
@@ -30,8 +29,7 @@ void addShortcuts(MainWndProc& w)
 
 // The toolbar left to right, row by row, then the position slider and the
 // logo; the track rows, made later, follow.
-void setTabOrder(MainWndProc& w)
-{
+void setTabOrder(MainWndProc& w) {
     QWidget* previous = nullptr;
     auto chain = [&previous](QWidget* next) {
         if (!next) return;
@@ -46,17 +44,17 @@ void setTabOrder(MainWndProc& w)
 
 }  // namespace
 
-KeyboardFilter::KeyboardFilter(MainWndProc& window) : QObject(&window), window_(window)
-{
+KeyboardFilter::KeyboardFilter(MainWndProc& window) : QObject(&window), window_(window) {
     // Keys go to the focused control first: only the application sees
     // Space before it.
     qApp->installEventFilter(this);
 }
 
-KeyboardFilter::~KeyboardFilter() { qApp->removeEventFilter(this); }
+KeyboardFilter::~KeyboardFilter() {
+    qApp->removeEventFilter(this);
+}
 
-bool KeyboardFilter::isSpaceForPlayback(QObject* watched, QEvent* event) const
-{
+bool KeyboardFilter::isSpaceForPlayback(QObject* watched, QEvent* event) const {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() != Qt::Key_Space || (key->modifiers() & ~Qt::KeypadModifier)) return false;
@@ -68,11 +66,11 @@ bool KeyboardFilter::isSpaceForPlayback(QObject* watched, QEvent* event) const
     // playing) does what the other would.
     const Toolbar* bar = window_.toolbar();
     if (target == bar->button(IDM_PLAY) || target == bar->button(IDM_PAUSE)) return true;
-    return !(qobject_cast<const QAbstractButton*>(target) || target->testAttribute(Qt::WA_InputMethodEnabled));
+    return !(qobject_cast<const QAbstractButton*>(target) ||
+             target->testAttribute(Qt::WA_InputMethodEnabled));
 }
 
-bool KeyboardFilter::eventFilter(QObject* watched, QEvent* event)
-{
+bool KeyboardFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::EnabledChange && watched == window_.toolbar()->button(IDM_PLAY)) {
         // Start-up with no song leaves the focus on Open; once Open has
         // brought a song, Play is the next step.
@@ -89,8 +87,7 @@ bool KeyboardFilter::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void setUpKeyboard(MainWndProc& w)
-{
+void setUpKeyboard(MainWndProc& w) {
     addShortcuts(w);
     if (!w.timeTrack()) return;
     setTabOrder(w);

@@ -14,14 +14,14 @@ class MainWndProc;
 // focus. Play takes the focus
 // from Open when a song first makes it usable.
 class KeyboardFilter : public QObject {
-public:
+  public:
     explicit KeyboardFilter(MainWndProc& window);
     ~KeyboardFilter() override;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     bool isSpaceForPlayback(QObject* watched, QEvent* event) const;
 
     MainWndProc& window_;

@@ -26,8 +26,7 @@ namespace {
 // Whatever way start-up ends, the play file does not stay behind (the
 // window's shut-down deletes it first when the window got that far).
 struct PlayFileGuard {
-    ~PlayFileGuard()
-    {
+    ~PlayFileGuard() {
         lirno::deltmp(lirno::playback.sTmpName);
         lirno::playback.sTmpName.clear();
     }
@@ -38,10 +37,9 @@ struct PlayFileGuard {
 // that names the command-line player, and exit code 1; other messages wait
 // and are passed on once it stands.
 class DisplayCheck {
-public:
+  public:
     DisplayCheck() { previous_ = qInstallMessageHandler(&DisplayCheck::onMessage); }
-    ~DisplayCheck()
-    {
+    ~DisplayCheck() {
         qInstallMessageHandler(previous_);
         for (const auto& [type, text] : held()) qt_message_output(type, QMessageLogContext(), text);
         held().clear();
@@ -49,29 +47,27 @@ public:
     DisplayCheck(const DisplayCheck&) = delete;
     DisplayCheck& operator=(const DisplayCheck&) = delete;
 
-private:
-    static std::vector<std::pair<QtMsgType, QString>>& held()
-    {
+  private:
+    static std::vector<std::pair<QtMsgType, QString>>& held() {
         static std::vector<std::pair<QtMsgType, QString>> messages;
         return messages;
     }
-    static void onMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
-    {
+    static void onMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
         if (type != QtFatalMsg) {
             held().emplace_back(type, text);
             return;
         }
-        std::fputs("lirno-player: no display to open the window on (is DISPLAY or WAYLAND_DISPLAY "
-                   "set?); to play a file without a window: lirno-midi play FILE\n",
-                   stderr);
+        std::fputs(
+            "lirno-player: no display to open the window on (is DISPLAY or WAYLAND_DISPLAY "
+            "set?); to play a file without a window: lirno-midi play FILE\n",
+            stderr);
         std::_Exit(1);
     }
 
     QtMessageHandler previous_ = nullptr;
 };
 
-int runPlayer(int argc, char** argv)
-{
+int runPlayer(int argc, char** argv) {
     using namespace lirno;
     std::optional<DisplayCheck> displayCheck(std::in_place);
     QApplication app(argc, argv);
@@ -97,7 +93,8 @@ int runPlayer(int argc, char** argv)
     const std::unique_ptr<device::Device> device = device::makeDevice();
     MainWndProc mainWindow(device.get());
     shell.hWndMain = &mainWindow;
-    QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &server, &SingleCopyServer::stopListening);
+    QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &server,
+                     &SingleCopyServer::stopListening);
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     server.listen(copyName);
@@ -113,4 +110,6 @@ int runPlayer(int argc, char** argv)
 
 }  // namespace
 
-int main(int argc, char** argv) { return runPlayer(argc, argv); }
+int main(int argc, char** argv) {
+    return runPlayer(argc, argv);
+}

@@ -32,8 +32,7 @@ constexpr QRect kLogoRect(395, 5, 40, 40);
 const QColor kLightGrey(192, 192, 192);
 }  // namespace
 
-MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(parent)
-{
+MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(parent) {
     // Before any button exists: assistive tools' view of each is made once.
     installAccessibleButtons();
     shell.szTitle = res::LoadString(res::IDS_TITLE);
@@ -63,23 +62,26 @@ MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(
     new FileDrop(*this);
 }
 
-MainWndProc::~MainWndProc() { destroyWindow(); }
+MainWndProc::~MainWndProc() {
+    destroyWindow();
+}
 
-void MainWndProc::installDevice(device::Device* device)
-{
+void MainWndProc::installDevice(device::Device* device) {
     // The device calls from its own thread: hand the notice to the GUI
     // thread. The application object outlives the device, the window may
     // not, so the call goes through the one and looks for the other there.
     QPointer<MainWndProc> self(this);
     link_.emplace(device, [self](device::DeviceId id, int flag) {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, flag, id] { if (self) self->notice(flag, id); },
+            QCoreApplication::instance(),
+            [self, flag, id] {
+                if (self) self->notice(flag, id);
+            },
             Qt::QueuedConnection);
     });
 }
 
-void MainWndProc::createMenus()
-{
+void MainWndProc::createMenus() {
     for (const auto& popup : res::mainMenu()) {
         QMenu* menu = menuBar()->addMenu(QString::fromUtf8(popup.title));
         for (const auto& item : popup.items) {
@@ -96,26 +98,22 @@ void MainWndProc::createMenus()
     }
 }
 
-void MainWndProc::createToolBar()
-{
+void MainWndProc::createToolBar() {
     toolbar_ = new Toolbar(this);
     connect(toolbar_, &Toolbar::commandTriggered, this, [this](int id) { command(id); });
 }
 
-bool MainWndProc::createTrackView()
-{
+bool MainWndProc::createTrackView() {
     trackView_ = CreateTrackView(this);
     return trackView_ != nullptr;
 }
 
-void MainWndProc::createTimer()
-{
+void MainWndProc::createTimer() {
     connect(&timer_, &QTimer::timeout, this, &MainWndProc::timer);
     timer_.start(kTimerPeriodMs);
 }
 
-void MainWndProc::createPositionDisplay()
-{
+void MainWndProc::createPositionDisplay() {
     timeTrack_ = new TimeTrackWndProc(toolbar_);
     timeTrack_->setGeometry(kTimeTrackRect);
     timeTrack_->setRefresh([this] { timer(); });
@@ -135,8 +133,7 @@ void MainWndProc::createPositionDisplay()
     setReadout(QStringLiteral("0:00.0"));
 }
 
-void MainWndProc::createLogo()
-{
+void MainWndProc::createLogo() {
     logo_ = new QToolButton(toolbar_);
     logo_->setGeometry(kLogoRect);
     logo_->setIcon(QIcon(loadIconPixmap(res::IDI_LOGO)));
@@ -145,40 +142,35 @@ void MainWndProc::createLogo()
     connect(logo_, &QToolButton::clicked, this, [this] { command(res::IDM_ABOUT); });
 }
 
-void MainWndProc::setReadout(const QString& text)
-{
+void MainWndProc::setReadout(const QString& text) {
     time_->setText(text);
     time_->setAccessibleDescription(text);
 }
 
-QAction* MainWndProc::menuAction(int id) const
-{
+QAction* MainWndProc::menuAction(int id) const {
     const auto it = menuActions_.find(id);
     return it == menuActions_.end() ? nullptr : it->second;
 }
 
-int MainWndProc::clientTop() const
-{
+int MainWndProc::clientTop() const {
     const QMenuBar* bar = menuBar();
-    return bar->heightForWidth(width()) > 0 ? bar->heightForWidth(width()) : bar->sizeHint().height();
+    return bar->heightForWidth(width()) > 0 ? bar->heightForWidth(width())
+                                            : bar->sizeHint().height();
 }
 
-void MainWndProc::resizeEvent(QResizeEvent* event)
-{
+void MainWndProc::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     const int top = clientTop();
     toolbar_->setGeometry(0, top, width(), Toolbar::kHeight);
     if (trackView_) ResizeTrackView(trackView_, this, top + Toolbar::kHeight);
 }
 
-void MainWndProc::closeEvent(QCloseEvent* event)
-{
+void MainWndProc::closeEvent(QCloseEvent* event) {
     destroyWindow();
     event->accept();
 }
 
-void MainWndProc::destroyWindow()
-{
+void MainWndProc::destroyWindow() {
     if (destroyed_) return;
     destroyed_ = true;
     timer_.stop();

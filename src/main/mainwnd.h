@@ -23,7 +23,7 @@ class TrackViewWndProc;
 
 class MainWndProc : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     static constexpr int kCompactWidth = 445;
     static constexpr int kCompactHeight = 95;
     static constexpr int kTimerPeriodMs = 100;
@@ -54,15 +54,15 @@ public:
     // Sets the readout's text (and what assistive tools read from it).
     void setReadout(const QString& text);
 
-signals:
+  signals:
     // The window has run its shut-down; the program ends (the quit message).
     void windowDestroyed();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     // Creation, in order.
     void createMenus();
     void createToolBar();
@@ -108,7 +108,7 @@ private:
     QToolButton* logo_ = nullptr;
     QTimer timer_;
     std::map<int, QAction*> menuActions_;
-    QPointer<AboutDlgProc> dialog_;  // the modal dialog being shown
+    QPointer<AboutDlgProc> dialog_;         // the modal dialog being shown
     std::optional<SequencerInstall> link_;  // the device, until the shut-down
     bool destroyed_ = false;
     bool songRefused_ = false;  // the device could not open the play file when measuring it

@@ -6,12 +6,12 @@
 
 namespace lirno {
 
-MessageBoxHandler qtMessageBoxes()
-{
+MessageBoxHandler qtMessageBoxes() {
     return [](const Message& m) {
         if (shell.fEnding) return;
         QWidget* owner = m.owner == Owner::Main ? shell.hWndMain.data() : nullptr;
-        const QString caption = QString::fromStdString(m.caption.empty() ? kDefaultCaption : m.caption);
+        const QString caption =
+            QString::fromStdString(m.caption.empty() ? kDefaultCaption : m.caption);
         const auto icon = m.icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon;
         QMessageBox box(icon, caption, QString::fromStdString(m.text), QMessageBox::Ok, owner);
         box.exec();

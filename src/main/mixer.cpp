@@ -5,15 +5,13 @@
 
 namespace lirno {
 
-QStringList mixerPrograms()
-{
+QStringList mixerPrograms() {
     return {QStringLiteral("pavucontrol"), QStringLiteral("pwvucontrol"),
             QStringLiteral("pavucontrol-qt"), QStringLiteral("mate-volume-control"),
             QStringLiteral("kmix")};
 }
 
-QString startMixer()
-{
+QString startMixer() {
     for (const QString& name : mixerPrograms()) {
         const QString path = QStandardPaths::findExecutable(name);
         if (path.isEmpty()) continue;

@@ -28,7 +28,7 @@ inline constexpr char kDesktopId[] = "io.github.lirno.Player";
 // adaptors below.
 class MprisService : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit MprisService(MainWndProc& window);
     ~MprisService() override;
 
@@ -48,7 +48,7 @@ public:
     // What the player interface shows and announces when it changes.
     QVariantMap playerState() const;
 
-private:
+  private:
     MainWndProc& window_;
     const MprisPlayer* player_ = nullptr;
     QDBusConnection bus_;
@@ -74,7 +74,7 @@ class MprisRoot : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString DesktopEntry READ desktopEntry)
     Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
     Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
-public:
+  public:
     explicit MprisRoot(MprisService* service);
 
     bool yes() const { return true; }
@@ -82,13 +82,15 @@ public:
     QString identity() const;
     QString desktopEntry() const { return QString::fromLatin1(kDesktopId); }
     QStringList uriSchemes() const { return {QStringLiteral("file")}; }
-    QStringList mimeTypes() const { return {QStringLiteral("audio/midi"), QStringLiteral("audio/x-midi")}; }
+    QStringList mimeTypes() const {
+        return {QStringLiteral("audio/midi"), QStringLiteral("audio/x-midi")};
+    }
 
-public slots:
+  public slots:
     void Raise();
     void Quit();
 
-private:
+  private:
     MprisService* service_;
 };
 
@@ -109,7 +111,7 @@ class MprisPlayer : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanPause READ canPause)
     Q_PROPERTY(bool CanSeek READ canSeek)
     Q_PROPERTY(bool CanControl READ yes)
-public:
+  public:
     explicit MprisPlayer(MprisService* service);
 
     QString playbackStatus() const;
@@ -127,7 +129,7 @@ public:
     bool yes() const { return true; }
     bool no() const { return false; }
 
-public slots:
+  public slots:
     void Next() {}
     void Previous() {}
     void Play();
@@ -138,10 +140,10 @@ public slots:
     void SetPosition(const QDBusObjectPath& trackId, qlonglong position);
     void OpenUri(const QString& uri);
 
-signals:
+  signals:
     void Seeked(qlonglong position);
 
-private:
+  private:
     void seekTo(qlonglong us);
 
     MprisService* service_;

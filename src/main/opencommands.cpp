@@ -25,8 +25,7 @@ struct ImageMark {
     bool operator==(const ImageMark&) const = default;
 };
 
-ImageMark imageMark()
-{
+ImageMark imageMark() {
     return {loaded.image.data(), loaded.image.dwFileBufSize, loaded.MidiInfo.nViewTracks};
 }
 
@@ -36,8 +35,7 @@ constexpr int kFileButtons[] = {IDM_SAVEAS, IDM_STOP, IDM_PLAY,
 
 }  // namespace
 
-void MainWndProc::openFile(int param)
-{
+void MainWndProc::openFile(int param) {
     if (param != OPEN_AND_PLAY) shell.szFileName.clear();
     const ImageMark before = imageMark();
     const bool read = mcimidiSelectFile(shell.szFileName);
@@ -66,14 +64,12 @@ void MainWndProc::openFile(int param)
     if (param == OPEN_AND_PLAY) command(IDM_PLAY);
 }
 
-void MainWndProc::saveAs()
-{
+void MainWndProc::saveAs() {
     if (!trackView_) return;
     if (mcimidiSaveFile(shell.szFileName, trackView_->rows()) && !destroyed_) setCaption();
 }
 
-void MainWndProc::setCaption()
-{
+void MainWndProc::setCaption() {
     // A literal "[*]" in a path would otherwise be taken for the window's
     // modified marker and vanish from the caption.
     QString path = QFile::decodeName(shell.szFileName.c_str());
@@ -81,8 +77,7 @@ void MainWndProc::setCaption()
     setWindowTitle(QString::fromStdString(shell.szTitle) + QLatin1String(" - ") + path);
 }
 
-void MainWndProc::measureSong()
-{
+void MainWndProc::measureSong() {
     // Opened only to learn the length; Play opens it again. A song the device
     // refuses has no length: the scale must not go on showing the last one's.
     const std::uint32_t id = mcimidiOpen(playback.sTmpName);
@@ -94,8 +89,7 @@ void MainWndProc::measureSong()
     playback.wOutDeviceID = 0;
 }
 
-void MainWndProc::enableFileButtons(bool enable)
-{
+void MainWndProc::enableFileButtons(bool enable) {
     for (int id : kFileButtons) toolbar_->enableButton(id, enable);
     toolbar_->checkButton(IDM_PLAY, false);
     toolbar_->checkButton(IDM_PAUSE, false);
@@ -104,8 +98,7 @@ void MainWndProc::enableFileButtons(bool enable)
 // Back to the state without a loaded file, as at start-up: nothing listed,
 // nothing playable, no image left to edit or save by mistake. Loop Music
 // and View Track List keep the marks the user gave them.
-void MainWndProc::unloadFile()
-{
+void MainWndProc::unloadFile() {
     closeDevice();
     loaded.image.dwFileBufSize = 0;
     loaded.MidiInfo = MidiInfo{};

@@ -12,8 +12,7 @@ namespace lirno {
 
 using namespace res;
 
-void MainWndProc::stop()
-{
+void MainWndProc::stop() {
     // A stop that comes while the user holds the slider stops what the
     // gesture interrupted: the device plays on through a gesture.
     const int mode = playback.nMode == kModeSeeking ? timeTrack_->pMode() : playback.nMode;
@@ -23,8 +22,7 @@ void MainWndProc::stop()
     toolbar_->checkButton(IDM_PAUSE, false);
 }
 
-void MainWndProc::play()
-{
+void MainWndProc::play() {
     // Play neither restarts a playing song nor resumes a paused one.
     if (!playback.fFileLoaded || playback.nMode != kModeStopped) return;
     // The device refused this song when it was measured and said so then;
@@ -41,8 +39,7 @@ void MainWndProc::play()
     playback.nMode = kModePlaying;
 }
 
-void MainWndProc::pause()
-{
+void MainWndProc::pause() {
     if (playback.nMode == kModePlaying) {
         playback.nMode = kModePaused;
         // If the device cannot say where it is, resume where this play began.
@@ -63,8 +60,7 @@ void MainWndProc::pause()
 // The toolbar keeps Loop Music's mark; the end of play reads it.
 void MainWndProc::loopMusic() {}
 
-void MainWndProc::notice(int flag, device::DeviceId from)
-{
+void MainWndProc::notice(int flag, device::DeviceId from) {
     // Stops, pauses and new plays abort the play before them: not an end.
     if (!timeTrack_ || flag == device::kNotifyAborted) return;
     if (playback.nMode != kModePlaying) return;
@@ -88,8 +84,7 @@ void MainWndProc::notice(int flag, device::DeviceId from)
 }
 
 // Device stopped and closed, back at 0, Play and Pause up.
-void MainWndProc::endOfPlay()
-{
+void MainWndProc::endOfPlay() {
     closeDevice();
     rewind();
     toolbar_->checkButton(IDM_PLAY, false);
@@ -100,16 +95,14 @@ void MainWndProc::endOfPlay()
 // newer play has begun (the song ended as the user pressed Stop and Play, or
 // let go of the slider), or come from a device closed since. The newer play
 // is not over for that.
-bool MainWndProc::isFromEarlierPlay(int flag, device::DeviceId from) const
-{
+bool MainWndProc::isFromEarlierPlay(int flag, device::DeviceId from) const {
     if (from != 0 && from != playback.wOutDeviceID) return true;
     if (flag != device::kNotifySuccessful) return false;
     const auto pos = mcimidiPosition(playback.wOutDeviceID);
     return pos && *pos < playback.dwFileSize;
 }
 
-void MainWndProc::closeDevice()
-{
+void MainWndProc::closeDevice() {
     if (playback.wOutDeviceID == 0) return;
     mcimidiStop(playback.wOutDeviceID);
     mcimidiClose(playback.wOutDeviceID);
@@ -117,22 +110,19 @@ void MainWndProc::closeDevice()
 }
 
 // Shows dwPlayPos in the readout at once, then enters nextMode.
-void MainWndProc::refreshReadout(int nextMode)
-{
+void MainWndProc::refreshReadout(int nextMode) {
     playback.nMode = kModeSeeking;
     timer();
     playback.nMode = nextMode;
 }
 
-void MainWndProc::rewind()
-{
+void MainWndProc::rewind() {
     playback.dwPlayPos = 0;
     refreshReadout(kModeStopped);
     timeTrack_->setValue(0);
 }
 
-void MainWndProc::timer()
-{
+void MainWndProc::timer() {
     if (!time_ || !timeTrack_) return;
     std::uint32_t p = playback.dwPlayPos;
     if (playback.nMode == kModePlaying) {

@@ -6,7 +6,9 @@
 #include "res/resources.h"
 
 // Outside any namespace: rcc names its initialiser globally.
-static void initLirnoQrc() { Q_INIT_RESOURCE(lirno); }
+static void initLirnoQrc() {
+    Q_INIT_RESOURCE(lirno);
+}
 
 namespace lirno {
 
@@ -16,27 +18,30 @@ constexpr int kStripImages = 11;
 const QColor kStripBackground(192, 192, 192);
 }  // namespace
 
-void initResources() { initLirnoQrc(); }
+void initResources() {
+    initLirnoQrc();
+}
 
-QString loadString(int id) { return QString::fromUtf8(res::LoadString(id)); }
+QString loadString(int id) {
+    return QString::fromUtf8(res::LoadString(id));
+}
 
-QPixmap loadIconPixmap(int id) { return QPixmap(QStringLiteral(":/res/icon/%1.png").arg(id)); }
+QPixmap loadIconPixmap(int id) {
+    return QPixmap(QStringLiteral(":/res/icon/%1.png").arg(id));
+}
 
-QPixmap loadIconPixmap(const char* name)
-{
+QPixmap loadIconPixmap(const char* name) {
     return QPixmap(QStringLiteral(":/res/icon/%1.png").arg(QLatin1String(name)));
 }
 
-QIcon windowIcon()
-{
+QIcon windowIcon() {
     QIcon icon(loadIconPixmap(res::IDI_LOGO));
-    icon.addPixmap(loadIconPixmap(res::IDI_SMALL).scaled(16, 16, Qt::KeepAspectRatio,
-                                                          Qt::SmoothTransformation));
+    icon.addPixmap(loadIconPixmap(res::IDI_SMALL)
+                       .scaled(16, 16, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     return icon;
 }
 
-QPixmap toolbarImage(int index)
-{
+QPixmap toolbarImage(int index) {
     static const QImage strip(QStringLiteral(":/res/bitmap/%1.png").arg(res::IDB_TOOLBAR));
     QPixmap square(kStripImageWidth, kStripImageWidth);
     square.fill(Qt::transparent);
@@ -51,8 +56,7 @@ QPixmap toolbarImage(int index)
     return square;
 }
 
-const QFont& hfont()
-{
+const QFont& hfont() {
     static const QFont font = [] {
         QFont f(QStringLiteral("Sans Serif"));
         f.setStyleHint(QFont::SansSerif);

@@ -13,17 +13,16 @@ namespace {
 const bool kShellResets = (addGlobalReset([] { shell = Shell{}; }), true);
 }  // namespace
 
-void endProgram()
-{
+void endProgram() {
     shell.fEnding = true;
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+            dialog->reject();
     }
     QCoreApplication::exit(0);
 }
 
-std::string commandLineFileName(int argc, const char* const* argv)
-{
+std::string commandLineFileName(int argc, const char* const* argv) {
     std::string name;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) name += ' ';

@@ -13,8 +13,8 @@ namespace lirno {
 inline constexpr int OPEN_AND_PLAY = 123;
 
 struct Shell {
-    std::string szTitle;     // the string table's title
-    std::string szFileName;  // the current MIDI file; the command line's at start
+    std::string szTitle;         // the string table's title
+    std::string szFileName;      // the current MIDI file; the command line's at start
     QPointer<QWidget> hWndMain;  // null until the main window exists
     bool fEnding = false;        // ended by a signal or a newer copy: nothing more is shown
 };

@@ -13,13 +13,13 @@ namespace lirno {
 // self-pipe; the signal handler itself only writes one byte).
 class QuitOnSignals : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit QuitOnSignals(std::function<void()> onSignal, QObject* parent = nullptr);
     ~QuitOnSignals() override;
     QuitOnSignals(const QuitOnSignals&) = delete;
     QuitOnSignals& operator=(const QuitOnSignals&) = delete;
 
-private:
+  private:
     void readSignal();
 
     std::function<void()> onSignal_;

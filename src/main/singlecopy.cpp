@@ -17,14 +17,12 @@ namespace {
 const QByteArray kExitRequest = QByteArray::number(res::IDM_EXIT) + '\n';
 }  // namespace
 
-QString singleCopyName()
-{
+QString singleCopyName() {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
            QStringLiteral("/lirno-Player");
 }
 
-bool exitRunningCopy(const QString& name, int timeoutMs, const std::function<bool()>& giveUp)
-{
+bool exitRunningCopy(const QString& name, int timeoutMs, const std::function<bool()>& giveUp) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(2000)) return false;
@@ -43,24 +41,21 @@ bool exitRunningCopy(const QString& name, int timeoutMs, const std::function<boo
 }
 
 SingleCopyServer::SingleCopyServer(std::function<void()> onExit, QObject* parent)
-    : QObject(parent), onExit_(std::move(onExit))
-{
+    : QObject(parent), onExit_(std::move(onExit)) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, &SingleCopyServer::acceptConnection);
 }
 
 namespace {
 
-std::uint64_t inodeOf(const QString& path)
-{
+std::uint64_t inodeOf(const QString& path) {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 }  // namespace
 
-bool SingleCopyServer::listen(const QString& name)
-{
+bool SingleCopyServer::listen(const QString& name) {
     // The socket is made under a name of this process's own and then renamed
     // into place: whatever stood there (a crashed copy's socket) is replaced
     // in one step, and the server's own clean-up later removes only the
@@ -77,18 +72,18 @@ bool SingleCopyServer::listen(const QString& name)
     return true;
 }
 
-void SingleCopyServer::stopListening()
-{
+void SingleCopyServer::stopListening() {
     server_.close();
     if (!name_.isEmpty() && inode_ != 0 && inodeOf(name_) == inode_)
         ::unlink(QFile::encodeName(name_).constData());
     name_.clear();
 }
 
-SingleCopyServer::~SingleCopyServer() { stopListening(); }
+SingleCopyServer::~SingleCopyServer() {
+    stopListening();
+}
 
-void SingleCopyServer::acceptConnection()
-{
+void SingleCopyServer::acceptConnection() {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
@@ -101,4 +96,3 @@ void SingleCopyServer::acceptConnection()
 }
 
 }  // namespace lirno
-

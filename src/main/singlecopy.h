@@ -30,7 +30,7 @@ bool exitRunningCopy(const QString& name, int timeoutMs = 15000,
 // connection to close.
 class SingleCopyServer : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit SingleCopyServer(std::function<void()> onExit, QObject* parent = nullptr);
 
     // Listens on name, replacing a socket left by a crashed copy (or by a
@@ -42,12 +42,12 @@ public:
     void stopListening();
     ~SingleCopyServer() override;
 
-private:
+  private:
     void acceptConnection();
 
     std::function<void()> onExit_;
     QLocalServer server_;
-    QString name_;         // where newer copies look
+    QString name_;             // where newer copies look
     std::uint64_t inode_ = 0;  // this copy's socket there
 };
 

@@ -18,16 +18,14 @@ namespace {
 constexpr int kDumpPeriodMs = 50;
 
 // Where the device is now (while playing), else where the next play starts.
-std::uint32_t currentPosition()
-{
+std::uint32_t currentPosition() {
     if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return playback.dwPlayPos;
     return mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
 }
 
 }  // namespace
 
-QString stateText(const MainWndProc& w)
-{
+QString stateText(const MainWndProc& w) {
     const auto line = [](const char* key, const QString& value) {
         return QLatin1String(key) + QLatin1Char(' ') + value + QLatin1Char('\n');
     };
@@ -52,14 +50,12 @@ QString stateText(const MainWndProc& w)
 }
 
 StateDump::StateDump(const MainWndProc* window, QString path)
-    : window_(window), path_(std::move(path))
-{
+    : window_(window), path_(std::move(path)) {
     connect(&timer_, &QTimer::timeout, this, &StateDump::write);
     timer_.start(kDumpPeriodMs);
 }
 
-void StateDump::write()
-{
+void StateDump::write() {
     const QString text = stateText(*window_);
     if (text == last_) return;
     // Whole or not at all: a reader never sees half a state.

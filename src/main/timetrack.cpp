@@ -2,10 +2,10 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QWheelEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "main/resload.h"
@@ -20,8 +20,7 @@ constexpr int kChannelMargin = 5;
 const QColor kLightGrey(192, 192, 192);
 }  // namespace
 
-TimeTrackWndProc::TimeTrackWndProc(QWidget* toolbar) : QSlider(Qt::Horizontal, toolbar)
-{
+TimeTrackWndProc::TimeTrackWndProc(QWidget* toolbar) : QSlider(Qt::Horizontal, toolbar) {
     setRange(0, kSliderMax);
     setTickPosition(QSlider::TicksBelow);
     setTickInterval(kSliderTicks);
@@ -33,27 +32,27 @@ TimeTrackWndProc::TimeTrackWndProc(QWidget* toolbar) : QSlider(Qt::Horizontal, t
     setEnabled(false);
 }
 
-QRect TimeTrackWndProc::channelRect() const
-{
+QRect TimeTrackWndProc::channelRect() const {
     QStyleOptionSlider opt;
     initStyleOption(&opt);
     opt.sliderPosition = minimum();
-    const QRect first = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const QRect first =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
     opt.sliderPosition = maximum();
-    const QRect last = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
-    const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    const QRect last =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
     return QRect(QPoint(first.center().x() - kChannelMargin, groove.top()),
                  QPoint(last.center().x() + kChannelMargin, groove.bottom()));
 }
 
-int TimeTrackWndProc::numTicks() const
-{
+int TimeTrackWndProc::numTicks() const {
     if (tickPosition() == QSlider::NoTicks || tickInterval() <= 0) return 2;
     return (maximum() - minimum()) / tickInterval() + 1;
 }
 
-void TimeTrackWndProc::beginGesture()
-{
+void TimeTrackWndProc::beginGesture() {
     // A press during a gesture (a held key repeating, a click while a key is
     // down) keeps the mode saved at its start.
     if (playback.nMode != kModeSeeking) {
@@ -62,15 +61,13 @@ void TimeTrackWndProc::beginGesture()
     }
 }
 
-void TimeTrackWndProc::endGesture()
-{
+void TimeTrackWndProc::endGesture() {
     // A release with no gesture under way (a key pressed elsewhere) is ignored.
     if (playback.nMode != kModeSeeking) return;
     applyPosition(sliderToPos(value(), playback.dwFileSize));
 }
 
-bool TimeTrackWndProc::seekTo(std::uint32_t pos)
-{
+bool TimeTrackWndProc::seekTo(std::uint32_t pos) {
     if (playback.nMode == kModeSeeking) return false;
     beginGesture();
     if (playback.dwFileSize != 0) setValue(posToSlider(pos, playback.dwFileSize));
@@ -78,8 +75,7 @@ bool TimeTrackWndProc::seekTo(std::uint32_t pos)
     return true;
 }
 
-void TimeTrackWndProc::applyPosition(std::uint32_t pos)
-{
+void TimeTrackWndProc::applyPosition(std::uint32_t pos) {
     playback.dwPlayPos = pos;
     if (refresh_) refresh_();
     if (pMode_ == kModePlaying && playback.wOutDeviceID != 0)
@@ -87,36 +83,31 @@ void TimeTrackWndProc::applyPosition(std::uint32_t pos)
     playback.nMode = pMode_;
 }
 
-void TimeTrackWndProc::mousePressEvent(QMouseEvent* event)
-{
+void TimeTrackWndProc::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) beginGesture();
     QSlider::mousePressEvent(event);
 }
 
-void TimeTrackWndProc::mouseReleaseEvent(QMouseEvent* event)
-{
+void TimeTrackWndProc::mouseReleaseEvent(QMouseEvent* event) {
     // The slider settles the thumb first, so the position read is the one
     // the gesture produced.
     QSlider::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton) endGesture();
 }
 
-void TimeTrackWndProc::keyPressEvent(QKeyEvent* event)
-{
+void TimeTrackWndProc::keyPressEvent(QKeyEvent* event) {
     beginGesture();
     QSlider::keyPressEvent(event);
 }
 
-void TimeTrackWndProc::keyReleaseEvent(QKeyEvent* event)
-{
+void TimeTrackWndProc::keyReleaseEvent(QKeyEvent* event) {
     QSlider::keyReleaseEvent(event);
     // A held key sends a release before each repeated press; only the last
     // release ends the gesture.
     if (!event->isAutoRepeat()) endGesture();
 }
 
-void TimeTrackWndProc::wheelEvent(QWheelEvent* event)
-{
+void TimeTrackWndProc::wheelEvent(QWheelEvent* event) {
     // A turn of the wheel moves the thumb like a key: it is a whole gesture,
     // or the thumb would stray from the position the next play starts at.
     beginGesture();
@@ -124,8 +115,7 @@ void TimeTrackWndProc::wheelEvent(QWheelEvent* event)
     endGesture();
 }
 
-void TimeTrackWndProc::focusOutEvent(QFocusEvent* event)
-{
+void TimeTrackWndProc::focusOutEvent(QFocusEvent* event) {
     // A key that moved the focus elsewhere releases there: end the gesture
     // here, or the timer would leave the thumb alone for good.
     endGesture();
@@ -133,9 +123,7 @@ void TimeTrackWndProc::focusOutEvent(QFocusEvent* event)
 }
 
 TimeCoordWndProc::TimeCoordWndProc(QWidget* toolbar, const TimeTrackWndProc* slider)
-    : QWidget(toolbar), slider_(slider)
-{
-}
+    : QWidget(toolbar), slider_(slider) {}
 
 namespace {
 
@@ -146,8 +134,8 @@ using Label = TimeCoordWndProc::Label;
 // The labels in font, each with its right end half a short label right of
 // its tick, so that short labels stand centred under their ticks; the end
 // labels stay whole inside the scale.
-std::vector<Label> place(const QStringList& texts, const QRect& channel, const QFont& font, int width)
-{
+std::vector<Label> place(const QStringList& texts, const QRect& channel, const QFont& font,
+                         int width) {
     const QFontMetrics fm(font);
     const int n = static_cast<int>(texts.size());
     const int offset = kChannelMargin + fm.horizontalAdvance(QStringLiteral("0:00")) / 2;
@@ -161,10 +149,11 @@ std::vector<Label> place(const QStringList& texts, const QRect& channel, const Q
     return result;
 }
 
-int leftOf(const Label& l, const QFontMetrics& fm) { return l.right - fm.horizontalAdvance(l.text); }
+int leftOf(const Label& l, const QFontMetrics& fm) {
+    return l.right - fm.horizontalAdvance(l.text);
+}
 
-bool fitsApart(const std::vector<Label>& labels, const QFontMetrics& fm)
-{
+bool fitsApart(const std::vector<Label>& labels, const QFontMetrics& fm) {
     for (std::size_t i = 1; i < labels.size(); ++i)
         if (leftOf(labels[i], fm) < labels[i - 1].right + kLabelGap) return false;
     return true;
@@ -172,8 +161,7 @@ bool fitsApart(const std::vector<Label>& labels, const QFontMetrics& fm)
 
 // Keeps both ends and each label between them that has room beside the
 // labels kept before it and the last one.
-std::vector<Label> dropColliding(const std::vector<Label>& labels, const QFontMetrics& fm)
-{
+std::vector<Label> dropColliding(const std::vector<Label>& labels, const QFontMetrics& fm) {
     std::vector<Label> kept;
     const Label& last = labels.back();
     for (const Label& l : labels) {
@@ -187,12 +175,12 @@ std::vector<Label> dropColliding(const std::vector<Label>& labels, const QFontMe
 
 }  // namespace
 
-TimeCoordWndProc::Layout TimeCoordWndProc::layout() const
-{
+TimeCoordWndProc::Layout TimeCoordWndProc::layout() const {
     const int n = slider_->numTicks();
     if (!playback.fFileLoaded || n <= 2) return {hfont(), {}};
     QStringList texts;
-    for (int i = 0; i < n; ++i) texts << QString::fromStdString(scaleLabel(i, n, playback.dwFileSize));
+    for (int i = 0; i < n; ++i)
+        texts << QString::fromStdString(scaleLabel(i, n, playback.dwFileSize));
     const QRect channel = slider_->channelRect();
     QFont font = hfont();
     const int start = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
@@ -204,8 +192,7 @@ TimeCoordWndProc::Layout TimeCoordWndProc::layout() const
     return {font, dropColliding(place(texts, channel, font, width()), QFontMetrics(font))};
 }
 
-void TimeCoordWndProc::paintEvent(QPaintEvent*)
-{
+void TimeCoordWndProc::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), kLightGrey);
     const Layout l = layout();

@@ -16,7 +16,7 @@ namespace lirno {
 // timer leaves the thumb where the user puts it; letting go applies the
 // thumb's position and restarts a playing song there.
 class TimeTrackWndProc : public QSlider {
-public:
+  public:
     explicit TimeTrackWndProc(QWidget* toolbar);
 
     // Refreshes the readout at once (the main window's timer handler).
@@ -33,7 +33,7 @@ public:
     // the slider.
     bool seekTo(std::uint32_t pos);
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -41,7 +41,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
-private:
+  private:
     void beginGesture();
     void endGesture();
     void applyPosition(std::uint32_t pos);
@@ -53,7 +53,7 @@ private:
 // The time scale: the clock time under each tick mark of the slider, on
 // light grey.
 class TimeCoordWndProc : public QWidget {
-public:
+  public:
     TimeCoordWndProc(QWidget* toolbar, const TimeTrackWndProc* slider);
 
     struct Label {
@@ -75,10 +75,10 @@ public:
     Layout layout() const;
     std::vector<Label> labels() const { return layout().labels; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     const TimeTrackWndProc* slider_;
 };
 

@@ -39,23 +39,22 @@ constexpr int kRowStep = 24;
 // Play and Pause are push buttons that the commands show pressed while
 // their state lasts; a click must not change that mark by itself.
 class ToolbarButton : public QToolButton {
-public:
-    ToolbarButton(QWidget* parent, bool checkStyle) : QToolButton(parent), checkStyle_(checkStyle) {}
+  public:
+    ToolbarButton(QWidget* parent, bool checkStyle)
+        : QToolButton(parent), checkStyle_(checkStyle) {}
 
-protected:
-    void nextCheckState() override
-    {
+  protected:
+    void nextCheckState() override {
         if (checkStyle_) QToolButton::nextCheckState();
     }
 
-private:
+  private:
     bool checkStyle_;
 };
 
 }  // namespace
 
-Toolbar::Toolbar(QWidget* parent) : QWidget(parent)
-{
+Toolbar::Toolbar(QWidget* parent) : QWidget(parent) {
     setFixedHeight(kHeight);
     QPoint at(kLeft, kTop);
     for (const auto& b : tbButtons) {
@@ -70,8 +69,7 @@ Toolbar::Toolbar(QWidget* parent) : QWidget(parent)
     }
 }
 
-void Toolbar::addButton(const TBBUTTON& b, QPoint at)
-{
+void Toolbar::addButton(const TBBUTTON& b, QPoint at) {
     auto* button = new ToolbarButton(this, b.fsStyle == TBSTYLE_CHECK);
     button->setGeometry(at.x(), at.y(), kButtonWidth, kButtonHeight);
     button->setIcon(QIcon(toolbarImage(b.iBitmap)));
@@ -91,32 +89,27 @@ void Toolbar::addButton(const TBBUTTON& b, QPoint at)
     buttons_[id] = button;
 }
 
-void Toolbar::addSeparator(QPoint at)
-{
+void Toolbar::addSeparator(QPoint at) {
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::VLine);
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(at.x() + kSeparatorWidth / 2 - 1, at.y() + 2, 2, kButtonHeight - 4);
 }
 
-void Toolbar::enableButton(int id, bool enable)
-{
+void Toolbar::enableButton(int id, bool enable) {
     if (auto* b = button(id)) b->setEnabled(enable);
 }
 
-void Toolbar::checkButton(int id, bool check)
-{
+void Toolbar::checkButton(int id, bool check) {
     if (auto* b = button(id)) b->setChecked(check);
 }
 
-bool Toolbar::isButtonChecked(int id) const
-{
+bool Toolbar::isButtonChecked(int id) const {
     const auto* b = button(id);
     return b && b->isChecked();
 }
 
-QToolButton* Toolbar::button(int id) const
-{
+QToolButton* Toolbar::button(int id) const {
     const auto it = buttons_.find(id);
     return it == buttons_.end() ? nullptr : it->second;
 }

@@ -13,8 +13,8 @@ namespace lirno {
 
 // One button record, as the toolbar takes it.
 struct TBBUTTON {
-    int iBitmap;     // picture in the strip
-    int idCommand;   // 0 for a separator
+    int iBitmap;    // picture in the strip
+    int idCommand;  // 0 for a separator
     std::uint8_t fsState;
     std::uint8_t fsStyle;
 };
@@ -29,7 +29,7 @@ extern const std::array<TBBUTTON, 15> tbButtons;
 
 class Toolbar : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kHeight = 50;  // two rows of buttons and the time scale
 
     explicit Toolbar(QWidget* parent);
@@ -41,11 +41,11 @@ public:
     // The button of a command, or nullptr.
     QToolButton* button(int id) const;
 
-signals:
+  signals:
     // A click on a button; a check button has already changed its mark.
     void commandTriggered(int id);
 
-private:
+  private:
     void addButton(const TBBUTTON& b, QPoint at);
     void addSeparator(QPoint at);
 

@@ -22,8 +22,12 @@ inline constexpr std::uint8_t kSongSelect = 0xF3;
 inline constexpr std::uint8_t kSysExEscape = 0xF7;  // also the end of a system-exclusive message
 inline constexpr std::uint8_t kMeta = 0xFF;
 
-constexpr std::uint8_t statusKind(std::uint8_t status) noexcept { return status & 0xF0; }
-constexpr std::uint8_t channelOf(std::uint8_t status) noexcept { return status & 0x0F; }
+constexpr std::uint8_t statusKind(std::uint8_t status) noexcept {
+    return status & 0xF0;
+}
+constexpr std::uint8_t channelOf(std::uint8_t status) noexcept {
+    return status & 0x0F;
+}
 constexpr bool isChannelStatus(std::uint8_t status) noexcept {
     return status >= kNoteOff && status < kSysEx;
 }

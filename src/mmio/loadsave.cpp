@@ -17,24 +17,21 @@ namespace lirno {
 
 namespace {
 
-FileDialogs& dialogs()
-{
+FileDialogs& dialogs() {
     static FileDialogs d;
     return d;
 }
 
 // A load that fails once the file is open leaves no image to edit or play:
 // nothing stays listed that would point into it.
-void dropImage()
-{
+void dropImage() {
     loaded.image.pFileBuf = {};
     loaded.image.dwFileBufSize = 0;
     loaded.MidiInfo.nTracks = 0;
     loaded.MidiInfo.nViewTracks = 0;
 }
 
-std::size_t readAll(int fd, std::uint8_t* to, std::size_t size)
-{
+std::size_t readAll(int fd, std::uint8_t* to, std::size_t size) {
     std::size_t got = 0;
     while (got < size) {
         const ssize_t n = ::read(fd, to + got, size - got);
@@ -46,8 +43,7 @@ std::size_t readAll(int fd, std::uint8_t* to, std::size_t size)
 }
 
 // Reads the whole file into a new block; 0 after the load's own message.
-int readImage(int fd)
-{
+int readImage(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         dropImage();
@@ -75,8 +71,7 @@ int readImage(int fd)
     return 1;
 }
 
-void analyse(LoadDetails* details)
-{
+void analyse(LoadDetails* details) {
     // Nothing of the previous file survives a header the analysis refuses.
     loaded.MidiInfo = MidiInfo{};
     const int analysis = readmidiinfo(loaded.image, loaded.MidiInfo);
@@ -91,10 +86,11 @@ void analyse(LoadDetails* details)
 
 }  // namespace
 
-FileDialogs setFileDialogs(FileDialogs d) { return std::exchange(dialogs(), std::move(d)); }
+FileDialogs setFileDialogs(FileDialogs d) {
+    return std::exchange(dialogs(), std::move(d));
+}
 
-int readmidifile(const std::string& name, LoadDetails* details)
-{
+int readmidifile(const std::string& name, LoadDetails* details) {
     // Not blocking: a FIFO would otherwise wait for a writer for ever.
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
@@ -110,8 +106,7 @@ int readmidifile(const std::string& name, LoadDetails* details)
     return 1;
 }
 
-int mcimidiSelectFile(std::string& name, LoadDetails* details)
-{
+int mcimidiSelectFile(std::string& name, LoadDetails* details) {
     if (name.empty()) {
         auto chosen = dialogs().open ? dialogs().open() : std::nullopt;
         if (!chosen || chosen->empty()) return 0;
@@ -123,8 +118,7 @@ int mcimidiSelectFile(std::string& name, LoadDetails* details)
     return 1;
 }
 
-int mcimidiSaveFile(std::string& name, const RowSource& rows)
-{
+int mcimidiSaveFile(std::string& name, const RowSource& rows) {
     auto chosen = dialogs().save ? dialogs().save(name) : std::nullopt;
     if (!chosen || chosen->empty()) return 0;
     // Without an image (nothing loaded yet, or the last load failed) there is

@@ -13,8 +13,7 @@
 
 namespace lirno {
 
-FileImage FileImage::fromBytes(const std::vector<std::uint8_t>& bytes)
-{
+FileImage FileImage::fromBytes(const std::vector<std::uint8_t>& bytes) {
     FileImage image;
     image.pFileBuf.resize(bytes.size() + kSpareBytes);
     if (!bytes.empty()) std::memcpy(image.pFileBuf.data(), bytes.data(), bytes.size());
@@ -29,8 +28,7 @@ constexpr std::uint32_t kChunkHeaderSize = 8;
 
 // The "one channel, one value" rule: NOT_SEEN takes the first value seen, a
 // different later value makes it MIXED.
-void merge(std::uint8_t& field, int seen)
-{
+void merge(std::uint8_t& field, int seen) {
     if (field == NOT_SEEN)
         field = static_cast<std::uint8_t>(seen);
     else if (field != seen)
@@ -38,8 +36,7 @@ void merge(std::uint8_t& field, int seen)
 }
 
 void reportScanError(int track, const std::uint8_t* image, const std::uint8_t* event,
-                     const std::uint8_t* end)
-{
+                     const std::uint8_t* end) {
     std::uint8_t word[4] = {};  // bytes past the image read as 0
     std::copy(event, event + std::clamp<std::ptrdiff_t>(end - event, 0, 4), word);
     const std::uint32_t found = midi::readBE32(word);
@@ -52,8 +49,7 @@ void reportScanError(int track, const std::uint8_t* image, const std::uint8_t* e
 // Walks one track's data in the image, filling t and zeroing Note-Off
 // velocities in place.
 void analyseTrack(int i, std::uint8_t* image, const std::uint8_t* imageEnd, std::uint8_t* data,
-                  const std::uint8_t* trackEnd, TrackInfo& t)
-{
+                  const std::uint8_t* trackEnd, TrackInfo& t) {
     char text[kEventTextSize];
     int value = 0, channel = 0;
     std::uint8_t* p = data;
@@ -63,43 +59,42 @@ void analyseTrack(int i, std::uint8_t* image, const std::uint8_t* imageEnd, std:
         std::uint8_t* event = p;
         const int code = getevent(p, imageEnd, text, value, channel);
         switch (code) {
-        case kEvEndOfTrack:
-            ok = false;
-            break;
-        case kEvNoteOff:
-        case kEvNoteOn:
-        case kEvProgram:
-            merge(t.channel, channel);
-            if (code == kEvProgram && t.program == NOT_SEEN)
-                t.program = static_cast<std::uint8_t>(value);
-            // An event running past its chunk must not patch the next chunk's header.
-            if (code == kEvNoteOff && p <= trackEnd) p[-1] = 0;
-            break;
-        case kEvVolume:
-            merge(t.volume, value);
-            break;
-        case kEvBalance:
-            merge(t.balance, value);
-            break;
-        case kEvName:
-            std::memcpy(t.name, text, sizeof t.name);
-            t.name[sizeof t.name - 1] = '\0';
-            break;
-        case kEvError:
-            reportScanError(i, image, event, imageEnd);
-            p = nullptr;
-            ok = false;
-            break;
-        default:
-            break;
+            case kEvEndOfTrack:
+                ok = false;
+                break;
+            case kEvNoteOff:
+            case kEvNoteOn:
+            case kEvProgram:
+                merge(t.channel, channel);
+                if (code == kEvProgram && t.program == NOT_SEEN)
+                    t.program = static_cast<std::uint8_t>(value);
+                // An event running past its chunk must not patch the next chunk's header.
+                if (code == kEvNoteOff && p <= trackEnd) p[-1] = 0;
+                break;
+            case kEvVolume:
+                merge(t.volume, value);
+                break;
+            case kEvBalance:
+                merge(t.balance, value);
+                break;
+            case kEvName:
+                std::memcpy(t.name, text, sizeof t.name);
+                t.name[sizeof t.name - 1] = '\0';
+                break;
+            case kEvError:
+                reportScanError(i, image, event, imageEnd);
+                p = nullptr;
+                ok = false;
+                break;
+            default:
+                break;
         }
     }
     if (p != trackEnd) MessageBox(Owner::Main, "Ptr error", "Test", Icon::Exclamation);
 }
 
 // The default pan and volume events a single-channel track lacks.
-std::uint32_t insertDefaults(const TrackInfo& t, std::uint8_t* out)
-{
+std::uint32_t insertDefaults(const TrackInfo& t, std::uint8_t* out) {
     const auto status = static_cast<std::uint8_t>(midi::kControlChange | t.channel);
     std::uint32_t n = 0;
     if (t.balance == NOT_SEEN) {
@@ -117,8 +112,7 @@ std::uint32_t insertDefaults(const TrackInfo& t, std::uint8_t* out)
 
 // The block grows to hold the normalised image, and a scratch copy is made
 // of its size; false (after a message) when there is no memory for them.
-bool makeRoom(FileImage& image, std::vector<std::uint8_t>& scratch)
-{
+bool makeRoom(FileImage& image, std::vector<std::uint8_t>& scratch) {
     try {
         scratch.resize(std::size_t{image.dwFileBufSize} + kSpareBytes);
         if (image.pFileBuf.size() < scratch.size()) image.pFileBuf.resize(scratch.size());
@@ -132,8 +126,7 @@ bool makeRoom(FileImage& image, std::vector<std::uint8_t>& scratch)
 
 // Takes the header's fields; false when the file is none the model plays or
 // holds more tracks than it lists.
-bool readHeader(const std::uint8_t* img, std::uint32_t size, MidiInfo& info)
-{
+bool readHeader(const std::uint8_t* img, std::uint32_t size, MidiInfo& info) {
     if (size < kHeaderSize || std::memcmp(img, "MThd", 4) != 0 || img[7] != 6 || img[9] > 2)
         return false;
     info = MidiInfo{};
@@ -162,8 +155,7 @@ struct TrackWalk {
 // Analyses file track i and copies it to the normalised image with the
 // defaults it lacks. A chunk that is not a track, or that runs past the
 // image, ends the analysis: false then.
-bool normaliseTrack(int i, TrackWalk& w, MidiInfo& info)
-{
+bool normaliseTrack(int i, TrackWalk& w, MidiInfo& info) {
     if (static_cast<std::uint32_t>(w.end - w.pos) < kChunkHeaderSize ||
         std::memcmp(w.pos, "MTrk", 4) != 0)
         return false;
@@ -192,8 +184,7 @@ bool normaliseTrack(int i, TrackWalk& w, MidiInfo& info)
 
 }  // namespace
 
-int readmidiinfo(FileImage& image, MidiInfo& info)
-{
+int readmidiinfo(FileImage& image, MidiInfo& info) {
     const std::uint32_t oldSize = image.dwFileBufSize;
     std::vector<std::uint8_t> scratch;
     if (!makeRoom(image, scratch)) return 0;
@@ -215,49 +206,52 @@ int readmidiinfo(FileImage& image, MidiInfo& info)
     return 1;
 }
 
-const char* getmidiformat(const MidiInfo& info)
-{
+const char* getmidiformat(const MidiInfo& info) {
     switch (info.format) {
-    case 0:
-        return "Single track midi";
-    case 1:
-        return "Multitrack midi";
-    case 2:
-        return "Multitrack asynch-midi";
-    default:
-        return nullptr;
+        case 0:
+            return "Single track midi";
+        case 1:
+            return "Multitrack midi";
+        case 2:
+            return "Multitrack asynch-midi";
+        default:
+            return nullptr;
     }
 }
 
-int getnumtracks(const MidiInfo& info) { return info.nViewTracks; }
+int getnumtracks(const MidiInfo& info) {
+    return info.nViewTracks;
+}
 
-int getticks(const MidiInfo& info) { return info.division; }
+int getticks(const MidiInfo& info) {
+    return info.division;
+}
 
 namespace {
-const TrackInfo& listed(const MidiInfo& info, int n)
-{
+const TrackInfo& listed(const MidiInfo& info, int n) {
     return info.track[static_cast<std::size_t>(info.trackIndex[static_cast<std::size_t>(n)])];
 }
 }  // namespace
 
-std::uint32_t gettracksize(const MidiInfo& info, int n) { return listed(info, n).size; }
+std::uint32_t gettracksize(const MidiInfo& info, int n) {
+    return listed(info, n).size;
+}
 
-int getvol(const MidiInfo& info, int n)
-{
+int getvol(const MidiInfo& info, int n) {
     const int v = listed(info, n).volume;
     return v >= 128 ? 127 : v;
 }
 
-int getbal(const MidiInfo& info, int n)
-{
+int getbal(const MidiInfo& info, int n) {
     const int v = listed(info, n).balance;
     return v >= 128 ? 64 : v;
 }
 
-const char* gettrackname(const MidiInfo& info, int n) { return listed(info, n).name; }
+const char* gettrackname(const MidiInfo& info, int n) {
+    return listed(info, n).name;
+}
 
-int getinstr(const MidiInfo& info, int n)
-{
+int getinstr(const MidiInfo& info, int n) {
     const TrackInfo& t = listed(info, n);
     if (t.channel == MIXED) return kInstrMixed;
     if (t.channel == midi::kDrumChannel) return kInstrDrums;

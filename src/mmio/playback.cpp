@@ -13,17 +13,17 @@ LoadedFile loaded;
 Playback playback;
 
 namespace {
-std::vector<void (*)()>& layerResets()
-{
+std::vector<void (*)()>& layerResets() {
     static std::vector<void (*)()> resets;
     return resets;
 }
 }  // namespace
 
-void addGlobalReset(void (*reset)()) { layerResets().push_back(reset); }
+void addGlobalReset(void (*reset)()) {
+    layerResets().push_back(reset);
+}
 
-void resetGlobals()
-{
+void resetGlobals() {
     loaded = LoadedFile{};
     playback = Playback{};
     scanner = Scanner{};

@@ -28,8 +28,8 @@ struct Playback {
     std::uint32_t dwPlayPos = 0;     // where the next play starts
     int nMode = kModeStopped;
     bool fFileLoaded = false;
-    bool fMidiChange = false;        // the image changed since the play file was written
-    std::string sTmpName;            // the play file; empty when none could be made
+    bool fMidiChange = false;  // the image changed since the play file was written
+    std::string sTmpName;      // the play file; empty when none could be made
 };
 extern Playback playback;
 

@@ -22,8 +22,7 @@ namespace {
 constexpr std::string_view kPlayPrefix = "lq";
 constexpr std::string_view kPlaySuffix = ".tmp";
 
-std::string temporaryFolder()
-{
+std::string temporaryFolder() {
     const char* dir = std::getenv("TMPDIR");
     std::string path = (dir && *dir) ? dir : "/tmp";
     if (path.back() != '/') path += '/';
@@ -32,15 +31,15 @@ std::string temporaryFolder()
 
 // The process that made a play file, from its name "lq<pid>-XXXXXX.tmp";
 // 0 for any other name.
-pid_t playFileOwner(std::string_view name)
-{
+pid_t playFileOwner(std::string_view name) {
     if (name.size() < kPlayPrefix.size() + kPlaySuffix.size() || !name.starts_with(kPlayPrefix) ||
         !name.ends_with(kPlaySuffix))
         return 0;
     name.remove_prefix(kPlayPrefix.size());
     pid_t pid = 0;
     std::size_t digits = 0;
-    for (; digits < name.size() && name[digits] >= '0' && name[digits] <= '9' && digits < 9; ++digits)
+    for (; digits < name.size() && name[digits] >= '0' && name[digits] <= '9' && digits < 9;
+         ++digits)
         pid = pid * 10 + (name[digits] - '0');
     const bool shaped = digits > 0 && digits < name.size() && name[digits] == '-' &&
                         name.size() == digits + 1 + 6 + kPlaySuffix.size();
@@ -49,8 +48,7 @@ pid_t playFileOwner(std::string_view name)
 
 // Play files of this user whose program is gone (killed before its shut-down
 // could delete them). A live process with the same number keeps its file.
-void removeStalePlayFiles(const std::string& folder)
-{
+void removeStalePlayFiles(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return;
     const uid_t me = ::getuid();
@@ -68,8 +66,7 @@ void removeStalePlayFiles(const std::string& folder)
 
 }  // namespace
 
-std::string gettmpname()
-{
+std::string gettmpname() {
     const std::string folder = temporaryFolder();
     removeStalePlayFiles(folder);
     std::string name = folder + std::string(kPlayPrefix) + std::to_string(::getpid()) + "-XXXXXX" +
@@ -84,8 +81,7 @@ std::string gettmpname()
 
 namespace {
 
-std::string folderOf(const std::string& path)
-{
+std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
@@ -93,8 +89,7 @@ std::string folderOf(const std::string& path)
 // The file a name stands for: symbolic links are followed to what they point
 // at, as editors write through them, also to a file that does not exist yet.
 // Empty for a loop of links.
-std::string followLinks(std::string path)
-{
+std::string followLinks(std::string path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
@@ -108,10 +103,10 @@ std::string followLinks(std::string path)
 }
 
 // A name in folder for a file that becomes the target when whole.
-std::string hiddenName(const std::string& folder)
-{
+std::string hiddenName(const std::string& folder) {
     static thread_local std::mt19937 random{std::random_device{}()};
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static constexpr char kChars[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
     std::string name = folder + ".lqsave-";
     for (int i = 0; i < 6; ++i) name += kChars[pick(random)];
@@ -127,8 +122,7 @@ struct NewFile {
     std::string name;  // empty while unnamed
 };
 
-NewFile createBeside(const std::string& folder)
-{
+NewFile createBeside(const std::string& folder) {
     const std::string dir = folder.empty() ? "." : folder;
     NewFile f;
     f.fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -143,8 +137,7 @@ NewFile createBeside(const std::string& folder)
 }
 
 // Gives an unnamed file a hidden name, so that it can be renamed.
-bool nameIt(NewFile& f, const std::string& folder)
-{
+bool nameIt(NewFile& f, const std::string& folder) {
     if (!f.name.empty()) return true;
     const std::string self = "/proc/self/fd/" + std::to_string(f.fd);
     for (int tries = 0; tries < 100; ++tries) {
@@ -158,8 +151,7 @@ bool nameIt(NewFile& f, const std::string& folder)
     return false;
 }
 
-bool writeAll(int fd, const std::uint8_t* data, std::size_t length)
-{
+bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
         const ssize_t n = ::write(fd, data, length);
         if (n < 0 && errno == EINTR) continue;
@@ -172,14 +164,14 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t length)
 
 // A file whose folder takes no new file can still be written where it is
 // (not atomically: this is the only way left).
-int writeInPlace(const std::string& target, const std::uint8_t* data, std::size_t length)
-{
+int writeInPlace(const std::string& target, const std::uint8_t* data, std::size_t length) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         MessageBox(Owner::None, "Tmp File create failed.");
         return 0;
     }
-    const bool whole = writeAll(fd, data, length) && ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+    const bool whole =
+        writeAll(fd, data, length) && ::ftruncate(fd, static_cast<off_t>(length)) == 0;
     if (!(::close(fd) == 0 && whole)) {
         MessageBox(Owner::None, "TMP bytes no write.");
         return 0;
@@ -189,8 +181,7 @@ int writeInPlace(const std::string& target, const std::uint8_t* data, std::size_
 
 }  // namespace
 
-int settmp(const std::string& fileName, const std::uint8_t* data, std::size_t length)
-{
+int settmp(const std::string& fileName, const std::uint8_t* data, std::size_t length) {
     const std::string target = fileName.empty() ? std::string() : followLinks(fileName);
     struct stat st {};
     const bool exists = !target.empty() && ::stat(target.c_str(), &st) == 0;
@@ -232,8 +223,7 @@ int settmp(const std::string& fileName, const std::uint8_t* data, std::size_t le
     return 1;
 }
 
-int deltmp(const std::string& fileName)
-{
+int deltmp(const std::string& fileName) {
     if (fileName.empty()) return 0;
     return ::unlink(fileName.c_str()) == 0 ? 1 : 0;
 }

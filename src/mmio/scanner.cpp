@@ -10,8 +10,7 @@ Scanner scanner;
 namespace {
 
 // Steps over a length-prefixed body (system exclusive, meta data).
-int skipBody(std::uint8_t*& pos, const std::uint8_t* end)
-{
+int skipBody(std::uint8_t*& pos, const std::uint8_t* end) {
     const Vlq len = readVlq(pos, end);
     if (!len.ok || len.value > static_cast<std::size_t>(end - pos) - len.bytes) {
         pos = const_cast<std::uint8_t*>(end);
@@ -21,8 +20,7 @@ int skipBody(std::uint8_t*& pos, const std::uint8_t* end)
     return kEvOther;
 }
 
-int scanMeta(std::uint8_t*& pos, const std::uint8_t* end, char* text)
-{
+int scanMeta(std::uint8_t*& pos, const std::uint8_t* end, char* text) {
     if (pos >= end) {
         pos = const_cast<std::uint8_t*>(end);
         return kEvError;
@@ -53,8 +51,7 @@ int scanMeta(std::uint8_t*& pos, const std::uint8_t* end, char* text)
 
 }  // namespace
 
-int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& value, int& channel)
-{
+int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& value, int& channel) {
     auto fail = [&] {
         pos = const_cast<std::uint8_t*>(end);
         channel = midi::channelOf(scanner.type);
@@ -77,39 +74,39 @@ int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& va
     const auto left = static_cast<std::size_t>(end - pos);
 
     switch (midi::statusKind(type)) {
-    case midi::kNoteOff:
-    case midi::kNoteOn:
-        if (left < 2) return fail();
-        pos += 2;
-        return midi::statusKind(type);
-    case midi::kKeyPressure:
-    case midi::kPitchBend:
-        if (left < 2) return fail();
-        pos += 2;
-        return kEvOther;
-    case midi::kControlChange: {
-        if (left < 2) return fail();
-        const std::uint8_t controller = pos[0];
-        value = pos[1];
-        pos += 2;
-        return controllerCode(controller);
-    }
-    case midi::kProgramChange:
-        if (left < 1) return fail();
-        value = *pos++;
-        return kEvProgram;
-    case midi::kChannelPressure:
-        if (left < 1) return fail();
-        ++pos;
-        return kEvOther;
-    case midi::kSysEx:  // the system messages' kind
-        if (type == midi::kSysEx || type == midi::kSysExEscape) return skipBody(pos, end);
-        if (type == midi::kMeta) return scanMeta(pos, end, text);
-        return kEvError;  // F1..FE: the position stays just behind the status byte
-    default:
-        // No status byte has ever been read: resynchronise on the next one.
-        while (pos < end && !(*pos & 0x80)) ++pos;
-        return kEvError;
+        case midi::kNoteOff:
+        case midi::kNoteOn:
+            if (left < 2) return fail();
+            pos += 2;
+            return midi::statusKind(type);
+        case midi::kKeyPressure:
+        case midi::kPitchBend:
+            if (left < 2) return fail();
+            pos += 2;
+            return kEvOther;
+        case midi::kControlChange: {
+            if (left < 2) return fail();
+            const std::uint8_t controller = pos[0];
+            value = pos[1];
+            pos += 2;
+            return controllerCode(controller);
+        }
+        case midi::kProgramChange:
+            if (left < 1) return fail();
+            value = *pos++;
+            return kEvProgram;
+        case midi::kChannelPressure:
+            if (left < 1) return fail();
+            ++pos;
+            return kEvOther;
+        case midi::kSysEx:  // the system messages' kind
+            if (type == midi::kSysEx || type == midi::kSysExEscape) return skipBody(pos, end);
+            if (type == midi::kMeta) return scanMeta(pos, end, text);
+            return kEvError;  // F1..FE: the position stays just behind the status byte
+        default:
+            // No status byte has ever been read: resynchronise on the next one.
+            while (pos < end && !(*pos & 0x80)) ++pos;
+            return kEvError;
     }
 }
 

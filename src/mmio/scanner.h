@@ -23,13 +23,12 @@ enum EventCode : int {
     kEvBalance = midi::cc::kPan,
     kEvName = midi::meta::kTrackName,
     kEvEndOfTrack = midi::meta::kEndOfTrack,
-    kEvOther = 33,   // anything else that was stepped over
+    kEvOther = 33,  // anything else that was stepped over
     kEvError = 19,
 };
 
 // The code of a control change: volume and pan are the ones acted on.
-inline int controllerCode(std::uint8_t controller)
-{
+inline int controllerCode(std::uint8_t controller) {
     return controller == midi::cc::kVolume ? kEvVolume
            : controller == midi::cc::kPan  ? kEvBalance
                                            : kEvOther;
@@ -48,7 +47,9 @@ struct Scanner {
 extern Scanner scanner;
 
 // Call before scanning a track's first event.
-inline void startTrack() { scanner.type = 0; }
+inline void startTrack() {
+    scanner.type = 0;
+}
 
 // Scans the event at pos (its delta time) and returns its code.
 // text[0] receives 0 when the event has its own status byte, 1 under running
@@ -62,8 +63,7 @@ int geteventAny(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& va
 // geteventAny decodes everything; the common channel events are decoded
 // inline here, since the analysis spends most of its time on them.
 inline int getevent(std::uint8_t*& pos, const std::uint8_t* end, char* text, int& value,
-                    int& channel)
-{
+                    int& channel) {
     std::uint8_t* p = pos;
     // A one-byte delta time and a channel event whose bytes all lie before end.
     if (end - p >= 4 && !(p[0] & 0x80)) {
@@ -75,24 +75,24 @@ inline int getevent(std::uint8_t*& pos, const std::uint8_t* end, char* text, int
             scanner.type = type;
             channel = midi::channelOf(type);
             switch (midi::statusKind(type)) {
-            case midi::kNoteOff:
-            case midi::kNoteOn:
-                pos = d + 2;
-                return midi::statusKind(type);
-            case midi::kControlChange:
-                value = d[1];
-                pos = d + 2;
-                return controllerCode(d[0]);
-            case midi::kProgramChange:
-                value = d[0];
-                pos = d + 1;
-                return kEvProgram;
-            case midi::kChannelPressure:
-                pos = d + 1;
-                return kEvOther;
-            default:  // key pressure, pitch bend
-                pos = d + 2;
-                return kEvOther;
+                case midi::kNoteOff:
+                case midi::kNoteOn:
+                    pos = d + 2;
+                    return midi::statusKind(type);
+                case midi::kControlChange:
+                    value = d[1];
+                    pos = d + 2;
+                    return controllerCode(d[0]);
+                case midi::kProgramChange:
+                    value = d[0];
+                    pos = d + 1;
+                    return kEvProgram;
+                case midi::kChannelPressure:
+                    pos = d + 1;
+                    return kEvOther;
+                default:  // key pressure, pitch bend
+                    pos = d + 2;
+                    return kEvOther;
             }
         }
     }
@@ -101,8 +101,8 @@ inline int getevent(std::uint8_t*& pos, const std::uint8_t* end, char* text, int
 
 // Variable-length quantities, read without a byte limit: the scanner steps
 // over a whole over-long one.
-using midi::Vlq;
 using midi::readVlq;
+using midi::Vlq;
 using midi::vlqLength;
 using midi::writeVlq;
 

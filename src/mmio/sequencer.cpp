@@ -13,19 +13,18 @@ namespace lirno {
 SequencerLink sequencer;
 
 SequencerInstall::SequencerInstall(device::Device* device, device::Notifier notify)
-    : previous_(std::exchange(sequencer, SequencerLink{device, std::move(notify)}))
-{
-}
+    : previous_(std::exchange(sequencer, SequencerLink{device, std::move(notify)})) {}
 
-SequencerInstall::~SequencerInstall() { sequencer = std::move(previous_); }
+SequencerInstall::~SequencerInstall() {
+    sequencer = std::move(previous_);
+}
 
 namespace {
 
 // Every device command in one place: a missing device behaves like a device
 // that knows no such id.
 template <typename Command>
-int send(Command command)
-{
+int send(Command command) {
     const int result = sequencer.device ? command(*sequencer.device) : device::kErrUnknownId;
     if (result != 0) mcimidiError(result);
     return result;
@@ -33,8 +32,7 @@ int send(Command command)
 
 }  // namespace
 
-void mcimidiError(int code)
-{
+void mcimidiError(int code) {
     const auto text = sequencer.device ? sequencer.device->errorText(code) : std::nullopt;
     if (!text) {
         MessageBox(Owner::None, "Unrecognaized error", "Lirno Error", Icon::Exclamation);
@@ -47,8 +45,7 @@ void mcimidiError(int code)
     MessageBox(Owner::None, *text + numbers, "Lirno Error", Icon::Exclamation);
 }
 
-std::uint32_t mcimidiOpen(const std::string& fileName)
-{
+std::uint32_t mcimidiOpen(const std::string& fileName) {
     device::DeviceId id = 0;
     std::uint32_t length = 0;
     if (send([&](device::Device& d) { return d.open(fileName, id, length); }) != 0) return 0;
@@ -56,8 +53,7 @@ std::uint32_t mcimidiOpen(const std::string& fileName)
     return id;
 }
 
-int mcimidiPlay(const device::Notifier& notify, std::uint32_t deviceId)
-{
+int mcimidiPlay(const device::Notifier& notify, std::uint32_t deviceId) {
     if (playback.fMidiChange) {
         playback.fMidiChange = false;
         mcimidiStop(playback.wOutDeviceID);
@@ -77,30 +73,25 @@ int mcimidiPlay(const device::Notifier& notify, std::uint32_t deviceId)
     return result;
 }
 
-int mcimidiStop(std::uint32_t deviceId)
-{
+int mcimidiStop(std::uint32_t deviceId) {
     return send([&](device::Device& d) { return d.stop(deviceId); });
 }
 
-int mcimidiPause(std::uint32_t deviceId)
-{
+int mcimidiPause(std::uint32_t deviceId) {
     return send([&](device::Device& d) { return d.pause(deviceId); });
 }
 
-int mcimidiClose(std::uint32_t deviceId)
-{
+int mcimidiClose(std::uint32_t deviceId) {
     return send([&](device::Device& d) { return d.close(deviceId); });
 }
 
-std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId)
-{
+std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId) {
     std::uint32_t pos = 0;
     if (!sequencer.device || sequencer.device->position(deviceId, pos) != 0) return std::nullopt;
     return pos;
 }
 
-int mcimidiChange()
-{
+int mcimidiChange() {
     playback.fMidiChange = true;
     if (playback.nMode == kModePlaying && playback.fFileLoaded && playback.wOutDeviceID != 0 &&
         sequencer.device) {

@@ -25,13 +25,13 @@ extern SequencerLink sequencer;
 // whatever way the scope ends, the link installed before comes back, so
 // nothing is left pointing at a device that is gone.
 class SequencerInstall {
-public:
+  public:
     explicit SequencerInstall(device::Device* device, device::Notifier notify = {});
     ~SequencerInstall();
     SequencerInstall(const SequencerInstall&) = delete;
     SequencerInstall& operator=(const SequencerInstall&) = delete;
 
-private:
+  private:
     SequencerLink previous_;
 };
 

@@ -5,21 +5,18 @@
 
 namespace lirno {
 
-std::uint32_t sliderToPos(int step, std::uint32_t length)
-{
+std::uint32_t sliderToPos(int step, std::uint32_t length) {
     const auto s = static_cast<std::uint64_t>(std::clamp(step, 0, kSliderMax));
     return static_cast<std::uint32_t>(s * length / kSliderMax);
 }
 
-int posToSlider(std::uint32_t pos, std::uint32_t length)
-{
+int posToSlider(std::uint32_t pos, std::uint32_t length) {
     if (length == 0) return 0;
     const std::uint64_t step = std::uint64_t{pos} * kSliderMax / length + 1;
     return static_cast<int>(std::min<std::uint64_t>(step, kSliderMax));
 }
 
-std::string formatReadout(std::uint32_t pos)
-{
+std::string formatReadout(std::uint32_t pos) {
     const std::uint64_t p = pos;
     char text[32];
     std::snprintf(text, sizeof text, "%u:%02u.%u", static_cast<unsigned>(p / 480),
@@ -27,8 +24,7 @@ std::string formatReadout(std::uint32_t pos)
     return text;
 }
 
-std::string scaleLabel(int i, int n, std::uint32_t length)
-{
+std::string scaleLabel(int i, int n, std::uint32_t length) {
     if (n <= 2 || i < 0) return {};
     const std::uint64_t seconds =
         std::uint64_t(i) * length / 10 / static_cast<std::uint64_t>(n - 2);

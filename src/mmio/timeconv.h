@@ -10,8 +10,8 @@
 
 namespace lirno {
 
-inline constexpr int kSliderMax = 200;     // the position slider's range is 0..200
-inline constexpr int kSliderTicks = 40;    // a tick every 40 steps: six ticks
+inline constexpr int kSliderMax = 200;   // the position slider's range is 0..200
+inline constexpr int kSliderTicks = 40;  // a tick every 40 steps: six ticks
 
 // Slider step s (0..200) to a play position: (s x L) / 200.
 std::uint32_t sliderToPos(int step, std::uint32_t length);

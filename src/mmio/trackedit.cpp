@@ -20,12 +20,11 @@ constexpr std::size_t kMaxNameLength = 255;
 struct Chunk {
     std::uint8_t* start = nullptr;  // the chunk header
     std::uint8_t* data = nullptr;
-    std::uint8_t* end = nullptr;    // one past the data
+    std::uint8_t* end = nullptr;  // one past the data
 };
 
 // The chunk at pos, or nothing when its header or data runs past the image.
-bool chunkAt(std::uint8_t* pos, const std::uint8_t* imageEnd, Chunk& c)
-{
+bool chunkAt(std::uint8_t* pos, const std::uint8_t* imageEnd, Chunk& c) {
     if (pos > imageEnd || static_cast<std::size_t>(imageEnd - pos) < kChunkHeaderSize) return false;
     const std::uint32_t len = getdword(pos + 4);
     if (len > static_cast<std::size_t>(imageEnd - pos) - kChunkHeaderSize) return false;
@@ -34,8 +33,7 @@ bool chunkAt(std::uint8_t* pos, const std::uint8_t* imageEnd, Chunk& c)
 }
 
 // Steps over fileTrack chunks from the first; identifiers are not examined.
-bool locateTrack(FileImage& image, int fileTrack, Chunk& c)
-{
+bool locateTrack(FileImage& image, int fileTrack, Chunk& c) {
     if (fileTrack < 0 || image.dwFileBufSize < kHeaderSize) return false;
     std::uint8_t* pos = image.data() + kHeaderSize;
     for (int k = 0; k <= fileTrack; ++k) {
@@ -47,8 +45,7 @@ bool locateTrack(FileImage& image, int fileTrack, Chunk& c)
 
 }  // namespace
 
-int settrack(FileImage& image, int fileTrack, std::uint8_t kind, std::uint8_t value)
-{
+int settrack(FileImage& image, int fileTrack, std::uint8_t kind, std::uint8_t value) {
     Chunk c;
     std::uint8_t* p = nullptr;
     if (locateTrack(image, fileTrack, c)) {
@@ -82,8 +79,7 @@ struct NameEvent {
     std::uint8_t* textEnd = nullptr;
 };
 
-bool findName(const Chunk& c, const std::uint8_t* imageEnd, NameEvent& found)
-{
+bool findName(const Chunk& c, const std::uint8_t* imageEnd, NameEvent& found) {
     char text[kEventTextSize];
     int value = 0, channel = 0;
     std::uint8_t* p = c.data;
@@ -106,14 +102,12 @@ bool findName(const Chunk& c, const std::uint8_t* imageEnd, NameEvent& found)
     return false;
 }
 
-void append(std::vector<std::uint8_t>& out, const std::uint8_t* from, const std::uint8_t* to)
-{
+void append(std::vector<std::uint8_t>& out, const std::uint8_t* from, const std::uint8_t* to) {
     out.insert(out.end(), from, to);
 }
 
 void appendNameTrack(std::vector<std::uint8_t>& out, const Chunk& c, const std::uint8_t* imageEnd,
-                     const std::string& name)
-{
+                     const std::string& name) {
     std::uint8_t vlq[4];
     const auto nameLen = static_cast<std::uint32_t>(name.size());
     const std::size_t vlqLen = writeVlq(vlq, nameLen);
@@ -140,8 +134,7 @@ void appendNameTrack(std::vector<std::uint8_t>& out, const Chunk& c, const std::
 
 // The saved file's bytes from an image whose muted tracks were made audible.
 bool buildSaved(FileImage& image, const MidiInfo& info, const RowSource& rows,
-                std::vector<std::uint8_t>& out)
-{
+                std::vector<std::uint8_t>& out) {
     const int nView = std::min<int>(info.nViewTracks, kMaxTracks);
     std::size_t names = 0;
     for (int n = 0; n < nView; ++n) names += std::min(rows.nameText(n).size(), kMaxNameLength);
@@ -176,8 +169,7 @@ bool buildSaved(FileImage& image, const MidiInfo& info, const RowSource& rows,
 }  // namespace
 
 int writemidiinfo(const std::string& fileName, FileImage& image, const MidiInfo& info,
-                  const RowSource& rows)
-{
+                  const RowSource& rows) {
     const int nView = std::min<int>(info.nViewTracks, kMaxTracks);
     auto toggleMuted = [&] {
         for (int n = 0; n < nView; ++n)

@@ -23,7 +23,7 @@ int settrack(FileImage& image, int fileTrack, std::uint8_t kind, std::uint8_t va
 // What the writer needs to know of each listed track's row: whether it is
 // muted and the text in its name box.
 class RowSource {
-public:
+  public:
     virtual ~RowSource() = default;
     virtual bool isOnEnabled(int n) const = 0;
     virtual bool isOnChecked(int n) const = 0;

@@ -15,22 +15,21 @@ namespace {
 using smf::Bytes;
 using smf::Track;
 
-Track melodic(int channel, int program)
-{
+Track melodic(int channel, int program) {
     const auto c = static_cast<std::uint8_t>(channel);
     Track t;
     t.name("Track " + std::to_string(channel));
     t.ev(0, {static_cast<std::uint8_t>(0xC0 | c), static_cast<std::uint8_t>(program)});
     t.ev(0, {static_cast<std::uint8_t>(0x90 | c), 60, 100}).raw({0x10, 64, 90});
-    t.ev(10, {static_cast<std::uint8_t>(0x80 | c), 60, 50}).ev(0, {static_cast<std::uint8_t>(0x80 | c), 64, 50});
+    t.ev(10, {static_cast<std::uint8_t>(0x80 | c), 60, 50})
+        .ev(0, {static_cast<std::uint8_t>(0x80 | c), 64, 50});
     t.ev(0, {static_cast<std::uint8_t>(0xC0 | c), static_cast<std::uint8_t>(program + 1)});
     return std::move(t.end());
 }
 
 class Rows : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         Track drums;
         drums.name("Drums").ev(0, {0xC9, 0}).ev(0, {0x99, 36, 100}).ev(10, {0x89, 36, 0}).end();
         Track mixed;
@@ -47,28 +46,28 @@ protected:
 
     // Whether listed track r's notes are flipped in the image, found by
     // comparing its chunk with the audible and the flipped version.
-    bool mutedInImage(int r)
-    {
+    bool mutedInImage(int r) {
         FileImage flipped = FileImage::fromBytes(audible);
         settrack(flipped, info.trackIndex[std::size_t(r)], kEditNotes, 0);
         const Bytes now = test::bytesOf(image);
         const Bytes muted = test::bytesOf(flipped);
         const auto [start, end] = chunkRange(r);
-        const bool isAudible = std::equal(now.begin() + start, now.begin() + end, audible.begin() + start);
-        const bool isMuted = std::equal(now.begin() + start, now.begin() + end, muted.begin() + start);
+        const bool isAudible =
+            std::equal(now.begin() + start, now.begin() + end, audible.begin() + start);
+        const bool isMuted =
+            std::equal(now.begin() + start, now.begin() + end, muted.begin() + start);
         EXPECT_NE(isAudible, isMuted) << "row " << r << " is neither audible nor muted";
         return isMuted;
     }
 
-    std::pair<long, long> chunkRange(int r)
-    {
+    std::pair<long, long> chunkRange(int r) {
         long pos = 14;
-        for (int k = 0; k < info.trackIndex[std::size_t(r)]; ++k) pos += 8 + getdword(audible.data() + pos + 4);
+        for (int k = 0; k < info.trackIndex[std::size_t(r)]; ++k)
+            pos += 8 + getdword(audible.data() + pos + 4);
         return {pos, pos + 8 + long(getdword(audible.data() + pos + 4))};
     }
 
-    void expectInvariant(const std::string& when)
-    {
+    void expectInvariant(const std::string& when) {
         for (int r = 0; r < rows.count(); ++r)
             EXPECT_EQ(mutedInImage(r), rows.row(r).muted()) << "row " << r << " after " << when;
     }
@@ -81,8 +80,7 @@ protected:
     TrackRows rows{image, info, [this] { ++changes; }};
 };
 
-TEST_F(Rows, FreshRowsShowTheFile)
-{
+TEST_F(Rows, FreshRowsShowTheFile) {
     EXPECT_EQ(rows.row(0).name, "Track 0");
     EXPECT_EQ(rows.row(0).instrSel, 10);
     EXPECT_TRUE(rows.row(0).instrEnabled);
@@ -101,8 +99,7 @@ TEST_F(Rows, FreshRowsShowTheFile)
     expectInvariant("fill");
 }
 
-TEST_F(Rows, TwoClicksOnAnOnBoxRestoreTheImage)
-{
+TEST_F(Rows, TwoClicksOnAnOnBoxRestoreTheImage) {
     rows.clickOn(2);
     EXPECT_FALSE(rows.row(2).onChecked);
     EXPECT_TRUE(mutedInImage(2));
@@ -111,8 +108,7 @@ TEST_F(Rows, TwoClicksOnAnOnBoxRestoreTheImage)
     EXPECT_EQ(changes, 2);
 }
 
-TEST_F(Rows, SoloStartsMovesAndEnds)
-{
+TEST_F(Rows, SoloStartsMovesAndEnds) {
     rows.clickOn(0);  // row 0 off before the solo
     rows.clickSolo(2);
     EXPECT_EQ(rows.soloRow(), 2);
@@ -143,15 +139,13 @@ TEST_F(Rows, SoloStartsMovesAndEnds)
     EXPECT_EQ(changes, 4);
 }
 
-TEST_F(Rows, SoloOnARowThatIsOffSilencesEverything)
-{
+TEST_F(Rows, SoloOnARowThatIsOffSilencesEverything) {
     rows.clickOn(1);
     rows.clickSolo(1);
     for (int r = 0; r < rows.count(); ++r) EXPECT_TRUE(mutedInImage(r)) << r;
 }
 
-TEST_F(Rows, TheMuteInvariantHoldsThroughAnyClicks)
-{
+TEST_F(Rows, TheMuteInvariantHoldsThroughAnyClicks) {
     std::mt19937 random(12345);
     for (int step = 0; step < 400; ++step) {
         const int r = static_cast<int>(random() % 5);
@@ -172,8 +166,7 @@ TEST_F(Rows, TheMuteInvariantHoldsThroughAnyClicks)
     }
 }
 
-TEST_F(Rows, ChoosingAProgramRewritesEveryProgramChange)
-{
+TEST_F(Rows, ChoosingAProgramRewritesEveryProgramChange) {
     rows.selectInstrument(0, 42);
     EXPECT_EQ(info.track[1].program, 42);
     EXPECT_EQ(rows.row(0).instrSel, 42);
@@ -196,8 +189,7 @@ TEST_F(Rows, ChoosingAProgramRewritesEveryProgramChange)
     EXPECT_EQ(changes, 1);
 }
 
-TEST_F(Rows, SlidersSetControllersAndTheRecord)
-{
+TEST_F(Rows, SlidersSetControllersAndTheRecord) {
     rows.endVolume(2, 33);
     rows.endBalance(2, 0);
     rows.endVolume(2, 200);  // ignored
@@ -213,8 +205,7 @@ TEST_F(Rows, SlidersSetControllersAndTheRecord)
               (Bytes{0x00, 0xB1, 0x0A, 0, 0x00, 0xB1, 0x07, 33}));
 }
 
-TEST_F(Rows, TypedNamesAreCutAndChangeNothingElse)
-{
+TEST_F(Rows, TypedNamesAreCutAndChangeNothingElse) {
     rows.typeName(0, std::string(300, 'q'));
     EXPECT_EQ(rows.row(0).name.size(), 255u);
     EXPECT_EQ(rows.nameText(0), std::string(255, 'q'));
@@ -222,8 +213,7 @@ TEST_F(Rows, TypedNamesAreCutAndChangeNothingElse)
     EXPECT_EQ(changes, 0);
 }
 
-TEST_F(Rows, SavingReadsTheRowsAndTracksWithoutRowsKeepTheirNames)
-{
+TEST_F(Rows, SavingReadsTheRowsAndTracksWithoutRowsKeepTheirNames) {
     rows.clickOn(0);
     rows.typeName(0, "Renamed");
     test::ScratchDir dir;
@@ -241,8 +231,7 @@ TEST_F(Rows, SavingReadsTheRowsAndTracksWithoutRowsKeepTheirNames)
     EXPECT_STREQ(gettrackname(saved, 0), "Track 0");
 }
 
-TEST(Instruments, NamesAndSpecialEntries)
-{
+TEST(Instruments, NamesAndSpecialEntries) {
     EXPECT_STREQ(gmprogname[0], "Acoustic Grand Piano");
     EXPECT_STREQ(gmprogname[44], "Tremelo Strings");
     EXPECT_STREQ(gmprogname[111], "Shanai");

@@ -16,7 +16,7 @@ namespace lirno::device::test {
 
 // Collects notices from the device's thread and lets the test wait for them.
 class Notices {
-public:
+  public:
     Notifier notifier() {
         return [this](DeviceId id, int code) {
             std::lock_guard lk(m_);
@@ -43,7 +43,7 @@ public:
         return got_.at(i).thread;
     }
 
-private:
+  private:
     struct Got {
         DeviceId id;
         int code;

@@ -13,8 +13,8 @@
 #include <atomic>
 
 #include "device/engine/audio_thread.h"
-#include "device/errors.h"
 #include "device/engine/fluid_device.h"
+#include "device/errors.h"
 #include "device_support.h"
 #include "midi_writer.h"
 #include "support/files.h"
@@ -24,9 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::Track;
 using test::Notices;
 using test::songOfSeconds;
+using test::Track;
 
 std::string writeTemp(const std::string& name, const Bytes& b) {
     const std::string path = (std::filesystem::path(testing::TempDir()) / name).string();
@@ -41,7 +41,7 @@ DeviceSettings silent() {
 }
 
 class SilentDevice : public testing::Test {
-protected:
+  protected:
     DeviceId openSeconds(int seconds, std::uint32_t* length = nullptr) {
         DeviceId id = 0;
         std::uint32_t len = 0;
@@ -78,7 +78,7 @@ TEST_F(SilentDevice, OpenReadsTheWholeFileAtOnce) {
     DeviceId id = 0;
     std::uint32_t len = 0;
     ASSERT_EQ(dev.open(path, id, len), 0);
-    writeTemp("rewrite.mid", songOfSeconds(9));  // an edit saved over it
+    writeTemp("rewrite.mid", songOfSeconds(9));          // an edit saved over it
     EXPECT_EQ(dev.play(id, 16, notices.notifier()), 0);  // still the 2 s song: 16 is its end
     ASSERT_TRUE(notices.waitFor(1));
     EXPECT_EQ(notices.codes(), std::vector<int>{kNotifySuccessful});
@@ -88,7 +88,8 @@ TEST_F(SilentDevice, OpenErrorsHaveTheirOwnCodesAndTexts) {
     DeviceId id = 0;
     std::uint32_t len = 0;
     EXPECT_EQ(dev.open("/nonexistent/dir/x.mid", id, len), kErrFileRead);
-    EXPECT_EQ(dev.open(writeTemp("text.mid", Bytes{'h', 'e', 'l', 'l', 'o'}), id, len), kErrNotMidi);
+    EXPECT_EQ(dev.open(writeTemp("text.mid", Bytes{'h', 'e', 'l', 'l', 'o'}), id, len),
+              kErrNotMidi);
     EXPECT_EQ(dev.open(writeTemp("short.mid", Bytes{'M', 'T', 'h', 'd', 0, 0}), id, len),
               kErrShortHeader);
     EXPECT_EQ(dev.open(writeTemp("div0.mid", test::header(0, 0, 0)), id, len), kErrBadDivision);
@@ -210,11 +211,13 @@ TEST_F(SilentDevice, NotifierMayCallBackIntoTheDevice) {
     Notifier again = [&](DeviceId which, int code) {
         std::lock_guard lk(m);
         if (code == kNotifySuccessful && ++ends == 1) {
-            EXPECT_EQ(dev.play(which, 7, [&](DeviceId, int) {
-                std::lock_guard lk2(m);
-                ++ends;
-                cv.notify_all();
-            }), 0);
+            EXPECT_EQ(dev.play(which, 7,
+                               [&](DeviceId, int) {
+                                   std::lock_guard lk2(m);
+                                   ++ends;
+                                   cv.notify_all();
+                               }),
+                      0);
         }
         cv.notify_all();
     };

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "device/soundfont/font_directory.h"
-#include "device/render/offline.h"
-#include "device/soundfont/presets_played.h"
-#include "device/song/song_file.h"
 #include "device/engine/synth.h"
+#include "device/render/offline.h"
+#include "device/song/song_file.h"
+#include "device/soundfont/font_directory.h"
+#include "device/soundfont/presets_played.h"
 #include "midi_writer.h"
 
 namespace lirno::device {
@@ -34,8 +34,18 @@ Bytes testSong() {
     Track t;
     for (int k = 21; k <= 108; k += 29) t.on(0, 0, k, 20 + k).off(12, 0, k);
     t.on(0, 9, 36).on(0, 9, 42, 127).off(24, 9, 36).off(0, 9, 42);
-    t.program(0, 9, 25).on(0, 9, 38, 90).off(24, 9, 38).program(0, 9, 99).on(0, 9, 40).off(24, 9, 40);
-    t.cc(0, 1, 0, 8).program(0, 1, 5).on(0, 1, 60, 1).on(0, 1, 72, 127).off(48, 1, 60).off(0, 1, 72);
+    t.program(0, 9, 25)
+        .on(0, 9, 38, 90)
+        .off(24, 9, 38)
+        .program(0, 9, 99)
+        .on(0, 9, 40)
+        .off(24, 9, 40);
+    t.cc(0, 1, 0, 8)
+        .program(0, 1, 5)
+        .on(0, 1, 60, 1)
+        .on(0, 1, 72, 127)
+        .off(48, 1, 60)
+        .off(0, 1, 72);
     t.cc(0, 1, 0, 3).program(0, 1, 77).on(0, 1, 84, 64).off(48, 1, 84);
     t.program(0, 3, 40);
     for (int v = 10; v <= 127; v += 39) t.on(0, 3, 55 + v / 8, v).off(24, 3, 55 + v / 8);
@@ -64,7 +74,8 @@ std::string writeFile(const std::string& name, const std::vector<char>& bytes) {
     const auto dir = std::filesystem::path(testing::TempDir()) / "font-cut";
     std::filesystem::create_directories(dir);
     const auto path = (dir / name).string();
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -94,7 +105,8 @@ TEST(FontCut, SoundsExactlyAsTheWholeFont) {
     std::uint32_t sdtaSize = 0;
     std::memcpy(&sdtaSize, odd.data() + sdtaList + 4, 4);
     const std::vector<char> junk{'j', 'u', 'n', 'k', 1, 0, 0, 0, 'x'};  // skipped by the synth
-    odd.insert(odd.begin() + static_cast<std::ptrdiff_t>(sdtaList + 8 + sdtaSize), junk.begin(), junk.end());
+    odd.insert(odd.begin() + static_cast<std::ptrdiff_t>(sdtaList + 8 + sdtaSize), junk.begin(),
+               junk.end());
     for (std::size_t sizeAt : {std::size_t{4}, sdtaList + 4}) {
         std::uint32_t size = 0;
         std::memcpy(&size, odd.data() + sizeAt, 4);
@@ -119,7 +131,8 @@ TEST(FontCut, SoundsExactlyAsTheWholeFont) {
         std::size_t firstDifference = a.left.size();
         for (std::size_t i = 0; i < a.left.size(); ++i) {
             peak = std::max(peak, std::abs(a.left[i]));
-            if (firstDifference == a.left.size() && (a.left[i] != b.left[i] || a.right[i] != b.right[i])) {
+            if (firstDifference == a.left.size() &&
+                (a.left[i] != b.left[i] || a.right[i] != b.right[i])) {
                 firstDifference = i;
             }
         }
@@ -173,7 +186,9 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
     EXPECT_EQ(fluid_synth_get_active_voice_count(synth), 0);
     EXPECT_NE(inst->cut->fontId(), first);
     EXPECT_EQ(fluid_synth_sfcount(synth), 1);
-    EXPECT_NE(fluid_sfont_get_preset(fluid_synth_get_sfont_by_id(synth, inst->cut->fontId()), 0, 56), nullptr);
+    EXPECT_NE(
+        fluid_sfont_get_preset(fluid_synth_get_sfont_by_id(synth, inst->cut->fontId()), 0, 56),
+        nullptr);
 }
 
 TEST(FontCut, FilesBeyondTheReadersRulesAreLoadedWhole) {

@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "device/errors.h"
 #include "device/engine/fluid_device.h"
+#include "device/errors.h"
 #include "device/render/offline.h"
 #include "midi_writer.h"
 
@@ -119,7 +119,7 @@ TEST(Listen, RenderFromBeyondTheEndIsOutOfRange) {
 // ------------------------------------------------------------------ real-time engine, manual clock
 
 class ManualDevice : public testing::Test {
-protected:
+  protected:
     ManualDevice() {
         DeviceSettings s;
         s.audioDriver = kAudioManual;
@@ -147,10 +147,16 @@ TEST_F(ManualDevice, StopLeavesSilenceWithinOneBlock) {
     std::uint32_t len = 0;
     // Reverb-heavy sustained organ chord: the tails must go too.
     Track t;
-    t.program(0, 0, 19).cc(0, 0, 91, 127).on(0, 0, 60).on(0, 0, 64).on(0, 0, 67).off(960, 0, 60).eot();
+    t.program(0, 0, 19)
+        .cc(0, 0, 91, 127)
+        .on(0, 0, 60)
+        .on(0, 0, 64)
+        .on(0, 0, 67)
+        .off(960, 0, 60)
+        .eot();
     ASSERT_EQ(dev->openBytes(test::smf(0, 96, {t}), id, len), 0);
-    for (auto stopper : {+[](FluidDevice& d, DeviceId i) { return d.stop(i); },
-                         +[](FluidDevice& d, DeviceId i) { return d.pause(i); }}) {
+    for (auto stopper : {+[](FluidDevice&d, DeviceId i) { return d.stop(i); },
+                         +[](FluidDevice&d, DeviceId i) { return d.pause(i); }}) {
         ASSERT_EQ(dev->play(id, 0, {}), 0);
         const RenderedAudio before = pump(kRate / 2, 100);  // odd chunks: not block-aligned
         ASSERT_GT(rms(before.left, kRate / 4), 1e-3);
@@ -197,7 +203,8 @@ TEST_F(ManualDevice, PlayFromTheMiddleSoundsLikeTheOfflineRender) {
     const RenderedAudio live = pump(kRate);
     const RenderedAudio offline = render(song, 16);
     EXPECT_NEAR(sustainRatio(live.left, 0), sustainRatio(offline.left, 0), 0.1);
-    EXPECT_NEAR(rms(live.left, 0, kRate), rms(offline.left, 0, kRate), 0.1 * rms(offline.left, 0, kRate));
+    EXPECT_NEAR(rms(live.left, 0, kRate), rms(offline.left, 0, kRate),
+                0.1 * rms(offline.left, 0, kRate));
 }
 
 }  // namespace

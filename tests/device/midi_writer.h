@@ -7,8 +7,7 @@ namespace lirno::device::test {
 
 using namespace lirno::smf;
 
-inline Bytes smf(int format, std::uint16_t division, const std::vector<Track>& tracks)
-{
+inline Bytes smf(int format, std::uint16_t division, const std::vector<Track>& tracks) {
     return file(format, division, tracks);
 }
 

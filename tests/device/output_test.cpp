@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
-#include "device/errors.h"
 #include "device/engine/fluid_device.h"
 #include "device/engine/fluid_log.h"
-#include "device/soundfont/presets_played.h"
+#include "device/errors.h"
 #include "device/song/song_file.h"
 #include "device/soundfont/discovery.h"
+#include "device/soundfont/presets_played.h"
 #include "device_support.h"
 #include "midi_writer.h"
 #include "support/env_guard.h"
@@ -32,12 +32,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::Bytes;
-using test::Track;
-using test::Notices;
-using test::songOfSeconds;
 using lirno::test::EnvGuard;
 using lirno::test::FakeDrivers;
+using test::Bytes;
+using test::Notices;
+using test::songOfSeconds;
+using test::Track;
 
 DeviceSettings withDrivers(FakeDrivers& drivers, std::string wanted = "") {
     DeviceSettings s;
@@ -164,7 +164,7 @@ long bytesReadByThisThread() {
 
 // An output that notes what its own thread read while it played.
 class ReadWatchingOutput final : public AudioOutput {
-public:
+  public:
     explicit ReadWatchingOutput(OutputSink& sink)
         : thread_([this, &sink] {
               std::vector<float> l(64), r(64);
@@ -185,7 +185,7 @@ public:
     static inline std::vector<long> reads;
     static inline std::atomic<float> loudest{0};
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     long read_ = 0;
     std::thread thread_;
@@ -197,7 +197,8 @@ TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
     // for the drums, plus the ones every reset chooses.
     Track t;
     t.program(0, 0, 40).cc(0, 1, 0, 8).program(0, 1, 5).program(0, 9, 25);
-    for (int i = 0; i < 2; ++i) t.on(0, 0, 60).on(0, 1, 64).on(0, 9, 38).off(48, 0, 60).off(0, 1, 64).off(0, 9, 38);
+    for (int i = 0; i < 2; ++i)
+        t.on(0, 0, 60).on(0, 1, 64).on(0, 9, 38).off(48, 0, 60).off(0, 1, 64).off(0, 9, 38);
     t.program(0, 0, 73).program(0, 2, 56);
     for (int i = 0; i < 2; ++i) t.on(0, 0, 72).on(0, 2, 55).off(48, 0, 72).off(0, 2, 55);
     t.eot();
@@ -218,7 +219,8 @@ TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
         EXPECT_EQ(notices.codes(), std::vector<int>{kNotifySuccessful});
         ReadWatchingOutput::loudest.store(0);
         ASSERT_EQ(dev.play(id, 3, notices.notifier()), 0);  // and from the middle
-        for (int i = 0; i < 400 && ReadWatchingOutput::loudest.load() < 0.01f; ++i) std::this_thread::sleep_for(5ms);
+        for (int i = 0; i < 400 && ReadWatchingOutput::loudest.load() < 0.01f; ++i)
+            std::this_thread::sleep_for(5ms);
         // While that sounds, an instrument chosen anew, as after an edit of a
         // row: the song now needs one the synthesizer has not read, and it
         // sounds.
@@ -230,7 +232,8 @@ TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
         ReadWatchingOutput::loudest.store(0);
         ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
         ASSERT_TRUE(notices.waitFor(3));
-        EXPECT_EQ(notices.codes(), (std::vector<int>{kNotifySuccessful, kNotifyAborted, kNotifySuccessful}));
+        EXPECT_EQ(notices.codes(),
+                  (std::vector<int>{kNotifySuccessful, kNotifyAborted, kNotifySuccessful}));
         EXPECT_GT(ReadWatchingOutput::loudest.load(), 0.01f);
     }
     ASSERT_EQ(ReadWatchingOutput::reads.size(), 1u);
@@ -239,7 +242,12 @@ TEST(Presets, ThePlayReadsNothingOfTheSoundFontOnTheOutputThread) {
 
 TEST(Presets, AskedForFollowTheBankSelectsAndTheDrumChannel) {
     Track t;
-    t.program(0, 0, 40).cc(0, 1, 0, 8).program(0, 1, 5).program(0, 9, 25).cc(0, 1, 0, 0).program(0, 1, 6);
+    t.program(0, 0, 40)
+        .cc(0, 1, 0, 8)
+        .program(0, 1, 5)
+        .program(0, 9, 25)
+        .cc(0, 1, 0, 0)
+        .program(0, 1, 6);
     t.eot();
     std::shared_ptr<const Song> song;
     ASSERT_EQ(parseSong(test::smf(0, 96, {t}), song), 0);
@@ -279,7 +287,7 @@ TEST(Presets, SelectedFallBackAsTheSynthDoes) {
 // ------------------------------------------------------------------ SoundFont discovery
 
 class SoundFontSearch : public testing::Test {
-protected:
+  protected:
     lirno::test::ScratchDir scratch;  // the search's whole world, gone after the test
     std::filesystem::path root = scratch.path();
     std::string file(const std::string& rel) {

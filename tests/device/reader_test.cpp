@@ -135,7 +135,8 @@ TEST(ReaderTiming, TimesNeverGoBackwardsFarIntoASong) {
         }
         const Song s = read(test::smf(format, 95, {first, t}));
         for (std::size_t i = 1; i < s.events.size(); ++i) {
-            ASSERT_LE(s.events[i - 1].timeNs, s.events[i].timeNs) << "format " << format << " event " << i;
+            ASSERT_LE(s.events[i - 1].timeNs, s.events[i].timeNs)
+                << "format " << format << " event " << i;
         }
     }
 }
@@ -261,7 +262,8 @@ TEST(ReaderDamage, OverlongTrackLengthDoesNotHideTheNextTrack) {
     a.on(0, 0, 60).eot(96);
     b.on(0, 1, 60).eot(192);
     const Bytes second = test::chunk("MTrk", b.bytes());
-    Bytes file = test::header(1, 2, 96) + Bytes{'M', 'T', 'r', 'k', 0x01, 0, 0, 0} + a.bytes() + second;
+    Bytes file =
+        test::header(1, 2, 96) + Bytes{'M', 'T', 'r', 'k', 0x01, 0, 0, 0} + a.bytes() + second;
     const Song s = read(file);
     EXPECT_EQ(s.tracks, 2);
     EXPECT_EQ(s.endNs, 1000 * kMs);
@@ -281,8 +283,8 @@ TEST(ReaderDamage, ShortTrackLengthResynchronisesOnTheNextTrack) {
     Track a, b;
     a.on(0, 0, 60).off(96, 0, 60).eot();
     b.on(0, 1, 72).eot(288);
-    Bytes file = test::header(1, 2, 96) + test::chunk("MTrk", a.bytes()) +
-                 test::chunk("MTrk", b.bytes());
+    Bytes file =
+        test::header(1, 2, 96) + test::chunk("MTrk", a.bytes()) + test::chunk("MTrk", b.bytes());
     file[14 + 7] -= 2;  // the first track claims two bytes fewer than it has
     const Song s = read(file);
     EXPECT_EQ(s.tracks, 2);

@@ -178,12 +178,12 @@ TEST_F(RenderJob, RenderEndsAtASilenceOfMoreThanTenMinutesBeforeMoreEvents) {
     // job's songs together decide where all of them end.
     const std::uint32_t minute = 60 * 192;
     std::shared_ptr<const Song> late, between;
-    ASSERT_EQ(parseSong(test::smf(0, 96, {notes(1).on(11 * minute, 0, 60).off(96, 0, 60).eot()}),
-                        late),
-              0);
-    ASSERT_EQ(parseSong(test::smf(0, 96, {Track().on(6 * minute, 1, 60).off(96, 1, 60).eot()}),
-                        between),
-              0);
+    ASSERT_EQ(
+        parseSong(test::smf(0, 96, {notes(1).on(11 * minute, 0, 60).off(96, 0, 60).eot()}), late),
+        0);
+    ASSERT_EQ(
+        parseSong(test::smf(0, 96, {Track().on(6 * minute, 1, 60).off(96, 1, 60).eot()}), between),
+        0);
     const Song* alone[] = {late.get()};
     const SoundSpan lone = soundSpan(alone, 0);
     ASSERT_EQ(lone.gaps.size(), 1u);

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "device/song/chase.h"
-#include "device/soundfont/presets_played.h"
 #include "device/song/smf_reader.h"
+#include "device/soundfont/presets_played.h"
 #include "midi_writer.h"
 
 namespace lirno::device {
@@ -43,12 +43,14 @@ void expectSameSong(const Song& got, const Song& want) {
         }
     }
     // The chase state too, which a reread may take from the song before.
-    for (const std::size_t at : {want.events.size() / 3, want.events.size() * 4 / 5, want.events.size()}) {
+    for (const std::size_t at :
+         {want.events.size() / 3, want.events.size() * 4 / 5, want.events.size()}) {
         const auto x = chaseState(got, at);
         const auto y = chaseState(want, at);
         ASSERT_EQ(x.size(), y.size()) << "chase at " << at;
         for (std::size_t i = 0; i < x.size(); ++i) {
-            ASSERT_TRUE(x[i].status == y[i].status && x[i].data1 == y[i].data1 && x[i].data2 == y[i].data2)
+            ASSERT_TRUE(x[i].status == y[i].status && x[i].data1 == y[i].data1 &&
+                        x[i].data2 == y[i].data2)
                 << "chase at " << at << " message " << i;
         }
     }
@@ -95,7 +97,10 @@ int editAndReread(Bytes file, std::mt19937& rng, int edits) {
 
 Bytes generatedSong(std::mt19937& rng, int tracks) {
     std::vector<Track> t(static_cast<std::size_t>(tracks));
-    t[0].tempo(0, 500'000).tempo(480, 400'000).sysex(0, 0xF0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).eot(960);
+    t[0].tempo(0, 500'000)
+        .tempo(480, 400'000)
+        .sysex(0, 0xF0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+        .eot(960);
     for (int i = 1; i < tracks; ++i) {
         Track& tr = t[static_cast<std::size_t>(i)];
         const int ch = i % 16;
@@ -105,7 +110,8 @@ Bytes generatedSong(std::mt19937& rng, int tracks) {
             tr.on(rng() % 40, ch, key).cc(rng() % 3, ch, 7, static_cast<int>(rng() % 128));
             tr.off(1 + rng() % 60, ch, key);
             if (n % 17 == 0) tr.program(0, ch, static_cast<int>(rng() % 128));
-            if (n % 23 == 0) tr.sysex(0, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x02, 0x19, 0xF7});
+            if (n % 23 == 0)
+                tr.sysex(0, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x02, 0x19, 0xF7});
         }
         tr.eot();
     }
@@ -132,7 +138,13 @@ TEST(Reread, ProgramsNobodyHearsFollowEachEdit) {
     Track conductor;
     conductor.tempo(0, 500'000).eot();
     Track a;
-    a.program(0, 0, 40).on(0, 0, 60).off(10, 0, 60).program(0, 0, 41).on(0, 0, 62).off(10, 0, 62).eot();
+    a.program(0, 0, 40)
+        .on(0, 0, 60)
+        .off(10, 0, 60)
+        .program(0, 0, 41)
+        .on(0, 0, 62)
+        .off(10, 0, 62)
+        .eot();
     Track b;
     b.program(0, 0, 50).cc(0, 0, 7, 100).eot();  // after a's first note, before 41: unheard
     Bytes file = test::smf(1, 96, {conductor, a, b});
@@ -154,20 +166,23 @@ TEST(Reread, ProgramsNobodyHearsFollowEachEdit) {
     EXPECT_EQ(programs(*thin0), (std::vector<int>{40, 41}));
     EXPECT_EQ(asked.of(*thin0), presetsAskedFor(*thin0));
     // A new volume, a new program, then a mute of a's first note.
-    for (const auto& [where, value] : {std::pair{at({0xB0, 7, 100}) + 2, 30}, std::pair{at({0xC0, 41}) + 1, 45},
-                                       std::pair{at({0x90, 60}), 0x80}}) {
+    for (const auto& [where, value] :
+         {std::pair{at({0xB0, 7, 100}) + 2, 30}, std::pair{at({0xC0, 41}) + 1, 45},
+          std::pair{at({0x90, 60}), 0x80}}) {
         file[static_cast<std::size_t>(where)] = static_cast<std::uint8_t>(value);
         SmfResult again = rereadSmf(share(file), before);
         ASSERT_EQ(again.song.events.order(), before.events.order());
         const auto thin = thinner.thin(std::make_shared<const Song>(again.song));
-        expectSameSong(*thin, *withoutUnheardPrograms(std::make_shared<const Song>(readSmf(file).song)));
+        expectSameSong(*thin,
+                       *withoutUnheardPrograms(std::make_shared<const Song>(readSmf(file).song)));
         EXPECT_EQ(asked.of(*thin), presetsAskedFor(*thin));
         if (value == 30) {
             EXPECT_EQ(thin->events.order(), thin0->events.order());
         }
         before = std::move(again.song);
     }
-    EXPECT_EQ(programs(*thinner.thin(std::make_shared<const Song>(before))), (std::vector<int>{45}));
+    EXPECT_EQ(programs(*thinner.thin(std::make_shared<const Song>(before))),
+              (std::vector<int>{45}));
 }
 
 TEST(Reread, SharedFilesGiveExactlyWhatAFreshReadGives) {

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "device/song/chase.h"
 #include "device/engine/scheduler.h"
-#include "device/song/smf_reader.h"
 #include "device/engine/synth.h"
+#include "device/song/chase.h"
+#include "device/song/smf_reader.h"
 #include "midi_writer.h"
 
 namespace lirno::device {
@@ -34,7 +34,9 @@ std::vector<Msg> chasedAt(const Song& s, std::uint32_t units) {
     return out;
 }
 
-bool has(const std::vector<Msg>& v, Msg m) { return std::find(v.begin(), v.end(), m) != v.end(); }
+bool has(const std::vector<Msg>& v, Msg m) {
+    return std::find(v.begin(), v.end(), m) != v.end();
+}
 
 std::ptrdiff_t indexOf(const std::vector<Msg>& v, Msg m) {
     return std::find(v.begin(), v.end(), m) - v.begin();
@@ -103,7 +105,7 @@ TEST(Chase, SystemResetStartsTheStateAfresh) {
     Track t;
     t.program(0, 0, 40).cc(0, 0, 7, 30);
     t.sysex(10, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});  // GS reset
-    t.sysex(0, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x02, 0x19, 0xF7});  // drum part
+    t.sysex(0, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x02, 0x19, 0xF7});   // drum part
     t.program(0, 0, 12).on(192, 0, 60).eot(192);
     const auto s = songOf(test::smf(0, 96, {t}));
     const auto plan = makePlan(s, 4);
@@ -132,7 +134,8 @@ TEST(Chase, StartingAtZeroSendsNothingAndEventsAtTheStartArePlayed) {
     t.program(0, 0, 5).program(192, 0, 7).on(0, 0, 60).eot(192);
     const auto s = songOf(test::smf(0, 96, {t}));
     EXPECT_TRUE(makePlan(s, 0)->preroll.empty());
-    const auto plan = makePlan(s, 8);  // exactly 1 s: the program change there is played, not chased
+    const auto plan =
+        makePlan(s, 8);  // exactly 1 s: the program change there is played, not chased
     EXPECT_EQ(plan->firstEvent, 1u);
     EXPECT_TRUE(has(chasedAt(*s, 8), {0xC0, 5, 0}));
 }
@@ -158,7 +161,8 @@ TEST(SchedulerClock, EventsGoOutWithinHalfABlockAcrossTempoChanges) {
     }
     t.eot();
     const auto s = songOf(test::smf(1, 480, {t}));
-    for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}, std::size_t{441}, std::size_t{4096}}) {
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{100}, std::size_t{441}, std::size_t{4096}}) {
         TimingProbe probe;
         Scheduler sch(nullptr);
         sch.setProbe(&probe);
@@ -166,7 +170,8 @@ TEST(SchedulerClock, EventsGoOutWithinHalfABlockAcrossTempoChanges) {
         sch.start(*plan);
         runToEnd(sch, chunk);
         EXPECT_EQ(probe.events, s->events.size()) << "chunk " << chunk;
-        EXPECT_LE(probe.worstFrames, static_cast<std::int64_t>(kBlockFrames / 2)) << "chunk " << chunk;
+        EXPECT_LE(probe.worstFrames, static_cast<std::int64_t>(kBlockFrames / 2))
+            << "chunk " << chunk;
     }
 }
 

@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
-#include "device/errors.h"
 #include "device/engine/fluid_device.h"
 #include "device/engine/scheduler.h"
+#include "device/errors.h"
 #include "device/song/song_file.h"
 
 namespace lirno::device {
@@ -16,7 +16,8 @@ std::vector<std::filesystem::path> sharedMidiFiles() {
     std::error_code ec;
     for (const char* sub : {"real", "edge"}) {
         const auto dir = std::filesystem::path(LIRNO_SHARED_MIDI) / sub;
-        for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end;
+             it.increment(ec)) {
             if (it->is_regular_file()) files.push_back(it->path());
         }
     }

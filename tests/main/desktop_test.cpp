@@ -31,8 +31,7 @@ using lirno::test::ShellFixture;
 namespace {
 
 // Two tracks of notes on channels 0 and 1.
-smf::Bytes twoTracks()
-{
+smf::Bytes twoTracks() {
     smf::Track a, b;
     a.name("Lead").ev(0, {0xC0, 0}).ev(0, {0x90, 60, 100}).ev(96, {0x80, 60, 64}).end();
     b.name("Bass").ev(0, {0xC1, 32}).ev(0, {0x91, 40, 100}).ev(96, {0x81, 40, 64}).end();
@@ -44,51 +43,55 @@ struct Window {
     FakeDevice device;
     std::unique_ptr<MainWndProc> w;
 
-    Window()
-    {
+    Window() {
         playback.sTmpName = gettmpname();
         w = f.makeWindow(&device);
         w->show();
         QApplication::setActiveWindow(w.get());
     }
-    std::string file(const char* name, const smf::Bytes& bytes) const { return f.file(name, bytes); }
-    void open(const std::string& path)
-    {
+    std::string file(const char* name, const smf::Bytes& bytes) const {
+        return f.file(name, bytes);
+    }
+    void open(const std::string& path) {
         shell.szFileName = path;
         w->command(IDM_OPEN, OPEN_AND_PLAY);
     }
     QToolButton* button(int id) const { return w->toolbar()->button(id); }
     // Sends a drag over `target` and, when it is taken, the drop; returns
     // whether the drag was taken.
-    bool drop(QWidget* target, const QList<QUrl>& urls) const
-    {
+    bool drop(QWidget* target, const QList<QUrl>& urls) const {
         QMimeData data;
         data.setUrls(urls);
         const QPoint at = target->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
         QApplication::sendEvent(target, &enter);
         if (!enter.isAccepted()) return false;
-        QDropEvent dropped(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                           Qt::NoModifier);
         QApplication::sendEvent(target, &dropped);
         // Never a move: the file manager must not delete the file.
         return dropped.isAccepted() && dropped.dropAction() == Qt::CopyAction;
     }
 };
 
-QUrl fileUrl(const std::string& path) { return QUrl::fromLocalFile(QString::fromStdString(path)); }
+QUrl fileUrl(const std::string& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path));
+}
 
-void key(QWidget* to, int k, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
+void key(QWidget* to, int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QTest::keyClick(to, static_cast<Qt::Key>(k), mods);
 }
 
-QAccessibleInterface* accessible(QWidget* w) { return QAccessible::queryAccessibleInterface(w); }
+QAccessibleInterface* accessible(QWidget* w) {
+    return QAccessible::queryAccessibleInterface(w);
+}
 
 }  // namespace
 
 class DesktopTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void droppedMidiFileOpensAndPlaysLikeTheCommandLine();
     void otherDropsAreRefusedWithoutABox();
     void firstFocusIsOpenThenPlayAndTabFollowsTheToolbar();
@@ -98,8 +101,7 @@ private slots:
     void accessibleToggleOfOnAndSoloRunsTheClickHandler();
 };
 
-void DesktopTest::droppedMidiFileOpensAndPlaysLikeTheCommandLine()
-{
+void DesktopTest::droppedMidiFileOpensAndPlaysLikeTheCommandLine() {
     Window s;
     const std::string song = s.file("song.mid", twoTracks());
     // Not a MIDI name, but MIDI bytes: the content decides.
@@ -132,8 +134,7 @@ void DesktopTest::droppedMidiFileOpensAndPlaysLikeTheCommandLine()
     QVERIFY(!isMidiFile(s.f.folder()));  // a folder
 }
 
-void DesktopTest::otherDropsAreRefusedWithoutABox()
-{
+void DesktopTest::otherDropsAreRefusedWithoutABox() {
     Window s;
     const std::string text = s.file("notes.txt", {'h', 'i'});
     const std::string riff = s.file("wrapped", {'R', 'I', 'F', 'F', 0, 0, 0, 0});
@@ -166,8 +167,7 @@ void DesktopTest::otherDropsAreRefusedWithoutABox()
     QTRY_VERIFY(!s.f.boxes.messages.empty());
 }
 
-void DesktopTest::firstFocusIsOpenThenPlayAndTabFollowsTheToolbar()
-{
+void DesktopTest::firstFocusIsOpenThenPlayAndTabFollowsTheToolbar() {
     Window s;
     QVERIFY(QTest::qWaitForWindowActive(s.w.get()));
     // No song yet: Open is the one useful step; never the logo.
@@ -181,9 +181,10 @@ void DesktopTest::firstFocusIsOpenThenPlayAndTabFollowsTheToolbar()
     QCOMPARE(playback.nMode, kModePlaying);
 
     const std::vector<QWidget*> expected = {
-        s.button(IDM_SAVEAS), s.button(IDM_ABOUT), s.button(IDM_VIEWTRACKS), s.button(IDM_VOLUME),
-        s.button(IDM_STOP),   s.button(IDM_PLAY),  s.button(IDM_PAUSE),      s.button(IDM_RECORD),
-        s.button(IDM_LOOP),   s.w->timeTrack(),    s.w->logo(),             s.w->trackView()->controls().hwndOn[0],
+        s.button(IDM_SAVEAS), s.button(IDM_ABOUT),  s.button(IDM_VIEWTRACKS),
+        s.button(IDM_VOLUME), s.button(IDM_STOP),   s.button(IDM_PLAY),
+        s.button(IDM_PAUSE),  s.button(IDM_RECORD), s.button(IDM_LOOP),
+        s.w->timeTrack(),     s.w->logo(),          s.w->trackView()->controls().hwndOn[0],
     };
     s.button(IDM_OPEN)->setFocus(Qt::TabFocusReason);
     for (QWidget* next : expected) {
@@ -197,8 +198,7 @@ void DesktopTest::firstFocusIsOpenThenPlayAndTabFollowsTheToolbar()
     QVERIFY(!s.button(IDM_PLAY)->isChecked());
 }
 
-void DesktopTest::spacePlaysPausesAndResumesUnlessATextBoxOrButtonHasIt()
-{
+void DesktopTest::spacePlaysPausesAndResumesUnlessATextBoxOrButtonHasIt() {
     Window s;
     QVERIFY(QTest::qWaitForWindowActive(s.w.get()));
     s.open(s.file("song.mid", twoTracks()));
@@ -234,8 +234,7 @@ void DesktopTest::spacePlaysPausesAndResumesUnlessATextBoxOrButtonHasIt()
     QCOMPARE(s.device.plays.size(), plays + 1);  // the edit restarted the song
 }
 
-void DesktopTest::menuShortcutsRunTheirCommands()
-{
+void DesktopTest::menuShortcutsRunTheirCommands() {
     Window s;
     QVERIFY(QTest::qWaitForWindowActive(s.w.get()));
     QCOMPARE(s.w->menuAction(IDM_OPEN)->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
@@ -245,14 +244,15 @@ void DesktopTest::menuShortcutsRunTheirCommands()
 
     int opens = 0, saves = 0;
     const std::string song = s.file("song.mid", twoTracks());
-    const FileDialogs previous = setFileDialogs({[&]() -> std::optional<std::string> {
-                                                     ++opens;
-                                                     return song;
-                                                 },
-                                                 [&](const std::string&) -> std::optional<std::string> {
-                                                     ++saves;
-                                                     return std::nullopt;
-                                                 }});
+    const FileDialogs previous =
+        setFileDialogs({[&]() -> std::optional<std::string> {
+                            ++opens;
+                            return song;
+                        },
+                        [&](const std::string&) -> std::optional<std::string> {
+                            ++saves;
+                            return std::nullopt;
+                        }});
     key(s.w.get(), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(opens, 1);
     QVERIFY(playback.fFileLoaded);
@@ -265,23 +265,25 @@ void DesktopTest::menuShortcutsRunTheirCommands()
     setFileDialogs(previous);
 }
 
-void DesktopTest::accessibleRolesFollowWhatTheButtonsDo()
-{
+void DesktopTest::accessibleRolesFollowWhatTheButtonsDo() {
     Window s;
     s.open(s.file("song.mid", twoTracks()));
     QAccessibleInterface* play = accessible(s.button(IDM_PLAY));
     QCOMPARE(play->role(), QAccessible::PushButton);
     QVERIFY(!play->state().checkable);
     QVERIFY(play->state().pressed);  // playing: Play shows pressed
-    QCOMPARE(play->actionInterface()->actionNames().value(0), QAccessibleActionInterface::pressAction());
+    QCOMPARE(play->actionInterface()->actionNames().value(0),
+             QAccessibleActionInterface::pressAction());
     QAccessibleInterface* loop = accessible(s.button(IDM_LOOP));
     QVERIFY(loop->state().checkable);
-    QCOMPARE(loop->actionInterface()->actionNames().value(0), QAccessibleActionInterface::toggleAction());
+    QCOMPARE(loop->actionInterface()->actionNames().value(0),
+             QAccessibleActionInterface::toggleAction());
     QAccessibleInterface* on = accessible(s.w->trackView()->controls().hwndOn[0]);
     QCOMPARE(on->role(), QAccessible::CheckBox);
     QVERIFY(on->state().checked);
     QCOMPARE(on->text(QAccessible::Name), QStringLiteral("On 1"));
-    QCOMPARE(accessible(s.w->trackView()->controls().hwndOnly[0])->role(), QAccessible::RadioButton);
+    QCOMPARE(accessible(s.w->trackView()->controls().hwndOnly[0])->role(),
+             QAccessible::RadioButton);
 
     // Pressing Pause as a tool would runs the command; Toggle on Loop Music
     // sets the mark the end of the song reads.
@@ -292,8 +294,7 @@ void DesktopTest::accessibleRolesFollowWhatTheButtonsDo()
     QVERIFY(s.w->toolbar()->isButtonChecked(IDM_LOOP));
 }
 
-void DesktopTest::accessibleToggleOfOnAndSoloRunsTheClickHandler()
-{
+void DesktopTest::accessibleToggleOfOnAndSoloRunsTheClickHandler() {
     Window s;
     s.open(s.file("song.mid", twoTracks()));
     const auto unmuted = test::bytesOf(loaded.image);
@@ -302,8 +303,8 @@ void DesktopTest::accessibleToggleOfOnAndSoloRunsTheClickHandler()
     accessible(on)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     QVERIFY(!on->isChecked());
     QVERIFY(!s.w->trackView()->rows().row(0).onChecked);
-    QVERIFY(test::bytesOf(loaded.image) != unmuted);     // the track's notes flipped
-    QCOMPARE(s.device.plays.size(), plays + 1);            // and the playing song follows
+    QVERIFY(test::bytesOf(loaded.image) != unmuted);  // the track's notes flipped
+    QCOMPARE(s.device.plays.size(), plays + 1);       // and the playing song follows
     accessible(on)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     QVERIFY(on->isChecked());
     QVERIFY(test::bytesOf(loaded.image) == unmuted);

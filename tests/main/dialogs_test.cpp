@@ -31,8 +31,7 @@ struct Seen {
 
 // While `open` runs (it blocks in the modal dialog), looks at the dialog and
 // then ends it with `finish`. Returns what it saw.
-Seen runDialog(const std::function<void()>& open, const std::function<void(QDialog*)>& finish)
-{
+Seen runDialog(const std::function<void()>& open, const std::function<void(QDialog*)>& finish) {
     Seen seen;
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -41,8 +40,10 @@ Seen runDialog(const std::function<void()>& open, const std::function<void(QDial
         seen.title = dialog->windowTitle();
         seen.parent = dialog->parentWidget();
         for (auto* label : dialog->findChildren<QLabel*>()) {
-            if (!label->pixmap().isNull()) seen.iconSize = label->pixmap().size();
-            else seen.texts << label->text();
+            if (!label->pixmap().isNull())
+                seen.iconSize = label->pixmap().size();
+            else
+                seen.texts << label->text();
         }
         auto* ok = dialog->findChild<QPushButton*>();
         seen.okIsDefault = ok && ok->isDefault() && ok->text() == "OK";
@@ -53,16 +54,24 @@ Seen runDialog(const std::function<void()>& open, const std::function<void(QDial
     return seen;
 }
 
-void pressOk(QDialog* d) { QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton); }
-void pressEnter(QDialog* d) { QTest::keyClick(d, Qt::Key_Return); }
-void pressEscape(QDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }
-void closeBox(QDialog* d) { d->close(); }
+void pressOk(QDialog* d) {
+    QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
+}
+void pressEnter(QDialog* d) {
+    QTest::keyClick(d, Qt::Key_Return);
+}
+void pressEscape(QDialog* d) {
+    QTest::keyClick(d, Qt::Key_Escape);
+}
+void closeBox(QDialog* d) {
+    d->close();
+}
 
 }  // namespace
 
 class DialogsTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void aboutBoxShowsItsTexts();
     void recordNoticeShowsItsTexts();
     void bothEndWithOkEnterEscapeAndTheCloseBox();
@@ -71,8 +80,7 @@ private slots:
     void escapeEndsTheDialogWithTheResultOfOk();
 };
 
-void DialogsTest::aboutBoxShowsItsTexts()
-{
+void DialogsTest::aboutBoxShowsItsTexts() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -88,8 +96,7 @@ void DialogsTest::aboutBoxShowsItsTexts()
     for (const QString& t : seen.texts) QCOMPARE(t.count('\n'), 1);  // two lines each
 }
 
-void DialogsTest::recordNoticeShowsItsTexts()
-{
+void DialogsTest::recordNoticeShowsItsTexts() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -103,8 +110,7 @@ void DialogsTest::recordNoticeShowsItsTexts()
     QVERIFY(seen.texts[0].contains("not available"));
 }
 
-void DialogsTest::bothEndWithOkEnterEscapeAndTheCloseBox()
-{
+void DialogsTest::bothEndWithOkEnterEscapeAndTheCloseBox() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -118,8 +124,7 @@ void DialogsTest::bothEndWithOkEnterEscapeAndTheCloseBox()
     QVERIFY(w->findChildren<QDialog*>().isEmpty());
 }
 
-void DialogsTest::aboutOpensFromMenuToolbarAndLogo()
-{
+void DialogsTest::aboutOpensFromMenuToolbarAndLogo() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -135,8 +140,7 @@ void DialogsTest::aboutOpensFromMenuToolbarAndLogo()
     }
 }
 
-void DialogsTest::recordTrackOpensFromMenuAndToolbarAndChangesNothing()
-{
+void DialogsTest::recordTrackOpensFromMenuAndToolbarAndChangesNothing() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -157,8 +161,7 @@ void DialogsTest::recordTrackOpensFromMenuAndToolbarAndChangesNothing()
     QVERIFY(f.boxes.messages.empty());
 }
 
-void DialogsTest::escapeEndsTheDialogWithTheResultOfOk()
-{
+void DialogsTest::escapeEndsTheDialogWithTheResultOfOk() {
     ShellFixture f;
     AboutDlgProc dialog(IDD_ABOUT, nullptr);
     QTimer::singleShot(0, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); });

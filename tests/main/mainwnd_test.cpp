@@ -50,10 +50,11 @@ const ButtonState kInitialButtons[] = {
 };
 
 // The sizes are the window's own, without a window manager's frame.
-bool hasSize(const QWidget* w, QSize size) { return w->size() == size; }
+bool hasSize(const QWidget* w, QSize size) {
+    return w->size() == size;
+}
 
-QString accessibleText(QWidget* w, QAccessible::Text t)
-{
+QString accessibleText(QWidget* w, QAccessible::Text t) {
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
     return iface ? iface->text(t) : QString();
 }
@@ -62,7 +63,7 @@ QString accessibleText(QWidget* w, QAccessible::Text t)
 
 class MainWndTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void startsCompactWithNothingLoaded();
     void creationResetsThePlaybackState();
     void toolbarHasTwoRowsWithSeparators();
@@ -82,8 +83,7 @@ private slots:
     void commandLineIsJoinedVerbatim();
 };
 
-void MainWndTest::startsCompactWithNothingLoaded()
-{
+void MainWndTest::startsCompactWithNothingLoaded() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -111,8 +111,7 @@ void MainWndTest::startsCompactWithNothingLoaded()
     QCOMPARE(w->tickTimer().interval(), 100);
 }
 
-void MainWndTest::creationResetsThePlaybackState()
-{
+void MainWndTest::creationResetsThePlaybackState() {
     ShellFixture f;
     playback.nMode = kModePaused;
     playback.fFileLoaded = true;
@@ -128,8 +127,7 @@ void MainWndTest::creationResetsThePlaybackState()
     QVERIFY(sequencer.hWndMain);
 }
 
-void MainWndTest::toolbarHasTwoRowsWithSeparators()
-{
+void MainWndTest::toolbarHasTwoRowsWithSeparators() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -161,8 +159,7 @@ void MainWndTest::toolbarHasTwoRowsWithSeparators()
     QCOMPARE(w->toolbar()->y(), w->menuBar()->geometry().bottom() + 1);
 }
 
-void MainWndTest::pushButtonsKeepTheirMarkCheckButtonsToggle()
-{
+void MainWndTest::pushButtonsKeepTheirMarkCheckButtonsToggle() {
     ShellFixture f;
     auto w = f.makeWindow();
     Toolbar* tb = w->toolbar();
@@ -183,13 +180,13 @@ void MainWndTest::pushButtonsKeepTheirMarkCheckButtonsToggle()
     QCOMPARE(clicks.count(), 0);
 }
 
-void MainWndTest::tooltipsComeFromTheStringTable()
-{
+void MainWndTest::tooltipsComeFromTheStringTable() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-    for (const auto& b : kInitialButtons) QCOMPARE(w->toolbar()->button(b.id)->toolTip(), QString(b.tip));
+    for (const auto& b : kInitialButtons)
+        QCOMPARE(w->toolbar()->button(b.id)->toolTip(), QString(b.tip));
     QCOMPARE(w->timeTrack()->toolTip(), QString("Set Music Position"));
     // And the tooltip really shows over a button.
     QToolButton* stop = w->toolbar()->button(IDM_STOP);
@@ -201,8 +198,7 @@ void MainWndTest::tooltipsComeFromTheStringTable()
     QToolTip::hideText();
 }
 
-void MainWndTest::everyControlHasAnAccessibleName()
-{
+void MainWndTest::everyControlHasAnAccessibleName() {
     ShellFixture f;
     auto w = f.makeWindow();
     for (const auto& b : kInitialButtons)
@@ -216,8 +212,7 @@ void MainWndTest::everyControlHasAnAccessibleName()
     QCOMPARE(accessibleText(w->timeReadout(), QAccessible::Description), QString("1:23.5"));
 }
 
-void MainWndTest::menuTextsAndGrayedItems()
-{
+void MainWndTest::menuTextsAndGrayedItems() {
     ShellFixture f;
     auto w = f.makeWindow();
     // "-" is a separator; a leading "!" marks an item grayed.
@@ -237,8 +232,7 @@ void MainWndTest::menuTextsAndGrayedItems()
     QCOMPARE(w->menuAction(IDM_PLAY)->text(), QString("&Play"));
 }
 
-void MainWndTest::resizingMovesOnlyToolbarWidthAndTrackView()
-{
+void MainWndTest::resizingMovesOnlyToolbarWidthAndTrackView() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -254,8 +248,7 @@ void MainWndTest::resizingMovesOnlyToolbarWidthAndTrackView()
     QCOMPARE(w->trackView()->geometry().bottom(), 299);
 }
 
-void MainWndTest::viewTrackListGrowsAndShrinksTheWindow()
-{
+void MainWndTest::viewTrackListGrowsAndShrinksTheWindow() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -274,8 +267,7 @@ void MainWndTest::viewTrackListGrowsAndShrinksTheWindow()
 namespace {
 
 // A program on a private PATH that leaves a mark when it runs.
-void fakeProgram(const QString& dir, const QString& name)
-{
+void fakeProgram(const QString& dir, const QString& name) {
     QFile script(dir + "/" + name);
     QVERIFY(script.open(QIODevice::WriteOnly));
     script.write(QString("#!/bin/sh\ntouch '%1/%2.ran'\n").arg(dir, name).toUtf8());
@@ -285,8 +277,7 @@ void fakeProgram(const QString& dir, const QString& name)
 
 }  // namespace
 
-void MainWndTest::volumeControlStartsTheFirstMixerFound()
-{
+void MainWndTest::volumeControlStartsTheFirstMixerFound() {
     ShellFixture f;
     EnvGuard path("PATH");
     const QString bin = f.folder();
@@ -300,8 +291,7 @@ void MainWndTest::volumeControlStartsTheFirstMixerFound()
     QVERIFY(f.boxes.messages.empty());
 }
 
-void MainWndTest::volumeControlWithoutMixerReportsNothing()
-{
+void MainWndTest::volumeControlWithoutMixerReportsNothing() {
     ShellFixture f;
     EnvGuard path("PATH", f.tmp.path());
     auto w = f.makeWindow();
@@ -310,8 +300,7 @@ void MainWndTest::volumeControlWithoutMixerReportsNothing()
     QVERIFY(w->tickTimer().isActive());
 }
 
-void MainWndTest::exitDeletesThePlayFileOnce()
-{
+void MainWndTest::exitDeletesThePlayFileOnce() {
     ShellFixture f;
     playback.sTmpName = gettmpname();
     const QString playFile = QString::fromStdString(playback.sTmpName);
@@ -330,8 +319,7 @@ void MainWndTest::exitDeletesThePlayFileOnce()
     QVERIFY(f.boxes.messages.empty());
 }
 
-void MainWndTest::closeBoxDeletesThePlayFile()
-{
+void MainWndTest::closeBoxDeletesThePlayFile() {
     ShellFixture f;
     playback.sTmpName = gettmpname();
     const QString playFile = QString::fromStdString(playback.sTmpName);
@@ -346,11 +334,10 @@ namespace {
 
 // Notes whether the play file was still there when the device was stopped.
 class WatchingDevice : public FakeDevice {
-public:
+  public:
     QString playFile;
     bool fileThereAtStop = false;
-    int stop(device::DeviceId id) override
-    {
+    int stop(device::DeviceId id) override {
         fileThereAtStop = QFile::exists(playFile);
         return FakeDevice::stop(id);
     }
@@ -358,8 +345,7 @@ public:
 
 }  // namespace
 
-void MainWndTest::shutDownStopsAPlayingDeviceBeforeDeletingThePlayFile()
-{
+void MainWndTest::shutDownStopsAPlayingDeviceBeforeDeletingThePlayFile() {
     for (int mode : {kModePlaying, kModePaused}) {
         ShellFixture f;
         WatchingDevice device;
@@ -379,8 +365,7 @@ void MainWndTest::shutDownStopsAPlayingDeviceBeforeDeletingThePlayFile()
     }
 }
 
-void MainWndTest::shutDownLeavesAStoppedDeviceAlone()
-{
+void MainWndTest::shutDownLeavesAStoppedDeviceAlone() {
     ShellFixture f;
     FakeDevice device;
     auto w = f.makeWindow(&device);
@@ -391,8 +376,7 @@ void MainWndTest::shutDownLeavesAStoppedDeviceAlone()
     QVERIFY(device.closes.empty());
 }
 
-void MainWndTest::messageBoxesHaveTheirOwnerAndCaption()
-{
+void MainWndTest::messageBoxesHaveTheirOwnerAndCaption() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
@@ -422,8 +406,7 @@ void MainWndTest::messageBoxesHaveTheirOwnerAndCaption()
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-void MainWndTest::commandLineIsJoinedVerbatim()
-{
+void MainWndTest::commandLineIsJoinedVerbatim() {
     const char* none[] = {"lirno-player"};
     QCOMPARE(commandLineFileName(1, none), std::string());
     const char* blanks[] = {"lirno-player", "/music/My", "Song.mid"};

@@ -32,8 +32,7 @@ const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 constexpr qlonglong kUs = 125000;  // microseconds in a device unit
 
-smf::Bytes song()
-{
+smf::Bytes song() {
     smf::Track t;
     t.name("Lead").ev(0, {0xC0, 0}).ev(0, {0x90, 60, 100}).ev(96, {0x80, 60, 64}).end();
     return smf::file(0, 96, {t});
@@ -43,7 +42,7 @@ smf::Bytes song()
 
 class MprisTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
@@ -52,19 +51,20 @@ private slots:
     void mediaKeysFollowThePlaybackRules();
     void seekingGoesThroughTheSliderPath();
 
-public slots:
+  public slots:
     void propertiesChanged(const QString& iface, const QVariantMap& changed, const QStringList&);
     void seeked(qlonglong position) { seeks_.push_back(position); }
 
-private:
+  private:
     QDBusMessage call(const QString& iface, const QString& method, const QVariantList& args = {});
     QVariant get(const QString& iface, const QString& name);
     QVariantMap metadata();
     void open();
     // The playback status the last PropertiesChanged signal carried.
-    QString lastStatus() const
-    {
-        return changes_.empty() ? QString() : changes_.back().value(QStringLiteral("PlaybackStatus")).toString();
+    QString lastStatus() const {
+        return changes_.empty()
+                   ? QString()
+                   : changes_.back().value(QStringLiteral("PlaybackStatus")).toString();
     }
 
     QProcess daemon_;
@@ -78,26 +78,24 @@ private:
     std::vector<qlonglong> seeks_;
 };
 
-void MprisTest::initTestCase()
-{
+void MprisTest::initTestCase() {
     const QString exe = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (exe.isEmpty()) QSKIP("dbus-daemon is not installed");
-    daemon_.start(exe, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+    daemon_.start(exe, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address")});
     QVERIFY(daemon_.waitForStarted());
     QTRY_VERIFY(daemon_.canReadLine());
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
     QVERIFY(!address_.isEmpty());
 }
 
-void MprisTest::cleanupTestCase()
-{
+void MprisTest::cleanupTestCase() {
     if (daemon_.state() == QProcess::NotRunning) return;
     daemon_.terminate();
     daemon_.waitForFinished();
 }
 
-void MprisTest::init()
-{
+void MprisTest::init() {
     ++round_;
     f_ = std::make_unique<ShellFixture>();
     device_ = FakeDevice{};
@@ -113,27 +111,27 @@ void MprisTest::init()
     QVERIFY(client_.connect(name, path, QStringLiteral("org.freedesktop.DBus.Properties"),
                             QStringLiteral("PropertiesChanged"), this,
                             SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
-    QVERIFY(client_.connect(name, path, kPlayer, QStringLiteral("Seeked"), this, SLOT(seeked(qlonglong))));
+    QVERIFY(client_.connect(name, path, kPlayer, QStringLiteral("Seeked"), this,
+                            SLOT(seeked(qlonglong))));
     changes_.clear();
     seeks_.clear();
 }
 
-void MprisTest::cleanup()
-{
+void MprisTest::cleanup() {
     w_.reset();
     QDBusConnection::disconnectFromBus(server_.name());
     QDBusConnection::disconnectFromBus(client_.name());
     f_.reset();
 }
 
-void MprisTest::propertiesChanged(const QString& iface, const QVariantMap& changed, const QStringList&)
-{
+void MprisTest::propertiesChanged(const QString& iface, const QVariantMap& changed,
+                                  const QStringList&) {
     if (iface == kPlayer) changes_.push_back(changed);
 }
 
 // Asynchronous: the player answers on this same thread.
-QDBusMessage MprisTest::call(const QString& iface, const QString& method, const QVariantList& args)
-{
+QDBusMessage MprisTest::call(const QString& iface, const QString& method,
+                             const QVariantList& args) {
     QDBusMessage m = QDBusMessage::createMethodCall(QString::fromLatin1(kMprisService),
                                                     QString::fromLatin1(kMprisPath), iface, method);
     m.setArguments(args);
@@ -142,31 +140,28 @@ QDBusMessage MprisTest::call(const QString& iface, const QString& method, const 
     return pending.reply();
 }
 
-QVariant MprisTest::get(const QString& iface, const QString& name)
-{
-    const QDBusMessage reply =
-        call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), {iface, name});
+QVariant MprisTest::get(const QString& iface, const QString& name) {
+    const QDBusMessage reply = call(QStringLiteral("org.freedesktop.DBus.Properties"),
+                                    QStringLiteral("Get"), {iface, name});
     if (reply.type() != QDBusMessage::ReplyMessage) return {};
     return reply.arguments().value(0).value<QDBusVariant>().variant();
 }
 
-QVariantMap MprisTest::metadata()
-{
+QVariantMap MprisTest::metadata() {
     return qdbus_cast<QVariantMap>(get(kPlayer, QStringLiteral("Metadata")).value<QDBusArgument>());
 }
 
-void MprisTest::open()
-{
+void MprisTest::open() {
     const QString path = QString::fromStdString(f_->tmp.file("my song.mid"));
     test::writeFile(path.toStdString(), song());
     shell.szFileName = path.toStdString();
     w_->command(IDM_OPEN, OPEN_AND_PLAY);
 }
 
-void MprisTest::propertiesBeforeASongAndQuit()
-{
+void MprisTest::propertiesBeforeASongAndQuit() {
     QCOMPARE(get(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("Lirno Player"));
-    QCOMPARE(get(kRoot, QStringLiteral("DesktopEntry")).toString(), QStringLiteral("io.github.lirno.Player"));
+    QCOMPARE(get(kRoot, QStringLiteral("DesktopEntry")).toString(),
+             QStringLiteral("io.github.lirno.Player"));
     QCOMPARE(get(kRoot, QStringLiteral("CanQuit")).toBool(), true);
     QCOMPARE(get(kRoot, QStringLiteral("HasTrackList")).toBool(), false);
     QCOMPARE(get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), QStringLiteral("Stopped"));
@@ -193,8 +188,7 @@ void MprisTest::propertiesBeforeASongAndQuit()
     QTRY_COMPARE(ended.count(), 1);
 }
 
-void MprisTest::mediaKeysFollowThePlaybackRules()
-{
+void MprisTest::mediaKeysFollowThePlaybackRules() {
     open();
     QCOMPARE(playback.nMode, kModePlaying);
     QCOMPARE(get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), QStringLiteral("Playing"));
@@ -204,10 +198,13 @@ void MprisTest::mediaKeysFollowThePlaybackRules()
 
     const QVariantMap m = metadata();
     QCOMPARE(m.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("my song.mid"));
-    QVERIFY(m.value(QStringLiteral("xesam:url")).toString().endsWith(QStringLiteral("/my%20song.mid")));
+    QVERIFY(
+        m.value(QStringLiteral("xesam:url")).toString().endsWith(QStringLiteral("/my%20song.mid")));
     QCOMPARE(m.value(QStringLiteral("mpris:length")).toLongLong(), qlonglong(device_.length) * kUs);
-    QVERIFY(m.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path().startsWith(
-        QStringLiteral("/io/github/lirno/Player/")));
+    QVERIFY(m.value(QStringLiteral("mpris:trackid"))
+                .value<QDBusObjectPath>()
+                .path()
+                .startsWith(QStringLiteral("/io/github/lirno/Player/")));
     device_.position_ = 80;
     QCOMPARE(get(kPlayer, QStringLiteral("Position")).toLongLong(), 80 * kUs);
 
@@ -240,10 +237,10 @@ void MprisTest::mediaKeysFollowThePlaybackRules()
     QCOMPARE(device_.plays.back().from, 0u);
 }
 
-void MprisTest::seekingGoesThroughTheSliderPath()
-{
+void MprisTest::seekingGoesThroughTheSliderPath() {
     open();
-    const QDBusObjectPath track = metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>();
+    const QDBusObjectPath track =
+        metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>();
     const auto id = playback.wOutDeviceID;
 
     // Playing: the song restarts at the new place, as after letting go of the slider.
@@ -257,8 +254,10 @@ void MprisTest::seekingGoesThroughTheSliderPath()
     // Another song's id, or a place outside the song: let go.
     const auto plays = device_.plays.size();
     call(kPlayer, QStringLiteral("SetPosition"),
-         {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/io/github/lirno/Player/Song/999"))), qlonglong(0)});
-    call(kPlayer, QStringLiteral("SetPosition"), {QVariant::fromValue(track), qlonglong(device_.length + 1) * kUs});
+         {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/io/github/lirno/Player/Song/999"))),
+          qlonglong(0)});
+    call(kPlayer, QStringLiteral("SetPosition"),
+         {QVariant::fromValue(track), qlonglong(device_.length + 1) * kUs});
     QTest::qWait(20);
     QCOMPARE(device_.plays.size(), plays);
 
@@ -272,8 +271,9 @@ void MprisTest::seekingGoesThroughTheSliderPath()
     QCOMPARE(device_.plays.size(), plays);
     QCOMPARE(w_->timeTrack()->value(), 560 * 200 / 2400 + 1);
     QCOMPARE(w_->timeReadout()->text(), QStringLiteral("1:10.0"));
-    call(kPlayer, QStringLiteral("Seek"), {qlonglong(device_.length) * kUs});  // past the end: nothing
-    call(kPlayer, QStringLiteral("Seek"), {qlonglong(-1000) * 8 * kUs});       // before the start: 0
+    call(kPlayer, QStringLiteral("Seek"),
+         {qlonglong(device_.length) * kUs});                              // past the end: nothing
+    call(kPlayer, QStringLiteral("Seek"), {qlonglong(-1000) * 8 * kUs});  // before the start: 0
     QTRY_COMPARE(playback.dwPlayPos, 0u);
     call(kPlayer, QStringLiteral("PlayPause"));
     QTRY_COMPARE(playback.nMode, kModePlaying);

@@ -16,8 +16,7 @@ constexpr int kWaitMs = 20000;  // only a hung program takes this long
 
 // Polls until done() holds; false when it never did.
 template <typename Done>
-bool waitUntil(Done done)
-{
+bool waitUntil(Done done) {
     QDeadlineTimer deadline(kWaitMs);
     while (!done()) {
         if (deadline.hasExpired()) return false;
@@ -28,15 +27,13 @@ bool waitUntil(Done done)
 
 // One user's world, and what these tests look at in it.
 struct Session : lirno::test::PlayerWorld {
-    QStringList allTemporaryFiles() const
-    {
+    QStringList allTemporaryFiles() const {
         return QDir(tmp()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
     QString socketName() const { return runtime() + "/lirno-Player"; }
     bool listening() const { return QFile::exists(socketName()); }
     // The title of the box the copy started last shows (from its state file).
-    QString modal() const
-    {
+    QString modal() const {
         QFile f(stateFile());
         if (!f.open(QIODevice::ReadOnly)) return {};
         for (const QByteArray& line : f.readAll().split('\n'))
@@ -44,8 +41,7 @@ struct Session : lirno::test::PlayerWorld {
         return {};
     }
     // A file the player cannot list: a box comes up as it opens.
-    QString notMidi() const
-    {
+    QString notMidi() const {
         const QString path = runtime() + "/picture.mid";
         QFile f(path);
         if (f.open(QIODevice::WriteOnly)) f.write("\x89PNG\r\n\x1a\n not a song");
@@ -53,22 +49,21 @@ struct Session : lirno::test::PlayerWorld {
     }
 
     // Up: its play file made and its window there for a new copy to find.
-    bool ready(int playFilesExpected = 1) const
-    {
+    bool ready(int playFilesExpected = 1) const {
         return waitUntil([&] { return listening() && playFiles().size() == playFilesExpected; });
     }
 };
 
-bool endedCleanly(QProcess& p)
-{
-    return p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+bool endedCleanly(QProcess& p) {
+    return p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
 }
 
 }  // namespace
 
 class ProcessTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void playFileLivesWhileRunningAndGoesOnSigterm();
     void sigintEndsTheProgramCleanly();
     void newCopyEndsTheRunningOneFirst();
@@ -79,8 +74,7 @@ private slots:
     void withoutADisplayOneLineNamesTheCommandLinePlayer();
 };
 
-void ProcessTest::playFileLivesWhileRunningAndGoesOnSigterm()
-{
+void ProcessTest::playFileLivesWhileRunningAndGoesOnSigterm() {
     Session s;
     auto p = s.start();
     QVERIFY(s.ready());
@@ -93,8 +87,7 @@ void ProcessTest::playFileLivesWhileRunningAndGoesOnSigterm()
     QVERIFY(!s.listening());
 }
 
-void ProcessTest::sigintEndsTheProgramCleanly()
-{
+void ProcessTest::sigintEndsTheProgramCleanly() {
     Session s;
     auto p = s.start();
     QVERIFY(s.ready());
@@ -103,8 +96,7 @@ void ProcessTest::sigintEndsTheProgramCleanly()
     QCOMPARE(s.allTemporaryFiles(), QStringList());
 }
 
-void ProcessTest::newCopyEndsTheRunningOneFirst()
-{
+void ProcessTest::newCopyEndsTheRunningOneFirst() {
     Session s;
     auto first = s.start();
     QVERIFY(s.ready());
@@ -142,8 +134,7 @@ void ProcessTest::newCopyEndsTheRunningOneFirst()
     QCOMPARE(s.allTemporaryFiles(), QStringList());
 }
 
-void ProcessTest::anotherUsersCopyIsNotTouched()
-{
+void ProcessTest::anotherUsersCopyIsNotTouched() {
     Session mine, theirs;
     auto other = theirs.start();
     QVERIFY(theirs.ready());
@@ -157,8 +148,7 @@ void ProcessTest::anotherUsersCopyIsNotTouched()
     }
 }
 
-void ProcessTest::killedCopysLeftoversGoAtTheNextStart()
-{
+void ProcessTest::killedCopysLeftoversGoAtTheNextStart() {
     Session s;
     auto crashed = s.start();
     QVERIFY(s.ready());
@@ -175,8 +165,7 @@ void ProcessTest::killedCopysLeftoversGoAtTheNextStart()
     QCOMPARE(s.allTemporaryFiles(), QStringList());
 }
 
-void ProcessTest::aCopyShowingABoxGivesWayAtOnce()
-{
+void ProcessTest::aCopyShowingABoxGivesWayAtOnce() {
     // A newer copy, and each of the three signals: the box closes and the
     // copy runs its whole shut-down, showing nothing more.
     for (const int how : {0, SIGTERM, SIGINT, SIGHUP}) {
@@ -202,8 +191,7 @@ void ProcessTest::aCopyShowingABoxGivesWayAtOnce()
     }
 }
 
-void ProcessTest::aLateCopyRemovesOnlyItsOwnSocket()
-{
+void ProcessTest::aLateCopyRemovesOnlyItsOwnSocket() {
     Session s;
     auto late = s.start();
     QVERIFY(s.ready());
@@ -223,8 +211,7 @@ void ProcessTest::aLateCopyRemovesOnlyItsOwnSocket()
     QVERIFY(waitUntil([&] { return exits == 1; }));
 }
 
-void ProcessTest::withoutADisplayOneLineNamesTheCommandLinePlayer()
-{
+void ProcessTest::withoutADisplayOneLineNamesTheCommandLinePlayer() {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");

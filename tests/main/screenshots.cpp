@@ -23,8 +23,7 @@ using namespace lirno;
 
 QString zoomDir;  // optional: 3x copies for a close look
 
-void save(const QPixmap& picture, const QString& dir, const char* name)
-{
+void save(const QPixmap& picture, const QString& dir, const char* name) {
     const QString path = dir + QLatin1Char('/') + QLatin1String(name);
     if (!picture.save(path)) qWarning("could not write %s", qPrintable(path));
     if (!zoomDir.isEmpty())
@@ -32,17 +31,16 @@ void save(const QPixmap& picture, const QString& dir, const char* name)
 }
 
 // The window with the tooltip that hangs below it.
-QPixmap grabWithTooltip(const QWidget& window)
-{
+QPixmap grabWithTooltip(const QWidget& window) {
     QTest::qWait(300);
     QRect area = window.frameGeometry();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->inherits("QTipLabel") && w->isVisible()) area = area.united(w->geometry());
-    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                        area.height());
 }
 
-void dialogShot(MainWndProc& window, int id, const QString& dir, const char* name)
-{
+void dialogShot(MainWndProc& window, int id, const QString& dir, const char* name) {
     AboutDlgProc dialog(id, &window);
     dialog.move(40, 40);
     dialog.show();
@@ -50,8 +48,8 @@ void dialogShot(MainWndProc& window, int id, const QString& dir, const char* nam
     save(dialog.grab(), dir, name);
 }
 
-void timeScaleShot(MainWndProc& window, std::uint32_t length, const QString& dir, const char* name)
-{
+void timeScaleShot(MainWndProc& window, std::uint32_t length, const QString& dir,
+                   const char* name) {
     playback.fFileLoaded = true;
     playback.dwFileSize = length;
     window.timeTrack()->setEnabled(true);
@@ -63,8 +61,7 @@ void timeScaleShot(MainWndProc& window, std::uint32_t length, const QString& dir
 }
 
 // A song of five minutes, one of 83, and a damaged file's length.
-void timeScaleShot(MainWndProc& window, const QString& dir)
-{
+void timeScaleShot(MainWndProc& window, const QString& dir) {
     timeScaleShot(window, 2400, dir, "main-timescale.png");
     timeScaleShot(window, 83 * 60 * 8, dir, "main-timescale-long.png");
     timeScaleShot(window, 4294967295u, dir, "main-timescale-damaged.png");
@@ -72,8 +69,7 @@ void timeScaleShot(MainWndProc& window, const QString& dir)
 
 // The keyboard's way: Play focused as after start-up with a song, and the
 // File menu with its shortcuts.
-void keyboardShots(MainWndProc& window, const QString& dir)
-{
+void keyboardShots(MainWndProc& window, const QString& dir) {
     for (int id : {res::IDM_SAVEAS, res::IDM_STOP, res::IDM_PLAY, res::IDM_PAUSE, res::IDM_LOOP})
         window.toolbar()->enableButton(id, true);
     window.activateWindow();
@@ -85,19 +81,20 @@ void keyboardShots(MainWndProc& window, const QString& dir)
 
     QMenu* file = nullptr;
     for (QAction* a : window.menuBar()->actions())
-        if (a->menu() && a->menu()->actions().contains(window.menuAction(res::IDM_OPEN))) file = a->menu();
+        if (a->menu() && a->menu()->actions().contains(window.menuAction(res::IDM_OPEN)))
+            file = a->menu();
     file->popup(window.mapToGlobal(QPoint(0, window.menuBar()->height())));
     QTest::qWait(300);
     QRect area = window.frameGeometry().united(file->geometry());
-    save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()), dir,
-         "main-menu-shortcuts.png");
+    save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                      area.height()),
+         dir, "main-menu-shortcuts.png");
     file->hide();
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     if (argc > 2) zoomDir = QString::fromLocal8Bit(argv[2]);

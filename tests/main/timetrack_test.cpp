@@ -2,8 +2,8 @@
 // scale under it.
 #include <QImage>
 #include <QMouseEvent>
-#include <QWheelEvent>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "main/resload.h"
 #include "main/timetrack.h"
@@ -27,8 +27,7 @@ struct Loaded {
     std::unique_ptr<MainWndProc> w;
     TimeTrackWndProc* slider = nullptr;
 
-    explicit Loaded(int mode, std::uint32_t length = 2400, int thumb = 0)
-    {
+    explicit Loaded(int mode, std::uint32_t length = 2400, int thumb = 0) {
         w = f.makeWindow(&device);
         w->show();
         slider = w->timeTrack();
@@ -43,22 +42,19 @@ struct Loaded {
 };
 
 // The point over the thumb's centre when it stands at `value`.
-QPoint thumbAt(const TimeTrackWndProc* s, int value)
-{
+QPoint thumbAt(const TimeTrackWndProc* s, int value) {
     const QRect c = s->channelRect();
     const int first = c.left() + 5, last = c.right() - 5;
     return QPoint(first + (last - first) * value / s->maximum(), c.center().y());
 }
 
-void mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons held)
-{
+void mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent e(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
 
-void key(QWidget* w, QEvent::Type type, int k, bool autoRepeat = false)
-{
+void key(QWidget* w, QEvent::Type type, int k, bool autoRepeat = false) {
     QKeyEvent e(type, k, Qt::NoModifier, QString(), autoRepeat);
     QApplication::sendEvent(w, &e);
 }
@@ -67,7 +63,7 @@ void key(QWidget* w, QEvent::Type type, int k, bool autoRepeat = false)
 
 class TimeTrackTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void dragInEachModeSetsThePosition_data();
     void dragInEachModeSetsThePosition();
     void duringADragTheTimerLeavesTheThumbAlone();
@@ -89,16 +85,14 @@ private slots:
     void scalePaintsLabelsOnlyOnceLoaded();
 };
 
-void TimeTrackTest::dragInEachModeSetsThePosition_data()
-{
+void TimeTrackTest::dragInEachModeSetsThePosition_data() {
     QTest::addColumn<int>("mode");
     QTest::newRow("stopped") << kModeStopped;
     QTest::newRow("playing") << kModePlaying;
     QTest::newRow("paused") << kModePaused;
 }
 
-void TimeTrackTest::dragInEachModeSetsThePosition()
-{
+void TimeTrackTest::dragInEachModeSetsThePosition() {
     QFETCH(int, mode);
     Loaded s(mode, 2400, 20);
     playback.dwPlayPos = 240;
@@ -114,14 +108,14 @@ void TimeTrackTest::dragInEachModeSetsThePosition()
     QCOMPARE(s.readout(), QString::fromStdString(formatReadout(playback.dwPlayPos)));
     QCOMPARE(playback.nMode, mode);
     if (mode == kModePlaying)
-        QCOMPARE(s.device.plays, (std::vector<FakeDevice::Play>{{kOpenDevice, playback.dwPlayPos}}));
+        QCOMPARE(s.device.plays,
+                 (std::vector<FakeDevice::Play>{{kOpenDevice, playback.dwPlayPos}}));
     else
         QVERIFY(s.device.plays.empty());
     QVERIFY(s.f.boxes.messages.empty());
 }
 
-void TimeTrackTest::duringADragTheTimerLeavesTheThumbAlone()
-{
+void TimeTrackTest::duringADragTheTimerLeavesTheThumbAlone() {
     Loaded s(kModePlaying, 2400, 40);
     playback.dwPlayPos = 480;  // where the current play started
     s.device.position_ = 1800;
@@ -138,8 +132,7 @@ void TimeTrackTest::duringADragTheTimerLeavesTheThumbAlone()
     QCOMPARE(s.slider->value(), 1800 * 200 / 2400 + 1);
 }
 
-void TimeTrackTest::clickBesideTheThumbMovesAFifth()
-{
+void TimeTrackTest::clickBesideTheThumbMovesAFifth() {
     Loaded s(kModePlaying, 2400, 0);
     mouse(s.slider, QEvent::MouseButtonPress, thumbAt(s.slider, 170), Qt::LeftButton);
     mouse(s.slider, QEvent::MouseButtonRelease, thumbAt(s.slider, 170), Qt::NoButton);
@@ -149,10 +142,11 @@ void TimeTrackTest::clickBesideTheThumbMovesAFifth()
     QCOMPARE(playback.nMode, kModePlaying);
 }
 
-void TimeTrackTest::keysInEachModeSetThePosition_data() { dragInEachModeSetsThePosition_data(); }
+void TimeTrackTest::keysInEachModeSetThePosition_data() {
+    dragInEachModeSetsThePosition_data();
+}
 
-void TimeTrackTest::keysInEachModeSetThePosition()
-{
+void TimeTrackTest::keysInEachModeSetThePosition() {
     QFETCH(int, mode);
     Loaded s(mode, 2400, 100);
     key(s.slider, QEvent::KeyPress, Qt::Key_Right);
@@ -165,8 +159,7 @@ void TimeTrackTest::keysInEachModeSetThePosition()
     QCOMPARE(s.device.plays.size(), mode == kModePlaying ? 1u : 0u);
 }
 
-void TimeTrackTest::heldKeySavesTheModeOnceAndAppliesOnce()
-{
+void TimeTrackTest::heldKeySavesTheModeOnceAndAppliesOnce() {
     Loaded s(kModePlaying, 2400, 10);
     key(s.slider, QEvent::KeyPress, Qt::Key_Left);
     for (int i = 0; i < 3; ++i) {
@@ -181,8 +174,7 @@ void TimeTrackTest::heldKeySavesTheModeOnceAndAppliesOnce()
     QCOMPARE(playback.nMode, kModePlaying);
 }
 
-void TimeTrackTest::anyKeyReleaseAppliesTheThumb()
-{
+void TimeTrackTest::anyKeyReleaseAppliesTheThumb() {
     Loaded s(kModePlaying, 2400, 50);
     playback.dwPlayPos = 0;
     key(s.slider, QEvent::KeyPress, Qt::Key_Shift);
@@ -191,8 +183,7 @@ void TimeTrackTest::anyKeyReleaseAppliesTheThumb()
     QCOMPARE(s.device.plays, (std::vector<FakeDevice::Play>{{kOpenDevice, 600}}));
 }
 
-void TimeTrackTest::wheelTurnIsAWholeGesture()
-{
+void TimeTrackTest::wheelTurnIsAWholeGesture() {
     Loaded s(kModePlaying, 2400, 50);
     const QPoint at = thumbAt(s.slider, 50);
     QWheelEvent wheel(at, s.slider->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
@@ -205,8 +196,7 @@ void TimeTrackTest::wheelTurnIsAWholeGesture()
     QCOMPARE(playback.nMode, kModePlaying);
 }
 
-void TimeTrackTest::releaseWithoutPressIsIgnored()
-{
+void TimeTrackTest::releaseWithoutPressIsIgnored() {
     Loaded s(kModePlaying, 2400, 50);
     playback.dwPlayPos = 33;
     key(s.slider, QEvent::KeyRelease, Qt::Key_Right);
@@ -216,8 +206,7 @@ void TimeTrackTest::releaseWithoutPressIsIgnored()
     QVERIFY(s.device.plays.empty());
 }
 
-void TimeTrackTest::focusLeavingEndsAKeyGesture()
-{
+void TimeTrackTest::focusLeavingEndsAKeyGesture() {
     Loaded s(kModePlaying, 2400, 50);
     s.w->activateWindow();
     s.slider->setFocus();
@@ -229,8 +218,7 @@ void TimeTrackTest::focusLeavingEndsAKeyGesture()
     QCOMPARE(s.device.plays.size(), 1u);
 }
 
-void TimeTrackTest::thumbAtTheEndGivesTheWholeLength()
-{
+void TimeTrackTest::thumbAtTheEndGivesTheWholeLength() {
     Loaded s(kModeStopped, 2399, 10);
     key(s.slider, QEvent::KeyPress, Qt::Key_End);
     key(s.slider, QEvent::KeyRelease, Qt::Key_End);
@@ -239,8 +227,7 @@ void TimeTrackTest::thumbAtTheEndGivesTheWholeLength()
     QCOMPARE(s.readout(), QString("4:59.8"));
 }
 
-void TimeTrackTest::emptySongAlwaysGivesZero()
-{
+void TimeTrackTest::emptySongAlwaysGivesZero() {
     Loaded s(kModePaused, 0, 10);
     key(s.slider, QEvent::KeyPress, Qt::Key_End);
     key(s.slider, QEvent::KeyRelease, Qt::Key_End);
@@ -249,8 +236,7 @@ void TimeTrackTest::emptySongAlwaysGivesZero()
     for (const auto& label : s.w->timeCoord()->labels()) QCOMPARE(label.text, QString("0:00"));
 }
 
-void TimeTrackTest::timerFollowsThePlayingDevice()
-{
+void TimeTrackTest::timerFollowsThePlayingDevice() {
     Loaded s(kModePlaying, 2400);
     s.device.position_ = 1200;
     s.w->timer();
@@ -269,8 +255,7 @@ void TimeTrackTest::timerFollowsThePlayingDevice()
     QCOMPARE(s.slider->value(), 200);
 }
 
-void TimeTrackTest::timerChangesNothingWhenStoppedOrPaused()
-{
+void TimeTrackTest::timerChangesNothingWhenStoppedOrPaused() {
     for (int mode : {kModeStopped, kModePaused}) {
         Loaded s(mode, 2400, 77);
         s.w->setReadout("1:11.1");
@@ -282,8 +267,7 @@ void TimeTrackTest::timerChangesNothingWhenStoppedOrPaused()
     }
 }
 
-void TimeTrackTest::timerWithoutLengthOrAnswerDividesNothing()
-{
+void TimeTrackTest::timerWithoutLengthOrAnswerDividesNothing() {
     Loaded s(kModePlaying, 0, 33);
     s.device.position_ = 16;
     s.w->timer();  // no length: the thumb stays, the time still shows
@@ -297,8 +281,7 @@ void TimeTrackTest::timerWithoutLengthOrAnswerDividesNothing()
     QVERIFY(s.f.boxes.messages.empty());
 }
 
-void TimeTrackTest::scaleLabelsStandUnderTheirTicks()
-{
+void TimeTrackTest::scaleLabelsStandUnderTheirTicks() {
     Loaded s(kModeStopped, 2400);
     const auto labels = s.w->timeCoord()->labels();
     QCOMPARE(labels.size(), 6u);
@@ -310,8 +293,7 @@ void TimeTrackTest::scaleLabelsStandUnderTheirTicks()
 // At every length the labels keep their texts and places, stay whole inside
 // the scale and never overlap: long texts get a smaller font, and past the
 // smallest one the labels between the ends give way.
-void TimeTrackTest::scaleLabelsNeverOverlapAtAnyLength()
-{
+void TimeTrackTest::scaleLabelsNeverOverlapAtAnyLength() {
     Loaded s(kModeStopped);
     const TimeCoordWndProc* scale = s.w->timeCoord();
     std::vector<std::uint32_t> lengths = {0, 2400, 83 * 60 * 8, 4294967295u};
@@ -321,7 +303,8 @@ void TimeTrackTest::scaleLabelsNeverOverlapAtAnyLength()
         playback.dwFileSize = length;
         const TimeCoordWndProc::Layout layout = scale->layout();
         const QFontMetrics fm(layout.font);
-        QVERIFY2(QFontInfo(layout.font).pixelSize() >= TimeCoordWndProc::kMinLabelPixels, qPrintable(what));
+        QVERIFY2(QFontInfo(layout.font).pixelSize() >= TimeCoordWndProc::kMinLabelPixels,
+                 qPrintable(what));
         QVERIFY2(layout.labels.size() >= 2, qPrintable(what));
         QCOMPARE(layout.labels.front().index, 0);
         QCOMPARE(layout.labels.back().index, 5);
@@ -330,7 +313,8 @@ void TimeTrackTest::scaleLabelsNeverOverlapAtAnyLength()
             QCOMPARE(label.text, QString::fromStdString(scaleLabel(label.index, 6, length)));
             const int left = label.right - fm.horizontalAdvance(label.text);
             QVERIFY2(left > previousRight, qPrintable(what + " " + label.text));
-            QVERIFY2(left >= 0 && label.right <= scale->width(), qPrintable(what + " " + label.text));
+            QVERIFY2(left >= 0 && label.right <= scale->width(),
+                     qPrintable(what + " " + label.text));
             // The scale and the slider share their left edge: the tick lies under the label.
             const int tick = thumbAt(s.slider, label.index * 40).x();
             QVERIFY2(tick >= left && tick <= label.right, qPrintable(what + " " + label.text));
@@ -343,8 +327,7 @@ void TimeTrackTest::scaleLabelsNeverOverlapAtAnyLength()
 }
 
 namespace {
-bool hasDarkPixel(const QImage& img, int left, int right)
-{
+bool hasDarkPixel(const QImage& img, int left, int right) {
     for (int y = 0; y < img.height(); ++y)
         for (int x = std::max(left, 0); x < std::min(right, img.width()); ++x)
             if (qGray(img.pixel(x, y)) < 96) return true;
@@ -352,14 +335,14 @@ bool hasDarkPixel(const QImage& img, int left, int right)
 }
 }  // namespace
 
-void TimeTrackTest::scalePaintsLabelsOnlyOnceLoaded()
-{
+void TimeTrackTest::scalePaintsLabelsOnlyOnceLoaded() {
     ShellFixture f;
     auto w = f.makeWindow();
     w->show();
     const QImage before = w->timeCoord()->grab().toImage();
     for (int y = 0; y < before.height(); ++y)
-        for (int x = 0; x < before.width(); ++x) QCOMPARE(before.pixelColor(x, y), QColor(192, 192, 192));
+        for (int x = 0; x < before.width(); ++x)
+            QCOMPARE(before.pixelColor(x, y), QColor(192, 192, 192));
     playback.fFileLoaded = true;
     playback.dwFileSize = 2400;
     const QImage after = w->timeCoord()->grab().toImage();

@@ -1,8 +1,8 @@
 // The analysis of a loaded file: what it records, lists and normalises.
 #include <gtest/gtest.h>
 
-#include "../support/recorder.h"
 #include <cstring>
+#include "../support/recorder.h"
 
 #include "mmio/bytes.h"
 #include "mmio/midiinfo.h"
@@ -21,8 +21,7 @@ struct Analysed {
     Bytes bytes() const { return test::bytesOf(image); }
 };
 
-Analysed analyse(const Bytes& file)
-{
+Analysed analyse(const Bytes& file) {
     Analysed a;
     a.image = FileImage::fromBytes(file);
     a.result = readmidiinfo(a.image, a.info);
@@ -30,23 +29,20 @@ Analysed analyse(const Bytes& file)
 }
 
 // A track's data in the analysed image (file track i).
-Bytes trackData(const Analysed& a, int i)
-{
+Bytes trackData(const Analysed& a, int i) {
     std::size_t pos = 14;
     for (int k = 0; k < i; ++k) pos += 8 + getdword(a.image.data() + pos + 4);
     const std::uint32_t len = getdword(a.image.data() + pos + 4);
     return Bytes(a.image.data() + pos + 8, a.image.data() + pos + 8 + len);
 }
 
-Track notes(int channel)
-{
+Track notes(int channel) {
     const auto on = static_cast<std::uint8_t>(0x90 | channel);
     const auto off = static_cast<std::uint8_t>(0x80 | channel);
     return std::move(Track().ev(0, {on, 60, 100}).ev(96, {off, 60, 64}).end());
 }
 
-TEST(Analysis, HeaderChecks)
-{
+TEST(Analysis, HeaderChecks) {
     Recorder rec;
     Bytes f = smf::file(2, 96, {notes(0)});
     Analysed a = analyse(f);
@@ -66,8 +62,7 @@ TEST(Analysis, HeaderChecks)
     EXPECT_TRUE(rec.messages.empty());
 }
 
-TEST(Analysis, AtMostAHundredTracks)
-{
+TEST(Analysis, AtMostAHundredTracks) {
     Recorder rec;
     std::vector<Track> tracks(100, notes(0));
     Analysed a = analyse(smf::file(1, 96, tracks));
@@ -88,8 +83,7 @@ TEST(Analysis, AtMostAHundredTracks)
     EXPECT_EQ(a.info.track[0].size, 0u);  // nothing recorded
 }
 
-TEST(Analysis, ZeroTracksSucceedWithNothingListed)
-{
+TEST(Analysis, ZeroTracksSucceedWithNothingListed) {
     Recorder rec;
     Analysed a = analyse(smf::file(1, 96, {}));
     EXPECT_EQ(a.result, 1);
@@ -97,8 +91,7 @@ TEST(Analysis, ZeroTracksSucceedWithNothingListed)
     EXPECT_EQ(a.image.dwFileBufSize, 14u);
 }
 
-TEST(Analysis, MissingPanAndVolumeAreInsertedForOneChannelTracks)
-{
+TEST(Analysis, MissingPanAndVolumeAreInsertedForOneChannelTracks) {
     Recorder rec;
     const Bytes f = smf::file(1, 96, {notes(2)});
     Analysed a = analyse(f);
@@ -121,8 +114,7 @@ TEST(Analysis, MissingPanAndVolumeAreInsertedForOneChannelTracks)
     EXPECT_EQ(getbal(a.info, 0), 0x20);
 }
 
-TEST(Analysis, ChannelsDecideListingAndInstrument)
-{
+TEST(Analysis, ChannelsDecideListingAndInstrument) {
     Recorder rec;
     Track mixed;
     mixed.ev(0, {0xC0, 5}).ev(0, {0x91, 60, 100}).ev(10, {0x81, 60, 0}).end();
@@ -156,11 +148,14 @@ TEST(Analysis, ChannelsDecideListingAndInstrument)
     EXPECT_EQ(getinstr(a.info, 5), 240);
 }
 
-TEST(Analysis, ControllerValuesAndNames)
-{
+TEST(Analysis, ControllerValuesAndNames) {
     Recorder rec;
     Track same;
-    same.name("First").ev(0, {0xB0, 7, 100}).ev(0, {0xB1, 7, 100}).name("Second").raw(notes(0).data);
+    same.name("First")
+        .ev(0, {0xB0, 7, 100})
+        .ev(0, {0xB1, 7, 100})
+        .name("Second")
+        .raw(notes(0).data);
     Track differ;
     differ.ev(0, {0xB0, 7, 100}).ev(0, {0xB0, 7, 90}).ev(0, {0xB0, 10, 3}).ev(0, {0xB0, 10, 4});
     differ.raw(notes(0).data);
@@ -175,11 +170,11 @@ TEST(Analysis, ControllerValuesAndNames)
     EXPECT_STREQ(gettrackname(a.info, 1), "");
 }
 
-TEST(Analysis, NoteOffVelocitiesAreZeroed)
-{
+TEST(Analysis, NoteOffVelocitiesAreZeroed) {
     Recorder rec;
     Track t;
-    t.ev(0, {0x80, 0x3C, 0x40}).raw({0x00, 0x3E, 0x41})  // a Note-Off, then one under running status
+    t.ev(0, {0x80, 0x3C, 0x40})
+        .raw({0x00, 0x3E, 0x41})  // a Note-Off, then one under running status
         .ev(0, {0x90, 0x3C, 0x00})
         .ev(0, {0x90, 0x3C, 0x50})
         .end();
@@ -190,8 +185,7 @@ TEST(Analysis, NoteOffVelocitiesAreZeroed)
                              0x90, 0x3C, 0x50, 0x00, 0xFF, 0x2F, 0x00}));
 }
 
-TEST(Analysis, DamagedTracksAreReportedAndTheRestAnalysed)
-{
+TEST(Analysis, DamagedTracksAreReportedAndTheRestAnalysed) {
     Recorder rec;
     Track trailing = notes(0);
     trailing.raw({0x00, 0x90});  // bytes after the End of Track
@@ -214,8 +208,7 @@ TEST(Analysis, DamagedTracksAreReportedAndTheRestAnalysed)
     EXPECT_EQ(getinstr(a.info, 2), 7);
 }
 
-TEST(Analysis, AnErrorAtTheImagesEndShowsZeros)
-{
+TEST(Analysis, AnErrorAtTheImagesEndShowsZeros) {
     Recorder rec;
     Bytes f = smf::file(0, 96, {});
     f[11] = 1;
@@ -225,8 +218,7 @@ TEST(Analysis, AnErrorAtTheImagesEndShowsZeros)
     EXPECT_EQ(rec.messages[0].text, "Track 0 Error Pos 0016\n00F50000");
 }
 
-TEST(Analysis, ChunksThatAreNotTracksOrRunPastTheImageEndTheAnalysis)
-{
+TEST(Analysis, ChunksThatAreNotTracksOrRunPastTheImageEndTheAnalysis) {
     Recorder rec;
     Bytes f = smf::file(1, 96, {notes(0), notes(1)});
     const std::size_t second = 14 + 8 + notes(0).data.size();
@@ -237,7 +229,7 @@ TEST(Analysis, ChunksThatAreNotTracksOrRunPastTheImageEndTheAnalysis)
     EXPECT_EQ(a.info.track[0].channel, 0);  // the track before it is recorded
     EXPECT_EQ(a.info.nViewTracks, 1);
     EXPECT_EQ(a.image.dwFileBufSize, other.size());  // unchanged
-    EXPECT_EQ(a.image.data()[14 + 8 + 7], 0);  // its Note-Off velocity is already 0
+    EXPECT_EQ(a.image.data()[14 + 8 + 7], 0);        // its Note-Off velocity is already 0
 
     Bytes past = f;
     setdword(past.data() + second + 4, 1000);
@@ -247,8 +239,7 @@ TEST(Analysis, ChunksThatAreNotTracksOrRunPastTheImageEndTheAnalysis)
     EXPECT_TRUE(rec.messages.empty());
 }
 
-TEST(Analysis, BytesAfterTheLastChunkAreCarriedOver)
-{
+TEST(Analysis, BytesAfterTheLastChunkAreCarriedOver) {
     Recorder rec;
     Bytes f = smf::file(1, 96, {notes(0)});
     const Bytes tail = {'J', 'U', 'N', 'K', 0x90, 0x01};
@@ -260,8 +251,7 @@ TEST(Analysis, BytesAfterTheLastChunkAreCarriedOver)
     EXPECT_EQ(Bytes(b.end() - 6, b.end()), tail);
 }
 
-TEST(Analysis, AnEventRunningPastItsChunkDoesNotTouchTheNextChunk)
-{
+TEST(Analysis, AnEventRunningPastItsChunkDoesNotTouchTheNextChunk) {
     Recorder rec;
     Track first;
     first.raw({0x00, 0x80, 0x3C});  // the Note-Off's velocity is the next chunk's first byte

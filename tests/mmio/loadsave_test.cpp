@@ -28,16 +28,14 @@ struct NoRows : RowSource {
 };
 
 class Load : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         playback.sTmpName = dir.file("lqplay.tmp");
         test::writeFile(playback.sTmpName, {});
     }
     void TearDown() override { setFileDialogs({}); }
 
-    Bytes song(int channel = 0)
-    {
+    Bytes song(int channel = 0) {
         const auto on = static_cast<std::uint8_t>(0x90 | channel);
         Track t;
         t.name("T").ev(0, {on, 60, 100}).ev(10, {on, 60, 0}).end();
@@ -48,8 +46,7 @@ protected:
     ScratchDir dir;
 };
 
-TEST_F(Load, ANamedFileLoadsWithoutADialog)
-{
+TEST_F(Load, ANamedFileLoadsWithoutADialog) {
     bool asked = false;
     setFileDialogs({[&] {
                         asked = true;
@@ -71,8 +68,7 @@ TEST_F(Load, ANamedFileLoadsWithoutADialog)
     EXPECT_TRUE(rec.messages.empty());
 }
 
-TEST_F(Load, TheDialogChoosesOrCancels)
-{
+TEST_F(Load, TheDialogChoosesOrCancels) {
     const std::string path = dir.file("b.mid");
     test::writeFile(path, song(3));
     std::optional<std::string> answer;
@@ -89,8 +85,7 @@ TEST_F(Load, TheDialogChoosesOrCancels)
     EXPECT_EQ(loaded.MidiInfo.track[0].channel, 3);
 }
 
-TEST_F(Load, FailuresLeaveNothingToEditOrPlay)
-{
+TEST_F(Load, FailuresLeaveNothingToEditOrPlay) {
     const std::string good = dir.file("good.mid");
     test::writeFile(good, song());
     std::string name = good;
@@ -125,8 +120,7 @@ TEST_F(Load, FailuresLeaveNothingToEditOrPlay)
     EXPECT_EQ(test::readFile(playback.sTmpName), playFile);  // the old play file stays
 }
 
-TEST_F(Load, ARejectedFileLoadsForPlayingOnly)
-{
+TEST_F(Load, ARejectedFileLoadsForPlayingOnly) {
     Bytes f = song();
     f[9] = 7;  // no such format
     const std::string path = dir.file("odd.mid");
@@ -148,8 +142,7 @@ TEST_F(Load, ARejectedFileLoadsForPlayingOnly)
     EXPECT_EQ(loaded.image.pFileBuf.size(), kSpareBytes);
 }
 
-TEST_F(Load, ASecondLoadReplacesTheFirstInThePlayFile)
-{
+TEST_F(Load, ASecondLoadReplacesTheFirstInThePlayFile) {
     const std::string a = dir.file("a.mid"), b = dir.file("b.mid");
     Bytes big = song();
     big.resize(big.size() + 500, 0);  // trailing bytes make the first play file longer
@@ -165,8 +158,7 @@ TEST_F(Load, ASecondLoadReplacesTheFirstInThePlayFile)
     EXPECT_EQ(loaded.MidiInfo.track[0].channel, 5);
 }
 
-TEST_F(Load, WithoutAPlayFileEveryLoadReportsAndStillSucceeds)
-{
+TEST_F(Load, WithoutAPlayFileEveryLoadReportsAndStillSucceeds) {
     playback.sTmpName.clear();
     const std::string path = dir.file("a.mid");
     test::writeFile(path, song());
@@ -176,8 +168,7 @@ TEST_F(Load, WithoutAPlayFileEveryLoadReportsAndStillSucceeds)
     EXPECT_EQ(getnumtracks(loaded.MidiInfo), 1);
 }
 
-TEST_F(Load, SaveAsWithoutAnImageNeverTouchesTheChosenFile)
-{
+TEST_F(Load, SaveAsWithoutAnImageNeverTouchesTheChosenFile) {
     const std::string precious = dir.file("precious.mid");
     test::writeFile(precious, song());
     setFileDialogs({{}, [&](const std::string&) { return std::optional<std::string>(precious); }});
@@ -193,8 +184,7 @@ TEST_F(Load, SaveAsWithoutAnImageNeverTouchesTheChosenFile)
               (std::vector<std::string>{"Error save file", "Zero bytes read.", "Error save file"}));
 }
 
-TEST_F(Load, SaveAsWritesUnderTheChosenNameOrReports)
-{
+TEST_F(Load, SaveAsWritesUnderTheChosenNameOrReports) {
     const std::string path = dir.file("a.mid");
     test::writeFile(path, song());
     std::string name = path;
@@ -217,7 +207,8 @@ TEST_F(Load, SaveAsWritesUnderTheChosenNameOrReports)
     answer = dir.file("no/such/dir.mid");
     EXPECT_EQ(mcimidiSaveFile(name, NoRows()), 0);
     EXPECT_EQ(name, dir.file("typed without extension"));
-    EXPECT_EQ(rec.texts(), (std::vector<std::string>{"Tmp File create failed.", "Error save file"}));
+    EXPECT_EQ(rec.texts(),
+              (std::vector<std::string>{"Tmp File create failed.", "Error save file"}));
     EXPECT_EQ(rec.messages[1].caption, "Attention");
     EXPECT_EQ(rec.messages[1].owner, Owner::Main);
 }

@@ -5,8 +5,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,15 +23,13 @@ using test::EnvGuard;
 using test::Recorder;
 using test::ScratchDir;
 
-mode_t modeOf(const std::string& path)
-{
+mode_t modeOf(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
 }
 
-TEST(PlayFile, ANewNameIsAnEmptyPrivateFileInTheTemporaryFolder)
-{
+TEST(PlayFile, ANewNameIsAnEmptyPrivateFileInTheTemporaryFolder) {
     ScratchDir dir;
     std::string a, b;
     {
@@ -59,11 +57,11 @@ TEST(PlayFile, ANewNameIsAnEmptyPrivateFileInTheTemporaryFolder)
 // killed). With asNobody, a root parent's child first becomes nobody, so
 // that folders refuse it as they refuse any user.
 template <typename Check>
-int inChild(Check check, bool asNobody = false)
-{
+int inChild(Check check, bool asNobody = false) {
     const pid_t child = ::fork();
     if (child == 0) {
-        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
         ::_exit(check());
     }
     int status = 0;
@@ -71,8 +69,7 @@ int inChild(Check check, bool asNobody = false)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
-TEST(PlayFile, AStartRemovesThisUsersPlayFilesWhoseProgramIsGone)
-{
+TEST(PlayFile, AStartRemovesThisUsersPlayFilesWhoseProgramIsGone) {
     ScratchDir dir;
     const pid_t gone = ::fork();
     if (gone == 0) ::_exit(0);
@@ -94,14 +91,12 @@ TEST(PlayFile, AStartRemovesThisUsersPlayFilesWhoseProgramIsGone)
     EXPECT_NE(mine.find("/lq" + std::to_string(::getpid()) + "-"), std::string::npos) << mine;
 }
 
-TEST(PlayFile, NoTemporaryFolderGivesNoName)
-{
+TEST(PlayFile, NoTemporaryFolderGivesNoName) {
     const EnvGuard tmpdir("TMPDIR", "/nonexistent/lirno");
     EXPECT_EQ(gettmpname(), "");
 }
 
-TEST(WriteFile, ReplacesWholeAndKeepsPermissions)
-{
+TEST(WriteFile, ReplacesWholeAndKeepsPermissions) {
     Recorder rec;
     ScratchDir dir;
     const std::string f = dir.file("song.mid");
@@ -121,8 +116,7 @@ TEST(WriteFile, ReplacesWholeAndKeepsPermissions)
     EXPECT_TRUE(rec.messages.empty());
 }
 
-TEST(WriteFile, ANewFileGetsTheUsualPermissions)
-{
+TEST(WriteFile, ANewFileGetsTheUsualPermissions) {
     Recorder rec;
     ScratchDir dir;
     const mode_t mask = ::umask(022);
@@ -132,8 +126,7 @@ TEST(WriteFile, ANewFileGetsTheUsualPermissions)
     EXPECT_EQ(modeOf(dir.file("new.mid")), 0644u);
 }
 
-TEST(WriteFile, LinksAreWrittenThroughAndOwnersKept)
-{
+TEST(WriteFile, LinksAreWrittenThroughAndOwnersKept) {
     Recorder rec;
     ScratchDir dir;
     const Bytes b = {4, 5, 6};
@@ -164,8 +157,7 @@ TEST(WriteFile, LinksAreWrittenThroughAndOwnersKept)
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-TEST(WriteFile, AFolderThatTakesNoNewFileIsWrittenInPlace)
-{
+TEST(WriteFile, AFolderThatTakesNoNewFileIsWrittenInPlace) {
     ScratchDir dir;
     const std::string f = dir.file("shared.mid");
     test::writeFile(f, Bytes(20, 9));
@@ -188,8 +180,7 @@ TEST(WriteFile, AFolderThatTakesNoNewFileIsWrittenInPlace)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(WriteFile, FailuresAreReportedAndLeaveTheTargetAsItWas)
-{
+TEST(WriteFile, FailuresAreReportedAndLeaveTheTargetAsItWas) {
     Recorder rec;
     ScratchDir dir;
     const Bytes b = {1, 2, 3};
@@ -199,11 +190,9 @@ TEST(WriteFile, FailuresAreReportedAndLeaveTheTargetAsItWas)
     EXPECT_EQ(rec.texts(), (std::vector<std::string>(3, "Tmp File create failed.")));
     EXPECT_EQ(rec.messages[0].caption, "");
     EXPECT_EQ(rec.messages[0].owner, Owner::None);
-
 }
 
-TEST(WriteFile, AShortWriteIsReportedAndKeepsTheOldFile)
-{
+TEST(WriteFile, AShortWriteIsReportedAndKeepsTheOldFile) {
     ScratchDir dir;
     const std::string f = dir.file("keep.mid");
     test::writeFile(f, {9, 9});

@@ -12,8 +12,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(Fields, NullPointersReadAsZero)
-{
+TEST(Fields, NullPointersReadAsZero) {
     EXPECT_EQ(getbyte(nullptr), 0u);
     EXPECT_EQ(getword(nullptr), 0u);
     EXPECT_EQ(gettri(nullptr), 0u);
@@ -21,8 +20,7 @@ TEST(Fields, NullPointersReadAsZero)
     EXPECT_EQ(getlong(nullptr), 0u);
 }
 
-TEST(Fields, BigEndianReadsAndWrites)
-{
+TEST(Fields, BigEndianReadsAndWrites) {
     const Bytes b = {0x00, 0x00, 0x01, 0xE0, 0xFF};
     EXPECT_EQ(getdword(b.data()), 480u);
     EXPECT_EQ(getlong(b.data()), 480u);
@@ -47,11 +45,10 @@ struct Scanned {
 };
 
 class Scan : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { scanner = Scanner{}; }
 
-    Scanned scan(Bytes& b, std::size_t from = 0)
-    {
+    Scanned scan(Bytes& b, std::size_t from = 0) {
         Scanned s;
         std::uint8_t* p = b.data() + from;
         s.code = getevent(p, b.data() + b.size(), s.text, s.value, s.channel);
@@ -60,8 +57,7 @@ protected:
     }
 };
 
-TEST_F(Scan, ChannelEventsWithTheirOwnStatusAndUnderRunningStatus)
-{
+TEST_F(Scan, ChannelEventsWithTheirOwnStatusAndUnderRunningStatus) {
     Bytes b = {0x81, 0x00, 0x90, 0x3C, 0x64, 0x00, 0x3C, 0x00};
     Scanned s = scan(b);
     EXPECT_EQ(s.code, kEvNoteOn);
@@ -75,8 +71,7 @@ TEST_F(Scan, ChannelEventsWithTheirOwnStatusAndUnderRunningStatus)
     EXPECT_EQ(s.advanced, 3);
 }
 
-TEST_F(Scan, ControllersProgramsAndPressure)
-{
+TEST_F(Scan, ControllersProgramsAndPressure) {
     Bytes vol = {0x00, 0xB3, 0x07, 0x64};
     Scanned s = scan(vol);
     EXPECT_EQ(s.code, kEvVolume);
@@ -110,8 +105,7 @@ TEST_F(Scan, ControllersProgramsAndPressure)
     EXPECT_EQ(s.advanced, 4);
 }
 
-TEST_F(Scan, MetaAndSystemExclusiveEvents)
-{
+TEST_F(Scan, MetaAndSystemExclusiveEvents) {
     Bytes name = {0x00, 0xFF, 0x03, 0x05, 'P', 'i', 'a', 'n', 'o'};
     Scanned s = scan(name);
     EXPECT_EQ(s.code, kEvName);
@@ -136,8 +130,7 @@ TEST_F(Scan, MetaAndSystemExclusiveEvents)
     EXPECT_EQ(s.channel, 0);
 }
 
-TEST_F(Scan, LengthsAreVariableLengthQuantities)
-{
+TEST_F(Scan, LengthsAreVariableLengthQuantities) {
     // 0x81 0x05 is 133 bytes of system-exclusive data.
     Bytes sysex = {0x00, 0xF0, 0x81, 0x05};
     sysex.resize(sysex.size() + 133, 0x01);
@@ -155,8 +148,7 @@ TEST_F(Scan, LengthsAreVariableLengthQuantities)
     EXPECT_EQ(s.advanced, 5 + 300);
 }
 
-TEST_F(Scan, F7IsAnEscapeEventNotAnError)
-{
+TEST_F(Scan, F7IsAnEscapeEventNotAnError) {
     Bytes escape = {0x00, 0xF7, 0x02, 0xF3, 0x01, 0x00, 0x90, 0x3C, 0x40};
     Scanned s = scan(escape);
     EXPECT_EQ(s.code, kEvOther);
@@ -164,24 +156,21 @@ TEST_F(Scan, F7IsAnEscapeEventNotAnError)
     EXPECT_EQ(scan(escape, 5).code, kEvNoteOn);
 }
 
-TEST_F(Scan, UndefinedSystemStatusIsAnError)
-{
+TEST_F(Scan, UndefinedSystemStatusIsAnError) {
     Bytes b = {0x00, 0xF4, 0x01, 0x02};
     Scanned s = scan(b);
     EXPECT_EQ(s.code, kEvError);
     EXPECT_EQ(s.advanced, 2);  // just behind the status byte
 }
 
-TEST_F(Scan, DataWithoutAnyStatusYetResynchronises)
-{
+TEST_F(Scan, DataWithoutAnyStatusYetResynchronises) {
     Bytes b = {0x00, 0x3C, 0x40, 0x01, 0x90, 0x3C};
     Scanned s = scan(b);
     EXPECT_EQ(s.code, kEvError);
     EXPECT_EQ(s.advanced, 4);  // on the next byte with bit 7 set
 }
 
-TEST_F(Scan, RunningStatusSurvivesMetaAndSystemEvents)
-{
+TEST_F(Scan, RunningStatusSurvivesMetaAndSystemEvents) {
     // After a meta event a data byte repeats the meta status: 03 is read as a name.
     Bytes b = {0x00, 0xFF, 0x01, 0x00, 0x00, 0x03, 0x02, 'h', 'i'};
     scan(b);
@@ -195,18 +184,17 @@ TEST_F(Scan, RunningStatusSurvivesMetaAndSystemEvents)
     EXPECT_EQ(scan(other).code, kEvEndOfTrack);
 }
 
-TEST_F(Scan, NothingIsReadPastTheEnd)
-{
+TEST_F(Scan, NothingIsReadPastTheEnd) {
     const std::vector<Bytes> cut = {
-        {0x81},                          // delta time runs off the end
-        {0x00},                          // no event after the delta time
-        {0x00, 0x90, 0x3C},              // one data byte short
-        {0x00, 0xC0},                    // program without its number
-        {0x00, 0xF0, 0x05, 0x01},        // sysex data short
-        {0x00, 0xF0, 0x85},              // sysex length never ends
-        {0x00, 0xFF, 0x03, 0x05, 'a'},   // name short
-        {0x00, 0xFF, 0x2F},              // end of track without its length byte
-        {0x00, 0xFF},                    // meta without its type
+        {0x81},                         // delta time runs off the end
+        {0x00},                         // no event after the delta time
+        {0x00, 0x90, 0x3C},             // one data byte short
+        {0x00, 0xC0},                   // program without its number
+        {0x00, 0xF0, 0x05, 0x01},       // sysex data short
+        {0x00, 0xF0, 0x85},             // sysex length never ends
+        {0x00, 0xFF, 0x03, 0x05, 'a'},  // name short
+        {0x00, 0xFF, 0x2F},             // end of track without its length byte
+        {0x00, 0xFF},                   // meta without its type
     };
     for (const Bytes& c : cut) {
         // Exact-size copies so that a read past the end is a sanitizer finding.
@@ -221,8 +209,7 @@ TEST_F(Scan, NothingIsReadPastTheEnd)
     }
 }
 
-TEST(Vlq, RoundTripsAndLengths)
-{
+TEST(Vlq, RoundTripsAndLengths) {
     for (std::uint32_t v : {0u, 127u, 128u, 255u, 16383u, 16384u, 0x0FFFFFFFu}) {
         std::uint8_t buf[4];
         const std::size_t n = writeVlq(buf, v);

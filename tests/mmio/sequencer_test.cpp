@@ -12,9 +12,8 @@ namespace {
 using test::Recorder;
 
 class FakeDevice : public device::Device {
-public:
-    int open(const std::string& path, device::DeviceId& id, std::uint32_t& length) override
-    {
+  public:
+    int open(const std::string& path, device::DeviceId& id, std::uint32_t& length) override {
         const auto bytes = test::readFile(path);
         log.push_back("open " + std::to_string(bytes.size()));
         if (openResult) return openResult;
@@ -22,27 +21,23 @@ public:
         length = nextLength;
         return 0;
     }
-    int play(device::DeviceId id, std::uint32_t from, device::Notifier) override
-    {
+    int play(device::DeviceId id, std::uint32_t from, device::Notifier) override {
         log.push_back("play " + std::to_string(id) + " from " + std::to_string(from));
         return from > nextLength ? device::kErrOutOfRange : 0;
     }
     int stop(device::DeviceId id) override { return record("stop", id); }
     int pause(device::DeviceId id) override { return record("pause", id); }
     int close(device::DeviceId id) override { return record("close", id); }
-    int position(device::DeviceId id, std::uint32_t& pos) override
-    {
+    int position(device::DeviceId id, std::uint32_t& pos) override {
         log.push_back("position " + std::to_string(id));
         pos = currentPos;
         return 0;
     }
-    std::optional<std::string> errorText(int code) const override
-    {
+    std::optional<std::string> errorText(int code) const override {
         return device::errorTextFor(code);
     }
 
-    int record(const char* what, device::DeviceId id)
-    {
+    int record(const char* what, device::DeviceId id) {
         log.push_back(std::string(what) + " " + std::to_string(id));
         return id == 0 ? device::kErrUnknownId : 0;
     }
@@ -55,9 +50,8 @@ public:
 };
 
 class Control : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         sequencer.device = &fake;
         playback.sTmpName = dir.file("lqplay.tmp");
         loaded.image = FileImage::fromBytes(std::vector<std::uint8_t>(40, 1));
@@ -68,8 +62,7 @@ protected:
     FakeDevice fake;
 };
 
-TEST_F(Control, OpenMeasuresTheSong)
-{
+TEST_F(Control, OpenMeasuresTheSong) {
     test::writeFile(playback.sTmpName, {1, 2, 3});
     EXPECT_EQ(mcimidiOpen(playback.sTmpName), 7u);
     EXPECT_EQ(playback.dwFileSize, 100u);
@@ -81,15 +74,15 @@ TEST_F(Control, OpenMeasuresTheSong)
     EXPECT_EQ(rec.messages[0].caption, "Lirno Error");
 }
 
-TEST_F(Control, AChangedImageIsRewrittenAndReopenedBeforeThePlay)
-{
+TEST_F(Control, AChangedImageIsRewrittenAndReopenedBeforeThePlay) {
     playback.wOutDeviceID = 3;
     playback.dwPlayPos = 42;
     playback.fMidiChange = true;
     fake.nextLength = 120;
     int notices = 0;
     mcimidiPlay([&](device::DeviceId, int) { ++notices; }, 3);
-    EXPECT_EQ(fake.log, (std::vector<std::string>{"stop 3", "close 3", "open 40", "play 7 from 42"}));
+    EXPECT_EQ(fake.log,
+              (std::vector<std::string>{"stop 3", "close 3", "open 40", "play 7 from 42"}));
     EXPECT_FALSE(playback.fMidiChange);
     EXPECT_EQ(playback.wOutDeviceID, 7u);
     EXPECT_EQ(playback.dwFileSize, 120u);
@@ -100,8 +93,7 @@ TEST_F(Control, AChangedImageIsRewrittenAndReopenedBeforeThePlay)
     EXPECT_EQ(fake.log, (std::vector<std::string>{"play 7 from 42"}));
 }
 
-TEST_F(Control, ChangesWhileNotPlayingOnlySetTheFlag)
-{
+TEST_F(Control, ChangesWhileNotPlayingOnlySetTheFlag) {
     playback.fFileLoaded = true;
     playback.wOutDeviceID = 3;
     for (int mode : {kModeStopped, kModePaused, kModeSeeking}) {
@@ -116,8 +108,7 @@ TEST_F(Control, ChangesWhileNotPlayingOnlySetTheFlag)
     EXPECT_TRUE(fake.log.empty());
 }
 
-TEST_F(Control, AChangeWhilePlayingRestartsWhereTheSongHadGot)
-{
+TEST_F(Control, AChangeWhilePlayingRestartsWhereTheSongHadGot) {
     playback.fFileLoaded = true;
     playback.nMode = kModePlaying;
     playback.wOutDeviceID = 3;
@@ -130,8 +121,7 @@ TEST_F(Control, AChangeWhilePlayingRestartsWhereTheSongHadGot)
     EXPECT_EQ(test::readFile(playback.sTmpName), test::bytesOf(loaded.image));
 }
 
-TEST_F(Control, ReportsCarryTheDevicesTextAndTheNumbers)
-{
+TEST_F(Control, ReportsCarryTheDevicesTextAndTheNumbers) {
     playback.dwFileSize = 1234;
     playback.dwPlayPos = 0;
     playback.wOutDeviceID = 1;
@@ -146,8 +136,7 @@ TEST_F(Control, ReportsCarryTheDevicesTextAndTheNumbers)
     EXPECT_EQ(rec.messages[1].caption, "Lirno Error");
 }
 
-TEST_F(Control, APlayBeyondTheEndReportsTheOutOfRangeCode)
-{
+TEST_F(Control, APlayBeyondTheEndReportsTheOutOfRangeCode) {
     playback.wOutDeviceID = 7;
     playback.dwFileSize = 100;
     playback.dwPlayPos = 101;
@@ -157,8 +146,7 @@ TEST_F(Control, APlayBeyondTheEndReportsTheOutOfRangeCode)
               *device::errorTextFor(device::kErrOutOfRange) + "\nsize 100 pos 101 dev 7");
 }
 
-TEST_F(Control, CommandsToNoDeviceAreReported)
-{
+TEST_F(Control, CommandsToNoDeviceAreReported) {
     mcimidiStop(0);
     mcimidiClose(0);
     EXPECT_EQ(rec.messages.size(), 2u);

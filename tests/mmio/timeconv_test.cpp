@@ -8,8 +8,7 @@
 namespace lirno {
 namespace {
 
-TEST(TimeConv, ReadoutCountsEightUnitsASecond)
-{
+TEST(TimeConv, ReadoutCountsEightUnitsASecond) {
     const std::pair<std::uint32_t, const char*> cases[] = {
         {0, "0:00.0"},      // start
         {4, "0:00.5"},      // half a second
@@ -23,16 +22,14 @@ TEST(TimeConv, ReadoutCountsEightUnitsASecond)
     for (const auto& [pos, text] : cases) EXPECT_EQ(formatReadout(pos), text) << pos;
 }
 
-TEST(TimeConv, TenthsNeverShowFourOrNine)
-{
+TEST(TimeConv, TenthsNeverShowFourOrNine) {
     for (std::uint32_t p = 0; p < 100; ++p) {
         const std::string t = formatReadout(p);
         EXPECT_TRUE(t.back() != '4' && t.back() != '9') << t;
     }
 }
 
-TEST(TimeConv, ScaleLabelsAreFifthsOfTheLength)
-{
+TEST(TimeConv, ScaleLabelsAreFifthsOfTheLength) {
     const char* expected[] = {"0:00", "1:00", "2:00", "3:00", "4:00", "5:00"};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(scaleLabel(i, 6, 2400), expected[i]);
     // 100 s: fifths are 20 s each, the last label the whole length.
@@ -40,15 +37,13 @@ TEST(TimeConv, ScaleLabelsAreFifthsOfTheLength)
     EXPECT_EQ(scaleLabel(5, 6, 800), "1:40");
 }
 
-TEST(TimeConv, ScaleOfAnEmptySongReadsZero)
-{
+TEST(TimeConv, ScaleOfAnEmptySongReadsZero) {
     for (int i = 0; i < 6; ++i) EXPECT_EQ(scaleLabel(i, 6, 0), "0:00");
     // A slider without inner ticks has no labels at all (no division by n - 2).
     EXPECT_EQ(scaleLabel(1, 2, 2400), "");
 }
 
-TEST(TimeConv, SliderEndsMapToTheSongsEnds)
-{
+TEST(TimeConv, SliderEndsMapToTheSongsEnds) {
     EXPECT_EQ(sliderToPos(0, 2400), 0u);
     EXPECT_EQ(sliderToPos(200, 2400), 2400u);
     EXPECT_EQ(sliderToPos(200, 2399), 2399u);
@@ -56,8 +51,7 @@ TEST(TimeConv, SliderEndsMapToTheSongsEnds)
     EXPECT_EQ(sliderToPos(137, 0), 0u);
 }
 
-TEST(TimeConv, TimerStepLeadsByOneAndStopsAtTheEnd)
-{
+TEST(TimeConv, TimerStepLeadsByOneAndStopsAtTheEnd) {
     EXPECT_EQ(posToSlider(0, 2400), 1);
     EXPECT_EQ(posToSlider(1200, 2400), 101);
     EXPECT_EQ(posToSlider(2388, 2400), 200);  // 199 + 1
@@ -65,8 +59,7 @@ TEST(TimeConv, TimerStepLeadsByOneAndStopsAtTheEnd)
     EXPECT_EQ(posToSlider(9999, 2400), 200);  // a device running past the end
 }
 
-TEST(TimeConv, NothingOverflowsNearTheLargestLengths)
-{
+TEST(TimeConv, NothingOverflowsNearTheLargestLengths) {
     constexpr std::uint32_t big = std::numeric_limits<std::uint32_t>::max();
     EXPECT_EQ(sliderToPos(200, big), big);
     EXPECT_EQ(sliderToPos(100, big), big / 2);

@@ -3,8 +3,8 @@
 
 #include <sys/stat.h>
 
-#include "../support/recorder.h"
 #include <cstring>
+#include "../support/recorder.h"
 
 #include "mmio/bytes.h"
 #include "mmio/scanner.h"
@@ -18,8 +18,7 @@ using smf::Track;
 using test::Recorder;
 using test::ScratchDir;
 
-Bytes dataOf(const Bytes& file, int i)
-{
+Bytes dataOf(const Bytes& file, int i) {
     std::size_t pos = 14;
     for (int k = 0; k < i; ++k) pos += 8 + getdword(file.data() + pos + 4);
     return Bytes(file.begin() + static_cast<long>(pos) + 8,
@@ -30,19 +29,17 @@ struct Rows : RowSource {
     std::vector<bool> enabled, checked;
     std::vector<std::string> names;
     explicit Rows(std::vector<std::string> n)
-        : enabled(n.size(), true), checked(n.size(), true), names(std::move(n))
-    {
-    }
+        : enabled(n.size(), true), checked(n.size(), true), names(std::move(n)) {}
     bool isOnEnabled(int n) const override { return enabled[std::size_t(n)]; }
     bool isOnChecked(int n) const override { return checked[std::size_t(n)]; }
     std::string nameText(int n) const override { return names[std::size_t(n)]; }
 };
 
-TEST(SetTrack, MutingFlipsStatusBytesAndASecondFlipRestores)
-{
+TEST(SetTrack, MutingFlipsStatusBytesAndASecondFlipRestores) {
     Recorder rec;
     Track t;
-    t.ev(0, {0x92, 0x3C, 0x64}).raw({0x00, 0x3E, 0x64})  // the second under running status
+    t.ev(0, {0x92, 0x3C, 0x64})
+        .raw({0x00, 0x3E, 0x64})  // the second under running status
         .ev(0, {0x82, 0x3C, 0x00})
         .end();
     FileImage image = FileImage::fromBytes(smf::file(0, 96, {t}));
@@ -57,8 +54,7 @@ TEST(SetTrack, MutingFlipsStatusBytesAndASecondFlipRestores)
     EXPECT_TRUE(rec.messages.empty());
 }
 
-TEST(SetTrack, ValuesRewriteEveryMatchingEventOfTheTrackOnly)
-{
+TEST(SetTrack, ValuesRewriteEveryMatchingEventOfTheTrackOnly) {
     Recorder rec;
     Track a;
     a.ev(0, {0xB0, 7, 10}).ev(0, {0xB1, 7, 20}).ev(0, {0xB0, 10, 30}).ev(0, {0xC0, 1});
@@ -71,9 +67,9 @@ TEST(SetTrack, ValuesRewriteEveryMatchingEventOfTheTrackOnly)
     EXPECT_EQ(settrack(image, 0, kEditBalance, 98), 1);
     EXPECT_EQ(settrack(image, 0, kEditProgram, 97), 1);
     const Bytes file = test::bytesOf(image);
-    EXPECT_EQ(dataOf(file, 0), (Bytes{0x00, 0xB0, 7, 99, 0x00, 0xB1, 7, 99, 0x00, 0xB0, 10, 98, 0x00,
-                                      0xC0, 97, 0x00, 97, 0x00, 0xB0, 0x0B, 40, 0x00, 0xFF, 0x2F,
-                                      0x00}));
+    EXPECT_EQ(dataOf(file, 0),
+              (Bytes{0x00, 0xB0, 7,    99, 0x00, 0xB1, 7,    99, 0x00, 0xB0, 10,   98,  0x00,
+                     0xC0, 97,   0x00, 97, 0x00, 0xB0, 0x0B, 40, 0x00, 0xFF, 0x2F, 0x00}));
     EXPECT_EQ(dataOf(file, 1), b.data);
 
     const Bytes before = test::bytesOf(image);
@@ -81,8 +77,7 @@ TEST(SetTrack, ValuesRewriteEveryMatchingEventOfTheTrackOnly)
     EXPECT_EQ(test::bytesOf(image), before);
 }
 
-TEST(SetTrack, ATrackNotEndingAtItsChunkEndIsReported)
-{
+TEST(SetTrack, ATrackNotEndingAtItsChunkEndIsReported) {
     Recorder rec;
     Track t;
     t.ev(0, {0x90, 60, 1}).end().raw({0x00, 0x80, 60, 0});
@@ -102,18 +97,16 @@ TEST(SetTrack, ATrackNotEndingAtItsChunkEndIsReported)
 
 // A track whose first event leans on a running status from elsewhere: every
 // walk must read it the same way, or a flip would not undo itself.
-TEST(SetTrack, ATrackStartingUnderRunningStatusScansTheSameEveryTime)
-{
+TEST(SetTrack, ATrackStartingUnderRunningStatusScansTheSameEveryTime) {
     Recorder rec;
     // Track 0 ends inside a program change without an End of Track; track 1
     // starts with a data byte.
-    const Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0, 0x60,
-                        'M', 'T', 'r', 'k', 0, 0, 0, 0x0F,
-                        0x00, 0xB0, 0x07, 0x64, 0x00, 0xB0, 0x0A, 0x40, 0x00, 0x90, 0x3C, 0x40,
-                        0x60, 0xC0, 0x3C,
-                        'M', 'T', 'r', 'k', 0, 0, 0, 0x16,
-                        0x00, 0x05, 0x00, 0x91, 0x3E, 0x40, 0x00, 0xB1, 0x07, 0x64, 0x00, 0xB1,
-                        0x0A, 0x40, 0x60, 0x81, 0x3E, 0x00, 0x00, 0xFF, 0x2F, 0x00};
+    const Bytes file = {'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    1,    0,    2,
+                        0,    0x60, 'M',  'T',  'r',  'k',  0,    0,    0,    0x0F, 0x00, 0xB0,
+                        0x07, 0x64, 0x00, 0xB0, 0x0A, 0x40, 0x00, 0x90, 0x3C, 0x40, 0x60, 0xC0,
+                        0x3C, 'M',  'T',  'r',  'k',  0,    0,    0,    0x16, 0x00, 0x05, 0x00,
+                        0x91, 0x3E, 0x40, 0x00, 0xB1, 0x07, 0x64, 0x00, 0xB1, 0x0A, 0x40, 0x60,
+                        0x81, 0x3E, 0x00, 0x00, 0xFF, 0x2F, 0x00};
     MidiInfo info;
     FileImage image = FileImage::fromBytes(file);
     readmidiinfo(image, info);
@@ -129,8 +122,7 @@ TEST(SetTrack, ATrackStartingUnderRunningStatusScansTheSameEveryTime)
     EXPECT_EQ(test::bytesOf(image), test::bytesOf(volumeOnly));
 }
 
-TEST(Image, AnEmptyFileMakesAnImageOfSpareBytesOnly)
-{
+TEST(Image, AnEmptyFileMakesAnImageOfSpareBytesOnly) {
     Recorder rec;
     FileImage image = FileImage::fromBytes({});
     EXPECT_EQ(image.dwFileBufSize, 0u);
@@ -141,15 +133,13 @@ TEST(Image, AnEmptyFileMakesAnImageOfSpareBytesOnly)
 }
 
 class Save : public ::testing::Test {
-protected:
+  protected:
     // Analyses a file the way a load does.
-    void load(const Bytes& file)
-    {
+    void load(const Bytes& file) {
         image = FileImage::fromBytes(file);
         ASSERT_EQ(readmidiinfo(image, info), 1);
     }
-    Bytes save(const RowSource& rows)
-    {
+    Bytes save(const RowSource& rows) {
         const std::string out = dir.file("out.mid");
         EXPECT_EQ(writemidiinfo(out, image, info, rows), 1);
         return test::readFile(out);
@@ -161,8 +151,7 @@ protected:
     MidiInfo info;
 };
 
-TEST_F(Save, NamesAreReplacedOrInserted)
-{
+TEST_F(Save, NamesAreReplacedOrInserted) {
     Track piano;
     piano.name("Piano").ev(0, {0xC0, 0}).ev(0, {0xB0, 7, 1}).ev(0, {0xB0, 10, 1}).end();
     Track unnamed;
@@ -186,8 +175,7 @@ TEST_F(Save, NamesAreReplacedOrInserted)
     EXPECT_STREQ(info.track[1].name, "Piano");
 }
 
-TEST_F(Save, LongNamesUseTwoLengthBytesAndAreCutAt255)
-{
+TEST_F(Save, LongNamesUseTwoLengthBytesAndAreCutAt255) {
     Track t;
     t.name("x").ev(0, {0xC0, 0}).ev(0, {0xB0, 7, 1}).ev(0, {0xB0, 10, 1}).end();
     load(smf::file(0, 96, {t}));
@@ -203,8 +191,7 @@ TEST_F(Save, LongNamesUseTwoLengthBytesAndAreCutAt255)
     EXPECT_EQ(d.size(), t.data.size() - 1 + 1 + 255);
 }
 
-TEST_F(Save, OnlyTheFirstOfSeveralNameEventsIsReplaced)
-{
+TEST_F(Save, OnlyTheFirstOfSeveralNameEventsIsReplaced) {
     Track t;
     t.name("a").name("a much longer second name").ev(0, {0xC0, 0}).ev(0, {0xB0, 7, 1});
     t.ev(0, {0xB0, 10, 1}).end();
@@ -218,8 +205,7 @@ TEST_F(Save, OnlyTheFirstOfSeveralNameEventsIsReplaced)
     EXPECT_EQ(Bytes(d.begin() + 255, d.begin() + 259), second);
 }
 
-TEST_F(Save, MutedTracksAreWrittenAudibleAndStayMuted)
-{
+TEST_F(Save, MutedTracksAreWrittenAudibleAndStayMuted) {
     Track a;
     a.name("A").ev(0, {0x90, 60, 100}).ev(10, {0x80, 60, 0}).end();
     Track b;
@@ -238,8 +224,7 @@ TEST_F(Save, MutedTracksAreWrittenAudibleAndStayMuted)
     EXPECT_EQ(test::bytesOf(image), muted);
 }
 
-TEST_F(Save, AFailedWriteKeepsTheImageAndTheOldFile)
-{
+TEST_F(Save, AFailedWriteKeepsTheImageAndTheOldFile) {
     Track a;
     a.name("A").ev(0, {0x90, 60, 100}).ev(10, {0x80, 60, 0}).end();
     load(smf::file(0, 96, {a}));
@@ -253,8 +238,7 @@ TEST_F(Save, AFailedWriteKeepsTheImageAndTheOldFile)
     EXPECT_EQ(test::bytesOf(image), muted);
 }
 
-TEST_F(Save, ARejectedFileIsWrittenWhole)
-{
+TEST_F(Save, ARejectedFileIsWrittenWhole) {
     Bytes file = smf::file(1, 96, {Track().ev(0, {0x90, 60, 1}).end()});
     std::memcpy(file.data() + 14, "MTrX", 4);
     image = FileImage::fromBytes(file);

@@ -20,8 +20,7 @@ constexpr int kWaitMs = 20000;  // only a hung program takes this long
 
 using State = std::map<QString, QString>;
 
-State readState(const QString& path)
-{
+State readState(const QString& path) {
     QFile f(path);
     State state;
     if (!f.open(QIODevice::ReadOnly)) return state;
@@ -34,8 +33,7 @@ State readState(const QString& path)
 }
 
 // A two-second song: a note on every beat at 120 beats a minute.
-lirno::smf::Bytes twoSeconds()
-{
+lirno::smf::Bytes twoSeconds() {
     lirno::smf::Track t;
     t.name("Melody").tempo(0, 500000).ev(0, {0xC0, 0});
     for (int beat = 0; beat < 4; ++beat) t.ev(0, {0x90, 64, 100}).ev(96, {0x80, 64, 50});
@@ -51,8 +49,7 @@ class CommandLineTest : public QObject {
     void fileOnTheCommandLinePlaysAtOnceToItsEnd();
 };
 
-void CommandLineTest::fileOnTheCommandLinePlaysAtOnceToItsEnd()
-{
+void CommandLineTest::fileOnTheCommandLinePlaysAtOnceToItsEnd() {
     const lirno::test::PlayerWorld world;
     const lirno::test::ScratchDir songs;
     // A name with a blank, given as two arguments: the program joins them.

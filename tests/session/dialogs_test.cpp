@@ -18,16 +18,14 @@ using namespace lirno::test;
 
 namespace {
 
-QString nameField(QFileDialog& d)
-{
+QString nameField(QFileDialog& d) {
     auto* edit = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     return edit ? edit->text() : QStringLiteral("<no field>");
 }
 
 // Takes the dialog to the folder of name; true once its files are listed
 // (the dialog fills its list in the background).
-bool showsFolder(QFileDialog& dialog, const QString& name)
-{
+bool showsFolder(QFileDialog& dialog, const QString& name) {
     const QString folder = QFileInfo(name).absolutePath();
     if (dialog.directory().absolutePath() != folder) dialog.setDirectory(folder);
     auto* model = dialog.findChild<QFileSystemModel*>();
@@ -39,8 +37,7 @@ bool showsFolder(QFileDialog& dialog, const QString& name)
 // button; a box gets Yes (or OK) and its text noted.
 class ModalAnswers {
   public:
-    explicit ModalAnswers(QString name) : name_(std::move(name))
-    {
+    explicit ModalAnswers(QString name) : name_(std::move(name)) {
         QObject::connect(&poll_, &QTimer::timeout, [this] { answer(); });
         poll_.start(20);
     }
@@ -51,8 +48,7 @@ class ModalAnswers {
     QStringList questions;
 
   private:
-    void answer()
-    {
+    void answer() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal); box && box != seenBox_) {
             seenBox_ = box;
@@ -70,8 +66,7 @@ class ModalAnswers {
     // into an unfocused field, the name would not replace the file the dialog
     // selected for itself; a whole path typed key by key races the
     // completer, which enters each folder as its name is typed.
-    void answer(QFileDialog& dialog)
-    {
+    void answer(QFileDialog& dialog) {
         if (!showsFolder(dialog, name_)) return;
         auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (!edit->hasFocus()) {
@@ -110,8 +105,7 @@ class DialogsTest : public QObject {
     void openAndSaveAsThroughTheRealDialogs();
 };
 
-void DialogsTest::openDialogShowsMidiFilesFirstAndWantsAnExistingFile()
-{
+void DialogsTest::openDialogShowsMidiFilesFirstAndWantsAnExistingFile() {
     QFileDialog d;
     setUpOpenDialog(d);
     QCOMPARE(d.nameFilters(), (QStringList{"Midi Files (*.mid)", "All Files (*.*)"}));
@@ -120,8 +114,7 @@ void DialogsTest::openDialogShowsMidiFilesFirstAndWantsAnExistingFile()
     QCOMPARE(d.fileMode(), QFileDialog::ExistingFile);
 }
 
-void DialogsTest::saveDialogStartsAtTheCurrentNameAndAsksBeforeReplacing()
-{
+void DialogsTest::saveDialogStartsAtTheCurrentNameAndAsksBeforeReplacing() {
     QTemporaryDir tmp;
     QVERIFY(QDir().mkdir(tmp.path() + "/songs"));
     QFileDialog d;
@@ -139,8 +132,7 @@ void DialogsTest::saveDialogStartsAtTheCurrentNameAndAsksBeforeReplacing()
     QCOMPARE(nameField(empty), QString());
 }
 
-void DialogsTest::longNamesAreCutToTheFieldWithoutBreakingACharacter()
-{
+void DialogsTest::longNamesAreCutToTheFieldWithoutBreakingACharacter() {
     QCOMPARE(fitNameField(std::string(255, 'x')), std::string(255, 'x'));
     QCOMPARE(fitNameField(std::string(300, 'x')), std::string(255, 'x'));
     std::string accents;
@@ -158,8 +150,7 @@ void DialogsTest::longNamesAreCutToTheFieldWithoutBreakingACharacter()
     QCOMPARE(nameField(d), QString(255, 'n'));
 }
 
-void DialogsTest::openAndSaveAsThroughTheRealDialogs()
-{
+void DialogsTest::openAndSaveAsThroughTheRealDialogs() {
     Session s;
     setFileDialogs(qtFileDialogs());
     const std::string path = s.file("tune.mid", song(1, {0, 1}));

@@ -20,16 +20,14 @@ class EditsTest : public QObject {
 
 namespace {
 
-void typeName(QLineEdit* box, const QString& text)
-{
+void typeName(QLineEdit* box, const QString& text) {
     QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(box, text);
 }
 
 }  // namespace
 
-void EditsTest::editWhilePlayingRestartsWhereTheSongWas()
-{
+void EditsTest::editWhilePlayingRestartsWhereTheSongWas() {
     Session s;
     s.open(s.file("song.mid", song(8, {0, 1, 2})));
     s.command(IDM_PLAY);
@@ -65,8 +63,7 @@ void EditsTest::editWhilePlayingRestartsWhereTheSongWas()
     QVERIFY(s.boxes.messages.empty());
 }
 
-void EditsTest::editWhilePausedWaitsForTheResume()
-{
+void EditsTest::editWhilePausedWaitsForTheResume() {
     Session s;
     s.open(s.file("song.mid", song(8, {0, 1})));
     s.command(IDM_PLAY);
@@ -89,8 +86,7 @@ void EditsTest::editWhilePausedWaitsForTheResume()
     QCOMPARE(soundingNotes(playback.sTmpName), (std::vector<int>{0, 16, 0}));
 }
 
-void EditsTest::saveAsWritesEveryNoteAndTheRowsNames()
-{
+void EditsTest::saveAsWritesEveryNoteAndTheRowsNames() {
     Session s;
     const std::string path = s.file("band.mid", song(2, {0, 1, 2}));
     s.open(path);
@@ -128,8 +124,7 @@ void EditsTest::saveAsWritesEveryNoteAndTheRowsNames()
     QCOMPARE(s.seam.savePreloads.back(), target);
 }
 
-void EditsTest::saveAsCancelledOrFailedKeepsTheName()
-{
+void EditsTest::saveAsCancelledOrFailedKeepsTheName() {
     Session s;
     const std::string path = s.file("song.mid", song(1, {0}));
     s.open(path);
@@ -147,8 +142,7 @@ void EditsTest::saveAsCancelledOrFailedKeepsTheName()
     QCOMPARE(s.window->windowTitle(), caption);
 }
 
-void EditsTest::saveAsAfterARejectedFileWritesTheImageWhole()
-{
+void EditsTest::saveAsAfterARejectedFileWritesTheImageWhole() {
     Session s;
     // An unknown chunk before the tracks: the analysis refuses the file.
     Bytes bytes = song(1, {0});

@@ -26,16 +26,14 @@ class FailuresTest : public QObject {
 
 namespace {
 
-Bytes withUnknownChunk(Bytes bytes)
-{
+Bytes withUnknownChunk(Bytes bytes) {
     const Bytes extra = {'X', 'T', 'R', 'A', 0, 0, 0, 2, 1, 2};
     bytes.insert(bytes.begin() + 14, extra.begin(), extra.end());
     return bytes;
 }
 
 // The buttons, slider and readout as start-up leaves them.
-void expectStartUpDisplay(Session& s)
-{
+void expectStartUpDisplay(Session& s) {
     for (int id : {IDM_NEW, IDM_SAVEAS, IDM_STOP, IDM_PLAY, IDM_PAUSE, IDM_LOOP, IDM_VIEWTRACKS})
         QVERIFY2(!s.enabled(id), qPrintable(QString::number(id)));
     for (int id : {IDM_OPEN, IDM_ABOUT, IDM_VOLUME, IDM_RECORD})
@@ -52,8 +50,7 @@ void expectStartUpDisplay(Session& s)
 
 }  // namespace
 
-void FailuresTest::rejectedFileListsNothingButPlays()
-{
+void FailuresTest::rejectedFileListsNothingButPlays() {
     Session s;
     const Bytes bytes = withUnknownChunk(song(2, {0, 1}));
     s.open(s.file("odd.mid", bytes));
@@ -71,8 +68,7 @@ void FailuresTest::rejectedFileListsNothingButPlays()
     QCOMPARE(s.boxes.messages.size(), std::size_t(1));
 }
 
-void FailuresTest::failedLoadReturnsToTheStateWithoutAFile()
-{
+void FailuresTest::failedLoadReturnsToTheStateWithoutAFile() {
     Session s;
     // A kernel file claims a page but reads short, as a file that shrinks
     // under the load would; a file too big for the image cannot be held.
@@ -127,8 +123,7 @@ void FailuresTest::failedLoadReturnsToTheStateWithoutAFile()
     QVERIFY(s.view()->isVisible());
 }
 
-void FailuresTest::unopenableOrCancelledKeepsTheSongPlaying()
-{
+void FailuresTest::unopenableOrCancelledKeepsTheSongPlaying() {
     Session s;
     const std::string path = s.file("song.mid", song(8, {0, 1}));
     s.open(path);
@@ -142,7 +137,8 @@ void FailuresTest::unopenableOrCancelledKeepsTheSongPlaying()
     QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& bad : {s.tmp.file("missing.mid"), s.tmp.path().string(), fifo})
         s.open(bad);
-    QCOMPARE(s.boxes.messages, (std::vector<Message>(3, Message{Owner::None, "File open failed.", "", Icon::None})));
+    QCOMPARE(s.boxes.messages,
+             (std::vector<Message>(3, Message{Owner::None, "File open failed.", "", Icon::None})));
     s.command(IDM_OPEN);  // cancelled
     QCOMPARE(s.boxes.messages.size(), std::size_t(3));
     QVERIFY(s.device.since().empty());
@@ -155,8 +151,7 @@ void FailuresTest::unopenableOrCancelledKeepsTheSongPlaying()
     QVERIFY(shell.szFileName.empty());
 }
 
-void FailuresTest::commandLineFilePlaysAtOnceWithoutADialog()
-{
+void FailuresTest::commandLineFilePlaysAtOnceWithoutADialog() {
     Session s;
     const std::string path = s.file("tune.mid", song(4, {0}));
     shell.szFileName = path;
@@ -172,8 +167,7 @@ void FailuresTest::commandLineFilePlaysAtOnceWithoutADialog()
     QVERIFY(s.boxes.messages.empty());
 }
 
-void FailuresTest::longAndOddNamesOpenAndShowWhole()
-{
+void FailuresTest::longAndOddNamesOpenAndShowWhole() {
     Session s;
     // A path beyond the 260 bytes of the original buffers.
     QString folder = s.folder();
@@ -199,14 +193,14 @@ void FailuresTest::longAndOddNamesOpenAndShowWhole()
     QCOMPARE(playback.nMode, kModePlaying);
 }
 
-void FailuresTest::unplayableFileIsReportedOnceAndLeavesTheWindowStopped()
-{
+void FailuresTest::unplayableFileIsReportedOnceAndLeavesTheWindowStopped() {
     Session s;
     s.open(s.file("song.mid", song(2, {0})));
     // An empty file and a picture: refused by the analysis, then by the
     // device, and each says so once, whether opened or given to start with.
     const std::string empty = s.file("empty.mid", {});
-    const std::string png = s.file("picture.mid", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
+    const std::string png =
+        s.file("picture.mid", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
     for (const bool commandLine : {false, true}) {
         s.boxes.messages.clear();
         if (commandLine) {
@@ -216,12 +210,14 @@ void FailuresTest::unplayableFileIsReportedOnceAndLeavesTheWindowStopped()
             s.open(empty);
         }
         QCOMPARE(s.boxes.messages.size(), std::size_t(2));
-        QCOMPARE(s.boxes.messages[0].text, std::string("This format is not supported! (Try Play only)"));
+        QCOMPARE(s.boxes.messages[0].text,
+                 std::string("This format is not supported! (Try Play only)"));
         QCOMPARE(s.boxes.messages[1].caption, std::string("Lirno Error"));
         QVERIFY(playback.fFileLoaded);
         // The scale shows this song's state, not the last song's length.
         QCOMPARE(playback.dwFileSize, 0u);
-        for (const auto& label : s.window->timeCoord()->labels()) QCOMPARE(label.text, QString("0:00"));
+        for (const auto& label : s.window->timeCoord()->labels())
+            QCOMPARE(label.text, QString("0:00"));
         // Play has nothing new to say and leaves the window stopped.
         s.command(IDM_PLAY);
         QCOMPARE(s.boxes.messages.size(), std::size_t(2));
@@ -235,8 +231,7 @@ void FailuresTest::unplayableFileIsReportedOnceAndLeavesTheWindowStopped()
     QCOMPARE(s.boxes.messages.size(), std::size_t(2));
 }
 
-void FailuresTest::exitWhileTheOpenDialogIsUpLeavesNothingBehind()
-{
+void FailuresTest::exitWhileTheOpenDialogIsUpLeavesNothingBehind() {
     Session s;
     const std::string path = s.file("song.mid", song(1, {0}));
     // Another copy starts while this one's open dialog is up: the window

@@ -18,11 +18,11 @@ class OutputTest : public QObject {
 
 namespace {
 
-const std::string kNoOutput = "No audio output could be opened (tried pulseaudio, alsa, jack, sdl2)";
+const std::string kNoOutput =
+    "No audio output could be opened (tried pulseaudio, alsa, jack, sdl2)";
 const std::string kLost = "The audio output stopped working while the song played.";
 
-device::DeviceSettings settingsWith(FakeDrivers& drivers)
-{
+device::DeviceSettings settingsWith(FakeDrivers& drivers) {
     device::DeviceSettings settings = silentSettings();
     settings.audioDriver.clear();  // the desktop's drivers, all fakes here
     settings.output = drivers.factory();
@@ -30,8 +30,7 @@ device::DeviceSettings settingsWith(FakeDrivers& drivers)
 }
 
 // The state an end of play leaves, with the boxes so far.
-void expectStopped(Session& s, std::size_t boxes)
-{
+void expectStopped(Session& s, std::size_t boxes) {
     QTRY_COMPARE_WITH_TIMEOUT(s.boxes.messages.size(), boxes, kWaitMs);
     QCOMPARE(playback.nMode, kModeStopped);
     QCOMPARE(playback.wOutDeviceID, 0u);
@@ -44,8 +43,7 @@ void expectStopped(Session& s, std::size_t boxes)
 
 }  // namespace
 
-void OutputTest::noOutputAtStartUpIsToldOnceAndLoopDoesNotRetry()
-{
+void OutputTest::noOutputAtStartUpIsToldOnceAndLoopDoesNotRetry() {
     FakeDrivers drivers;
     Session s(settingsWith(drivers));
     s.clickButton(IDM_LOOP);
@@ -69,8 +67,7 @@ void OutputTest::noOutputAtStartUpIsToldOnceAndLoopDoesNotRetry()
     QCOMPARE(s.boxes.messages.size(), std::size_t(2));
 }
 
-void OutputTest::anOutputLostOnEachWayOfPlayingEndsThePlay()
-{
+void OutputTest::anOutputLostOnEachWayOfPlayingEndsThePlay() {
     FakeDrivers drivers;
     drivers.work({"pulseaudio"});
     Session s(settingsWith(drivers));

@@ -28,8 +28,7 @@ class PlaybackTest : public QObject {
     void anEarlierPlaysEndDoesNotEndTheNextPlay();
 };
 
-void PlaybackTest::openMeasuresListsAndEnables()
-{
+void PlaybackTest::openMeasuresListsAndEnables() {
     Session s;
     const std::string path = s.file("two parts.mid", song(2, {0, 1}));
     s.open(path);
@@ -59,8 +58,7 @@ void PlaybackTest::openMeasuresListsAndEnables()
     QVERIFY(s.boxes.messages.empty());
 }
 
-void PlaybackTest::playPauseResumeStopReplay()
-{
+void PlaybackTest::playPauseResumeStopReplay() {
     Session s;
     s.open(s.file("song.mid", song(8, {0})));
     s.device.since();
@@ -111,8 +109,7 @@ void PlaybackTest::playPauseResumeStopReplay()
     QVERIFY(s.device.failed.empty());
 }
 
-void PlaybackTest::endOfSongRewindsAndLoopRestartsOnANewDevice()
-{
+void PlaybackTest::endOfSongRewindsAndLoopRestartsOnANewDevice() {
     Session s;
     s.open(s.file("short.mid", song(1, {0})));
     s.clickButton(IDM_LOOP);
@@ -148,8 +145,7 @@ void PlaybackTest::endOfSongRewindsAndLoopRestartsOnANewDevice()
     QVERIFY(s.boxes.messages.empty());
 }
 
-void PlaybackTest::secondFileWhileTheFirstPlays()
-{
+void PlaybackTest::secondFileWhileTheFirstPlays() {
     Session s;
     s.open(s.file("first.mid", song(8, {0, 1, 2})));
     s.clickButton(IDM_PLAY);
@@ -179,8 +175,7 @@ void PlaybackTest::secondFileWhileTheFirstPlays()
     QVERIFY(s.boxes.messages.empty());
 }
 
-void PlaybackTest::noticesThatAreNotAnEndChangeNothing()
-{
+void PlaybackTest::noticesThatAreNotAnEndChangeNothing() {
     Session s;
     s.open(s.file("song.mid", song(8, {0})));
     s.command(IDM_PLAY);
@@ -211,8 +206,7 @@ void PlaybackTest::noticesThatAreNotAnEndChangeNothing()
     QCOMPARE(s.boxes.messages[0].text, std::string("Unrecognaized error"));
 }
 
-void PlaybackTest::playAndPauseDoNothingInTheWrongState()
-{
+void PlaybackTest::playAndPauseDoNothingInTheWrongState() {
     Session s;
     // Before any load: Play and Pause do nothing, Stop only rewinds the display.
     s.command(IDM_PLAY);
@@ -244,8 +238,7 @@ void PlaybackTest::playAndPauseDoNothingInTheWrongState()
     QCOMPARE(playback.nMode, kModePlaying);
 }
 
-void PlaybackTest::stopWhileTheSliderIsHeldStopsTheDevice()
-{
+void PlaybackTest::stopWhileTheSliderIsHeldStopsTheDevice() {
     Session s;
     s.open(s.file("song.mid", song(8, {0})));
     s.command(IDM_PLAY);
@@ -267,8 +260,7 @@ void PlaybackTest::stopWhileTheSliderIsHeldStopsTheDevice()
     QCOMPARE(s.readout(), QString("0:00.0"));
 }
 
-void PlaybackTest::trackListFollowsViewTrackListAcrossLoads()
-{
+void PlaybackTest::trackListFollowsViewTrackListAcrossLoads() {
     Session s;
     s.open(s.file("a.mid", song(1, {0})));
     QCOMPARE(s.window->size(), kExpandedSize);
@@ -287,8 +279,7 @@ void PlaybackTest::trackListFollowsViewTrackListAcrossLoads()
     QVERIFY(s.view()->header()->isVisible());
 }
 
-void PlaybackTest::sliderMovedWhilePausedIsWhereResumeStarts()
-{
+void PlaybackTest::sliderMovedWhilePausedIsWhereResumeStarts() {
     Session s;
     s.open(s.file("song.mid", song(10, {0})));
     s.command(IDM_PLAY);
@@ -308,8 +299,7 @@ void PlaybackTest::sliderMovedWhilePausedIsWhereResumeStarts()
     QTRY_VERIFY_WITH_TIMEOUT(s.reached(chosen + 1), kWaitMs);
 }
 
-void PlaybackTest::emptySongEndsAtOnce()
-{
+void PlaybackTest::emptySongEndsAtOnce() {
     Session s;
     s.open(s.file("empty.mid", song(0, {})));
     QCOMPARE(playback.dwFileSize, 0u);
@@ -325,8 +315,7 @@ namespace {
 
 // Waits for the device to play to the end without handling events, so that
 // its end-of-play notice stays in the queue.
-bool playedToTheEnd(const Session& s)
-{
+bool playedToTheEnd(const Session& s) {
     QDeadlineTimer deadline(kWaitMs);
     while (!s.reached(playback.dwFileSize)) {
         if (deadline.hasExpired()) return false;
@@ -337,8 +326,7 @@ bool playedToTheEnd(const Session& s)
 
 }  // namespace
 
-void PlaybackTest::anEarlierPlaysEndDoesNotEndTheNextPlay()
-{
+void PlaybackTest::anEarlierPlaysEndDoesNotEndTheNextPlay() {
     Session s;
     s.open(s.file("short.mid", song(1, {0})));
     // The song ends just as the user presses Stop and Play.

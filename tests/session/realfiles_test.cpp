@@ -13,8 +13,7 @@ using namespace lirno::test;
 
 namespace {
 
-QStringList midiFiles(const char* sub)
-{
+QStringList midiFiles(const char* sub) {
     const QDir dir(QStringLiteral(LIRNO_SHARED_MIDI) + '/' + sub);
     QStringList files;
     for (const QString& name : dir.entryList({"*.mid", "*.MID", "*.kar"}, QDir::Files, QDir::Name))
@@ -22,8 +21,7 @@ QStringList midiFiles(const char* sub)
     return files;
 }
 
-QString boxTexts(const Session& s)
-{
+QString boxTexts(const Session& s) {
     QStringList texts;
     for (const std::string& t : s.boxes.texts()) texts << QString::fromStdString(t);
     return texts.join(" | ");
@@ -32,8 +30,7 @@ QString boxTexts(const Session& s)
 // Plays a moment and stops: a file the device opens plays from the start,
 // one it refused stays stopped with Play up, and Stop brings every file back
 // to the stopped state.
-void playAndStop(Session& s)
-{
+void playAndStop(Session& s) {
     s.command(IDM_PLAY);
     const bool plays = playback.fFileLoaded && playback.wOutDeviceID != 0;
     QCOMPARE(playback.nMode, plays ? kModePlaying : kModeStopped);
@@ -53,8 +50,7 @@ class RealFilesTest : public QObject {
     void damagedFilesAreReportedAndLeaveAWorkingWindow();
 };
 
-void RealFilesTest::musicalFilesLoadListAndPlaySilently()
-{
+void RealFilesTest::musicalFilesLoadListAndPlaySilently() {
     const QStringList files = midiFiles("real");
     if (files.isEmpty()) QSKIP("no shared MIDI files at " LIRNO_SHARED_MIDI);
     Session s;
@@ -72,8 +68,7 @@ void RealFilesTest::musicalFilesLoadListAndPlaySilently()
     }
 }
 
-void RealFilesTest::damagedFilesAreReportedAndLeaveAWorkingWindow()
-{
+void RealFilesTest::damagedFilesAreReportedAndLeaveAWorkingWindow() {
     const QStringList files = midiFiles("edge");
     if (files.isEmpty()) QSKIP("no shared MIDI files at " LIRNO_SHARED_MIDI);
     Session s;

@@ -24,37 +24,32 @@ namespace {
 
 using namespace lirno;
 
-void save(const QPixmap& picture, const QString& dir, const char* name)
-{
+void save(const QPixmap& picture, const QString& dir, const char* name) {
     const QString path = dir + QLatin1Char('/') + QLatin1String(name);
     if (!picture.save(path)) qWarning("could not write %s", qPrintable(path));
 }
 
-QPixmap grabScreenArea(QRect area)
-{
+QPixmap grabScreenArea(QRect area) {
     return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
                                                         area.height());
 }
 
 // Opens a file as from the command line, without playing it.
-void load(MainWndProc& window, const std::string& path)
-{
+void load(MainWndProc& window, const std::string& path) {
     shell.szFileName = path;
     setFileDialogs({[path] { return std::optional<std::string>(path); }, {}});
     window.command(res::IDM_OPEN);
 }
 
 // Plays from a fraction of the song and lets the timer catch up.
-void playFrom(MainWndProc& window, double fraction)
-{
+void playFrom(MainWndProc& window, double fraction) {
     playback.dwPlayPos = static_cast<std::uint32_t>(playback.dwFileSize * fraction);
     window.command(res::IDM_PLAY);
     QTest::qWait(700);
 }
 
 // A song the analysis refuses: an unknown chunk before its track.
-std::string refusedSong()
-{
+std::string refusedSong() {
     smf::Track t;
     t.tempo(0, 500000).ev(0, {0x90, 60, 100}).ev(96, {0x80, 60, 0}).end();
     smf::Bytes bytes = smf::file(0, 96, {t});
@@ -65,8 +60,7 @@ std::string refusedSong()
     return path;
 }
 
-void messageShot(MainWndProc& window, const QString& dir)
-{
+void messageShot(MainWndProc& window, const QString& dir) {
     const std::string path = refusedSong();
     QTimer::singleShot(400, [&window, dir] {
         QWidget* box = QApplication::activeModalWidget();
@@ -83,8 +77,7 @@ void messageShot(MainWndProc& window, const QString& dir)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 3) {
         qWarning("usage: session_screenshots DIR SONG.mid");

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "ctrl/trackview.h"
-#include "device/errors.h"
 #include "device/engine/fluid_device.h"
+#include "device/errors.h"
 #include "device/song/song_file.h"
 #include "main/mainwnd.h"
 #include "main/timetrack.h"
@@ -40,8 +40,7 @@ struct DialogSeam {
     std::vector<std::string> savePreloads;  // what each save dialog started with
     int opens = 0;
 
-    FileDialogs dialogs()
-    {
+    FileDialogs dialogs() {
         return {[this]() -> std::optional<std::string> {
                     ++opens;
                     return next(openAnswers);
@@ -53,8 +52,7 @@ struct DialogSeam {
     }
 
   private:
-    static std::optional<std::string> next(std::deque<std::string>& q)
-    {
+    static std::optional<std::string> next(std::deque<std::string>& q) {
         if (q.empty()) return std::nullopt;
         std::string s = q.front();
         q.pop_front();
@@ -63,8 +61,7 @@ struct DialogSeam {
 };
 
 // The device playing on a silent real-time clock.
-inline device::DeviceSettings silentSettings()
-{
+inline device::DeviceSettings silentSettings() {
     device::DeviceSettings settings;
     settings.soundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     settings.audioDriver = device::kAudioNone;
@@ -75,23 +72,21 @@ inline device::DeviceSettings silentSettings()
 // the file dialogs answered from the seam.
 class Session : public ShellFixture {
   public:
-    explicit Session(device::DeviceSettings settings = silentSettings()) : real(std::move(settings))
-    {
+    explicit Session(device::DeviceSettings settings = silentSettings())
+        : real(std::move(settings)) {
         playback.sTmpName = gettmpname();
         previousDialogs_ = setFileDialogs(seam.dialogs());
         window = makeWindow(&device);
         window->move(0, 0);
         window->show();
     }
-    ~Session()
-    {
+    ~Session() {
         window.reset();
         setFileDialogs(std::move(previousDialogs_));
     }
 
     // Open through the dialog, answered with path.
-    void open(const std::string& path)
-    {
+    void open(const std::string& path) {
         seam.openAnswers.push_back(path);
         window->command(res::IDM_OPEN);
     }
@@ -104,14 +99,12 @@ class Session : public ShellFixture {
     bool enabled(int id) const { return toolbar()->button(id)->isEnabled(); }
 
     // Where the open device is, or nothing.
-    std::optional<std::uint32_t> position() const
-    {
+    std::optional<std::uint32_t> position() const {
         std::uint32_t p = 0;
         if (playback.wOutDeviceID == 0 || device.position(playback.wOutDeviceID, p) != 0) return {};
         return p;
     }
-    bool reached(std::uint32_t units) const
-    {
+    bool reached(std::uint32_t units) const {
         const auto p = position();
         return p && *p >= units;
     }
@@ -128,8 +121,8 @@ class Session : public ShellFixture {
 // A song of `seconds` (120 beats a minute, 96 ticks a beat, so one device
 // unit of an eighth of a second is 12 ticks): a tempo track, then one named
 // track per channel given, each playing a note on every beat.
-inline Bytes song(int seconds, const std::vector<int>& channels, const std::string& prefix = "Part")
-{
+inline Bytes song(int seconds, const std::vector<int>& channels,
+                  const std::string& prefix = "Part") {
     Track tempo;
     tempo.name("Tempo").tempo(0, 500000).end();
     std::vector<Track> tracks{tempo};
@@ -146,8 +139,7 @@ inline Bytes song(int seconds, const std::vector<int>& channels, const std::stri
 
 // Sounding note-ons per track chunk (index 0 is the first chunk), as the
 // device reads the file.
-inline std::vector<int> soundingNotes(const std::string& path)
-{
+inline std::vector<int> soundingNotes(const std::string& path) {
     std::shared_ptr<const device::Song> s;
     if (device::loadSongFile(path, s) != 0) return {};
     std::vector<int> perTrack(static_cast<std::size_t>(s->tracks), 0);

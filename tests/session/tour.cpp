@@ -31,13 +31,11 @@ using namespace lirno;
 
 std::vector<Message> shown;
 
-void say(const QString& text)
-{
+void say(const QString& text) {
     std::printf("%s\n", qPrintable(text));
 }
 
-QString state(const MainWndProc& w)
-{
+QString state(const MainWndProc& w) {
     std::uint32_t pos = 0;
     if (playback.wOutDeviceID) sequencer.device->position(playback.wOutDeviceID, pos);
     return QStringLiteral("mode %1 readout %2 slider %3 devicepos %4 play %5 pause %6")
@@ -49,15 +47,13 @@ QString state(const MainWndProc& w)
         .arg(w.toolbar()->isButtonChecked(res::IDM_PAUSE));
 }
 
-void boxesSince(std::size_t& seen)
-{
+void boxesSince(std::size_t& seen) {
     for (; seen < shown.size(); ++seen)
         say("  BOX [" + QString::fromStdString(shown[seen].caption) + "] " +
             QString::fromStdString(shown[seen].text).replace('\n', " / "));
 }
 
-void tour(MainWndProc& w, const QString& file, const QString& shots)
-{
+void tour(MainWndProc& w, const QString& file, const QString& shots) {
     std::size_t seen = shown.size();
     say("== " + QFileInfo(file).fileName());
     setFileDialogs({[file] { return std::optional<std::string>(file.toStdString()); }, {}});
@@ -121,8 +117,7 @@ void tour(MainWndProc& w, const QString& file, const QString& shots)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 3) return 2;
     initResources();

@@ -9,14 +9,12 @@
 namespace lirno::test {
 
 class EnvGuard {
-public:
-    explicit EnvGuard(std::string name) : name_(std::move(name))
-    {
+  public:
+    explicit EnvGuard(std::string name) : name_(std::move(name)) {
         if (const char* v = ::getenv(name_.c_str())) saved_ = v;
     }
     EnvGuard(std::string name, const std::string& value) : EnvGuard(std::move(name)) { set(value); }
-    ~EnvGuard()
-    {
+    ~EnvGuard() {
         if (saved_)
             ::setenv(name_.c_str(), saved_->c_str(), 1);
         else
@@ -27,7 +25,7 @@ public:
 
     void set(const std::string& value) const { ::setenv(name_.c_str(), value.c_str(), 1); }
 
-private:
+  private:
     std::string name_;
     std::optional<std::string> saved_;
 };

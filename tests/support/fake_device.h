@@ -16,15 +16,14 @@
 namespace lirno::test {
 
 // One line of the device's log: "stop 3", "play 3 480".
-inline std::string call(const char* what, std::uint32_t id, std::optional<std::uint32_t> n = {})
-{
+inline std::string call(const char* what, std::uint32_t id, std::optional<std::uint32_t> n = {}) {
     std::string s = std::string(what) + ' ' + std::to_string(id);
     if (n) s += ' ' + std::to_string(*n);
     return s;
 }
 
 class FakeDevice : public device::Device {
-public:
+  public:
     struct Play {
         device::DeviceId id;
         std::uint32_t from;
@@ -51,15 +50,13 @@ public:
     std::vector<std::string> failed;  // calls the device refused
 
     // The calls since the mark, and a new mark.
-    std::vector<std::string> since()
-    {
+    std::vector<std::string> since() {
         std::vector<std::string> out(calls.begin() + long(mark_), calls.end());
         mark_ = calls.size();
         return out;
     }
 
-    int open(const std::string& path, device::DeviceId& id, std::uint32_t& len) override
-    {
+    int open(const std::string& path, device::DeviceId& id, std::uint32_t& len) override {
         if (refuseOpens) return note(device::kErrFileRead, "open " + path);
         int r = 0;
         if (real_) {
@@ -70,8 +67,7 @@ public:
         }
         return note(r, call("open", id, len));
     }
-    int play(device::DeviceId id, std::uint32_t from, device::Notifier n) override
-    {
+    int play(device::DeviceId id, std::uint32_t from, device::Notifier n) override {
         plays.push_back({id, from});
         int r = 0;
         if (real_)
@@ -80,38 +76,32 @@ public:
             lastNotifier = std::move(n);
         return note(r, call("play", id, from));
     }
-    int stop(device::DeviceId id) override
-    {
+    int stop(device::DeviceId id) override {
         stops.push_back(id);
         return note(real_ ? real_->stop(id) : 0, call("stop", id));
     }
-    int pause(device::DeviceId id) override
-    {
+    int pause(device::DeviceId id) override {
         pauses.push_back(id);
         return note(real_ ? real_->pause(id) : 0, call("pause", id));
     }
-    int close(device::DeviceId id) override
-    {
+    int close(device::DeviceId id) override {
         closes.push_back(id);
         return note(real_ ? real_->close(id) : 0, call("close", id));
     }
-    int position(device::DeviceId id, std::uint32_t& pos) override
-    {
+    int position(device::DeviceId id, std::uint32_t& pos) override {
         if (real_) return real_->position(id, pos);
         if (positionError != 0) return positionError;
         pos = position_;
         return 0;
     }
     int failure(device::DeviceId id) const override { return real_ ? real_->failure(id) : 0; }
-    std::optional<std::string> errorText(int code) const override
-    {
+    std::optional<std::string> errorText(int code) const override {
         if (real_) return real_->errorText(code);
         return "fake device error";
     }
 
-private:
-    int note(int result, std::string line)
-    {
+  private:
+    int note(int result, std::string line) {
         (result == 0 ? calls : failed).push_back(std::move(line));
         return result;
     }

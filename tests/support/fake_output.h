@@ -18,7 +18,7 @@ namespace lirno::test {
 // Which drivers open, and how their outputs behave. Outlives every device
 // made with its factory.
 class FakeDrivers {
-public:
+  public:
     void work(std::vector<std::string> drivers) {
         std::lock_guard lk(m_);
         working_ = std::move(drivers);
@@ -41,14 +41,15 @@ public:
         return [this](const std::string& driver, const device::OutputOptions&,
                       device::OutputSink& sink) -> std::unique_ptr<device::AudioOutput> {
             std::lock_guard lk(m_);
-            if (std::find(working_.begin(), working_.end(), driver) == working_.end()) return nullptr;
+            if (std::find(working_.begin(), working_.end(), driver) == working_.end())
+                return nullptr;
             return std::make_unique<Output>(*this, sink);
         };
     }
 
-private:
+  private:
     class Output final : public device::AudioOutput {
-    public:
+      public:
         Output(FakeDrivers& drivers, device::OutputSink& sink)
             : thread_([this, &drivers, &sink] {
                   std::vector<float> l(64), r(64);
@@ -68,7 +69,7 @@ private:
             thread_.join();
         }
 
-    private:
+      private:
         std::atomic<bool> stop_{false};
         std::thread thread_;
     };

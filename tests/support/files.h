@@ -15,14 +15,12 @@ namespace lirno::test {
 
 // A folder removed with everything in it at the end of the test.
 class ScratchDir {
-public:
-    ScratchDir()
-    {
+  public:
+    ScratchDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "lirno-test-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
     }
-    ~ScratchDir()
-    {
+    ~ScratchDir() {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
@@ -32,20 +30,19 @@ public:
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
-inline std::vector<std::uint8_t> readFile(const std::string& path)
-{
+inline std::vector<std::uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
+inline void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace lirno::test

@@ -16,17 +16,20 @@
 namespace lirno::test {
 
 class PlayerWorld {
-public:
-    PlayerWorld() { QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }
+  public:
+    PlayerWorld() {
+        QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 
     QString runtime() const { return QString::fromStdString(runtime_.path().string()); }
     QString tmp() const { return QString::fromStdString(tmp_.path().string()); }
     QString stateFile() const { return runtime() + "/state"; }
-    QStringList playFiles() const { return QDir(tmp()).entryList({"lq*.tmp"}, QDir::Files, QDir::Name); }
+    QStringList playFiles() const {
+        return QDir(tmp()).entryList({"lq*.tmp"}, QDir::Files, QDir::Name);
+    }
 
     // A copy started silent and offscreen in this world.
-    std::unique_ptr<QProcess> start(const QStringList& args = {}) const
-    {
+    std::unique_ptr<QProcess> start(const QStringList& args = {}) const {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -40,7 +43,7 @@ public:
         return p;
     }
 
-private:
+  private:
     ScratchDir runtime_;
     ScratchDir tmp_;
 };

@@ -17,9 +17,8 @@ namespace lirno::test {
 // Records every message box for the life of the object; starts from a fresh
 // process state.
 class Recorder {
-public:
-    Recorder()
-    {
+  public:
+    Recorder() {
         resetGlobals();
         previous_ = setMessageBoxHandler([this](const Message& m) { messages.push_back(m); });
     }
@@ -27,8 +26,7 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
-    std::vector<std::string> texts() const
-    {
+    std::vector<std::string> texts() const {
         std::vector<std::string> t;
         for (const auto& m : messages) t.push_back(m.text);
         return t;
@@ -36,13 +34,12 @@ public:
 
     std::vector<Message> messages;
 
-private:
+  private:
     MessageBoxHandler previous_;
 };
 
 // The image's bytes in use.
-inline std::vector<std::uint8_t> bytesOf(const FileImage& image)
-{
+inline std::vector<std::uint8_t> bytesOf(const FileImage& image) {
     return {image.data(), image.data() + image.dwFileBufSize};
 }
 

@@ -17,9 +17,8 @@
 namespace lirno::test {
 
 class ShellFixture {
-public:
-    ShellFixture()
-    {
+  public:
+    ShellFixture() {
         initResources();
         tmpdir_.set(tmp.path().string());
     }
@@ -27,15 +26,13 @@ public:
     ShellFixture& operator=(const ShellFixture&) = delete;
 
     // A main window as start-up makes it, on the given device.
-    std::unique_ptr<MainWndProc> makeWindow(device::Device* device = nullptr)
-    {
+    std::unique_ptr<MainWndProc> makeWindow(device::Device* device = nullptr) {
         auto w = std::make_unique<MainWndProc>(device);
         shell.hWndMain = w.get();
         return w;
     }
     // A file in the temporary folder with these bytes; returns its path.
-    std::string file(const std::string& name, const smf::Bytes& bytes) const
-    {
+    std::string file(const std::string& name, const smf::Bytes& bytes) const {
         const std::string path = tmp.file(name);
         writeFile(path, bytes);
         return path;
@@ -45,7 +42,7 @@ public:
     Recorder boxes;  // first: it resets the model's globals and records boxes
     ScratchDir tmp;  // TMPDIR while the fixture lives
 
-private:
+  private:
     // The next fixture must not make its folder inside this one's, deleted by then.
     EnvGuard tmpdir_{"TMPDIR"};
 };

@@ -11,6 +11,8 @@ using smf::Bytes;
 using smf::Track;
 
 // A status or data byte worked out as an int (0x90 | channel).
-inline std::uint8_t u8(int v) { return static_cast<std::uint8_t>(v); }
+inline std::uint8_t u8(int v) {
+    return static_cast<std::uint8_t>(v);
+}
 
 }  // namespace lirno::test

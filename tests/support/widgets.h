@@ -6,6 +6,8 @@
 
 namespace lirno::test {
 
-inline void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center()); }
+inline void click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+}
 
 }  // namespace lirno::test

@@ -88,10 +88,10 @@ TEST_F(CliInfo, KeysComeInTheirFixedOrder) {
     Track t;
     t.ev(0, {0x90, 0x3C, 0x40}).ev(0, {0xF4}).end();
     const Json j = infoOf(lirno::smf::file(0, 96, {t}));
-    EXPECT_EQ(keys(j), (std::vector<std::string>{"result", "format", "nTracks", "division",
-                                                 "nViewTracks", "formatText", "trackIndex", "track",
-                                                 "rows", "imageSize", "length", "messages",
-                                                 "soundFont"}));
+    EXPECT_EQ(keys(j),
+              (std::vector<std::string>{"result", "format", "nTracks", "division", "nViewTracks",
+                                        "formatText", "trackIndex", "track", "rows", "imageSize",
+                                        "length", "messages", "soundFont"}));
     ASSERT_EQ(j["track"].size(), 1u);
     ASSERT_EQ(j["rows"].size(), 1u);
     ASSERT_FALSE(j["messages"].empty());

@@ -11,9 +11,8 @@ namespace {
 
 // Quick and silent: the small SoundFont, no sound card.
 class CliSound : public CliTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         CliTest::SetUp();
         ::setenv("LIRNO_AUDIO", "none", 1);
         if (fs::exists("/usr/share/sounds/sf2/TimGM6mb.sf2"))
@@ -22,8 +21,7 @@ protected:
 };
 
 // One note per track on the given channels, the End of Track after `quarters`.
-Bytes song(std::vector<int> channels, int quarters, std::uint32_t usPerQuarter = 500000)
-{
+Bytes song(std::vector<int> channels, int quarters, std::uint32_t usPerQuarter = 500000) {
     std::vector<Track> tracks;
     Track tempo;
     tempo.tempo(0, usPerQuarter).end(static_cast<std::uint32_t>(quarters * 96));
@@ -33,7 +31,8 @@ Bytes song(std::vector<int> channels, int quarters, std::uint32_t usPerQuarter =
         Track t;
         t.ev(0, {static_cast<std::uint8_t>(0xC0 | ch), 0});
         t.ev(0, {static_cast<std::uint8_t>(0x90 | ch), 60, 110});
-        t.ev(static_cast<std::uint32_t>(quarters * 96 - 10), {static_cast<std::uint8_t>(0x80 | ch), 60, 0});
+        t.ev(static_cast<std::uint32_t>(quarters * 96 - 10),
+             {static_cast<std::uint8_t>(0x80 | ch), 60, 0});
         tracks.push_back(std::move(t.end()));
     }
     return lirno::smf::file(1, 96, tracks);
@@ -42,16 +41,14 @@ Bytes song(std::vector<int> channels, int quarters, std::uint32_t usPerQuarter =
 struct Wav {
     int channels = 0, rate = 0, bits = 0;
     std::vector<std::int16_t> samples;
-    int peak() const
-    {
+    int peak() const {
         int p = 0;
         for (auto s : samples) p = std::max(p, std::abs(int(s)));
         return p;
     }
 };
 
-Wav readWav(const fs::path& p)
-{
+Wav readWav(const fs::path& p) {
     const Bytes b = readBytes(p);
     Wav w;
     if (b.size() < 44 || std::string(b.begin(), b.begin() + 4) != "RIFF") return w;
@@ -74,8 +71,7 @@ Wav readWav(const fs::path& p)
     return w;
 }
 
-TEST_F(CliSound, InfoGivesTheLengthTheDeviceMeasures)
-{
+TEST_F(CliSound, InfoGivesTheLengthTheDeviceMeasures) {
     // 8 quarters at 120 a minute: 4 seconds, 32 units.
     EXPECT_EQ(infoOf(song({0}, 8))["length"], 32);
     // 4 quarters at 60 a minute: 4 seconds too.
@@ -87,12 +83,12 @@ TEST_F(CliSound, InfoGivesTheLengthTheDeviceMeasures)
     EXPECT_EQ(j["soundFont"], "/fonts/Chosen GM.sf3");
 }
 
-TEST_F(CliSound, RenderWritesTheEditedSong)
-{
+TEST_F(CliSound, RenderWritesTheEditedSong) {
     const fs::path in = put("two.mid", song({0, 1}, 4));
     const fs::path all = path("all.wav"), muted = path("muted.wav");
     ASSERT_EQ(run({"render", in.string(), "-o", all.string()}).exitCode, 0);
-    const RunResult r = run({"render", in.string(), "--mute", "0", "--mute", "1", "-o", muted.string()});
+    const RunResult r =
+        run({"render", in.string(), "--mute", "0", "--mute", "1", "-o", muted.string()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Rendered"), std::string::npos);  // the final line when not on a terminal
 
@@ -110,36 +106,37 @@ TEST_F(CliSound, RenderWritesTheEditedSong)
     EXPECT_EQ(readBytes(path("again.wav")), readBytes(all));  // the same every time
 }
 
-TEST_F(CliSound, RenderFromAPositionAndBeyondTheEnd)
-{
+TEST_F(CliSound, RenderFromAPositionAndBeyondTheEnd) {
     // A note struck each second: from either start the render ends alike,
     // once the last note has died away.
     Track t;
     t.tempo(0, 500000);
-    for (int i = 0; i < 4; ++i) t.ev(0, {0x90, 60, 100}).ev(180, {0x80, 60, 0}).ev(12, {0xB0, 1, 0});
+    for (int i = 0; i < 4; ++i)
+        t.ev(0, {0x90, 60, 100}).ev(180, {0x80, 60, 0}).ev(12, {0xB0, 1, 0});
     const fs::path in = put("long.mid", lirno::smf::file(0, 96, {t.end()}));
-    ASSERT_EQ(run({"render", in.string(), "--from", "16", "-o", path("half.wav").string()}).exitCode, 0);
+    ASSERT_EQ(
+        run({"render", in.string(), "--from", "16", "-o", path("half.wav").string()}).exitCode, 0);
     ASSERT_EQ(run({"render", in.string(), "-o", path("whole.wav").string()}).exitCode, 0);
     const Wav half = readWav(path("half.wav")), whole = readWav(path("whole.wav"));
     // Two seconds less of song.
-    EXPECT_NEAR(double(whole.samples.size() - half.samples.size()), 2.0 * 44100 * 2, 2.0 * 44100 * 0.1);
+    EXPECT_NEAR(double(whole.samples.size() - half.samples.size()), 2.0 * 44100 * 2,
+                2.0 * 44100 * 0.1);
 
-    const RunResult beyond = run({"render", in.string(), "--from", "33", "-o", path("x.wav").string()});
+    const RunResult beyond =
+        run({"render", in.string(), "--from", "33", "-o", path("x.wav").string()});
     EXPECT_EQ(beyond.exitCode, 1);
     EXPECT_NE(beyond.err.find("beyond"), std::string::npos) << beyond.err;
 }
 
 // Every file in the test's folder, hidden ones included.
-std::vector<std::string> filesIn(const fs::path& dir)
-{
+std::vector<std::string> filesIn(const fs::path& dir) {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
     std::sort(out.begin(), out.end());
     return out;
 }
 
-TEST_F(CliSound, RenderRefusesWhatItCannotDoAndWritesNothing)
-{
+TEST_F(CliSound, RenderRefusesWhatItCannotDoAndWritesNothing) {
     const fs::path in = put("one.mid", song({9}, 2));
     const auto before = filesIn(dir_);
     const fs::path out = path("x.wav");
@@ -147,14 +144,15 @@ TEST_F(CliSound, RenderRefusesWhatItCannotDoAndWritesNothing)
     RunResult r = run({"render", in.string(), "-o", path("x.aiff").string()});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("'.aiff' is not an audio format"), std::string::npos) << r.err;
-    EXPECT_EQ(run({"render", in.string(), "--stems", path("st").string(), "--format", "doc"}).exitCode, 2);
+    EXPECT_EQ(
+        run({"render", in.string(), "--stems", path("st").string(), "--format", "doc"}).exitCode,
+        2);
     EXPECT_EQ(run({"render", in.string(), "-o", out.string(), "--rate", "8000"}).exitCode, 2);
     EXPECT_EQ(run({"render", in.string(), "-o", out.string(), "--normalize", "3"}).exitCode, 2);
     EXPECT_EQ(filesIn(dir_), before);
 }
 
-TEST_F(CliSound, FailedRenderLeavesTheOldFileAndNothingElse)
-{
+TEST_F(CliSound, FailedRenderLeavesTheOldFileAndNothingElse) {
     const fs::path in = put("long.mid", song({0, 1}, 40));  // 20 s: far more than the limit
     const fs::path out = path("keep.flac");
     writeBytes(out, Bytes{'o', 'l', 'd'});
@@ -167,8 +165,7 @@ TEST_F(CliSound, FailedRenderLeavesTheOldFileAndNothingElse)
 }
 
 // Four named tracks on channels 0 to 3; track i sounds from 2i s to 2i+0.5 s.
-Bytes spacedSong()
-{
+Bytes spacedSong() {
     std::vector<Track> tracks;
     Track tempo;
     tempo.tempo(0, 500000).end(8 * 192);
@@ -186,8 +183,7 @@ Bytes spacedSong()
     return lirno::smf::file(1, 96, tracks);
 }
 
-double rmsOver(const Wav& w, double from, double to)
-{
+double rmsOver(const Wav& w, double from, double to) {
     const auto a = std::min(w.samples.size(), static_cast<std::size_t>(from * 44100) * 2);
     const auto b = std::min(w.samples.size(), static_cast<std::size_t>(to * 44100) * 2);
     double sum = 0;
@@ -195,20 +191,22 @@ double rmsOver(const Wav& w, double from, double to)
     return b > a ? std::sqrt(sum / double(b - a)) : 0.0;
 }
 
-TEST_F(CliSound, StemsHoldEachAudibleTrackAloneAndSumToTheMix)
-{
+TEST_F(CliSound, StemsHoldEachAudibleTrackAloneAndSumToTheMix) {
     const fs::path in = put("spaced.mid", spacedSong());
     const fs::path stems = path("stems"), mix = path("mix.wav");
-    const RunResult r = run({"render", in.string(), "--mute", "3", "-o", mix.string(), "--stems", stems.string()});
+    const RunResult r =
+        run({"render", in.string(), "--mute", "3", "-o", mix.string(), "--stems", stems.string()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("3 stems"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("the stems sum to the mix within"), std::string::npos) << r.err;
 
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(stems)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(stems))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     // The muted row has no stem.
-    ASSERT_EQ(names, (std::vector<std::string>{"01-Lead_Voice.wav", "02-Bass_2.wav", "03-Strings.wav"}));
+    ASSERT_EQ(names,
+              (std::vector<std::string>{"01-Lead_Voice.wav", "02-Bass_2.wav", "03-Strings.wav"}));
 
     const Wav m = readWav(mix);
     std::vector<Wav> s;
@@ -224,17 +222,17 @@ TEST_F(CliSound, StemsHoldEachAudibleTrackAloneAndSumToTheMix)
     }
     int worst = 0;
     for (std::size_t k = 0; k < m.samples.size(); ++k)
-        worst = std::max(worst, std::abs(s[0].samples[k] + s[1].samples[k] + s[2].samples[k] - m.samples[k]));
+        worst = std::max(
+            worst, std::abs(s[0].samples[k] + s[1].samples[k] + s[2].samples[k] - m.samples[k]));
     // Measured: 115 (-49 dB of full scale), at the third track's first note;
     // a missing or misplaced stem would be off by thousands.
     EXPECT_LE(worst, 200);
 }
 
 // Runs lirno-midi in a shell so that it can be interrupted after a while.
-RunResult interruptAfter(const char* seconds, const std::string& args, const char* env = "")
-{
-    const std::string cmd = std::string(env) + " timeout --preserve-status -s INT " + seconds + " " +
-                            LIRNO_MIDI_BIN + " " + args + " 2>&1";
+RunResult interruptAfter(const char* seconds, const std::string& args, const char* env = "") {
+    const std::string cmd = std::string(env) + " timeout --preserve-status -s INT " + seconds +
+                            " " + LIRNO_MIDI_BIN + " " + args + " 2>&1";
     RunResult r;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     char buf[512];
@@ -245,28 +243,25 @@ RunResult interruptAfter(const char* seconds, const std::string& args, const cha
 }
 
 RunResult playFor(const fs::path& file, const char* seconds, const char* extra = "",
-                  const char* env = "")
-{
+                  const char* env = "") {
     return interruptAfter(seconds, "play '" + file.string() + "' " + extra, env);
 }
 
-TEST_F(CliSound, RenderStoppedByCtrlCLeavesNothing)
-{
+TEST_F(CliSound, RenderStoppedByCtrlCLeavesNothing) {
     // Ten minutes less five seconds: a longer silence before the notes' end
     // would end the render there.
     const fs::path in = put("long.mid", song({0, 1, 2}, 1190));
     const auto before = filesIn(dir_);
-    const RunResult r = interruptAfter(
-        "1", "render '" + in.string() + "' -o '" + path("x.flac").string() + "' --stems '" +
-                 path("st").string() + "'");
+    const RunResult r =
+        interruptAfter("1", "render '" + in.string() + "' -o '" + path("x.flac").string() +
+                                "' --stems '" + path("st").string() + "'");
     EXPECT_EQ(r.exitCode, 130) << r.out;
     EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
     fs::remove(path("st"));  // the folder itself is made before the work; it must be empty
     EXPECT_EQ(filesIn(dir_), before);
 }
 
-TEST_F(CliSound, PlayRunsToTheEndOrStopsOnCtrlC)
-{
+TEST_F(CliSound, PlayRunsToTheEndOrStopsOnCtrlC) {
     const fs::path shortSong = put("short.mid", song({0}, 2));  // one second
     RunResult r = playFor(shortSong, "20");
     EXPECT_EQ(r.exitCode, 0) << r.out;
@@ -279,8 +274,7 @@ TEST_F(CliSound, PlayRunsToTheEndOrStopsOnCtrlC)
     EXPECT_NE(r.out.find("Stopped."), std::string::npos);
 }
 
-TEST_F(CliSound, PlayWithoutAnAudioOutputSaysSoOnceAndFails)
-{
+TEST_F(CliSound, PlayWithoutAnAudioOutputSaysSoOnceAndFails) {
     const fs::path shortSong = put("short.mid", song({0}, 2));
     const RunResult r = playFor(shortSong, "20", "", "LIRNO_AUDIO=no-such-driver");
     EXPECT_EQ(r.exitCode, 1) << r.out;

@@ -11,12 +11,11 @@ namespace lirno::test {
 class LoadTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<Fixture> fx;
 
     // The rows show what the file model knows of each listed track.
-    void expectRowsShowTheFile(const QString& file)
-    {
+    void expectRowsShowTheFile(const QString& file) {
         const RowControls& c = fx->controls();
         const int n = std::min(getnumtracks(loaded.MidiInfo), kMaxTracks);
         QVERIFY2(fx->view()->items() == n, qPrintable(file));
@@ -29,41 +28,43 @@ private:
             const int code = getinstr(loaded.MidiInfo, r);
             QComboBox* list = c.hwndInstr[i];
             if (code <= 127) {
-                QVERIFY2(list->count() == 128 && list->currentIndex() == code && list->isEnabled(), qPrintable(where));
+                QVERIFY2(list->count() == 128 && list->currentIndex() == code && list->isEnabled(),
+                         qPrintable(where));
             } else {
                 const QString entry = code == 242 ? "Standard Midi Drums" : "Mixed Music";
-                QVERIFY2(list->count() == 1 && list->currentText() == entry && !list->isEnabled(), qPrintable(where));
+                QVERIFY2(list->count() == 1 && list->currentText() == entry && !list->isEnabled(),
+                         qPrintable(where));
             }
             QVERIFY2(c.hwndVol[i]->value() == getvol(loaded.MidiInfo, r), qPrintable(where));
             QVERIFY2(c.hwndBal[i]->value() == getbal(loaded.MidiInfo, r), qPrintable(where));
             QVERIFY2(c.hwndOn[i]->isChecked() && !c.hwndOnly[i]->isChecked(), qPrintable(where));
         }
         const int fit = fx->view()->client()->height() / 21;
-        QVERIFY2(fx->view()->scroll().nRange == (n < fit ? 0 : std::max(0, n - 1)), qPrintable(file));
+        QVERIFY2(fx->view()->scroll().nRange == (n < fit ? 0 : std::max(0, n - 1)),
+                 qPrintable(file));
     }
 
     // A solo on the first row silences every other row in the image, and
     // ending it gives back the file as loaded.
-    void expectSoloRoundTrip(const QString& file)
-    {
+    void expectSoloRoundTrip(const QString& file) {
         if (fx->view()->items() < 2) return;
         const Bytes audible = bytesOf(loaded.image);
         const MuteReader mutes;
         click(fx->controls().hwndOnly[0]);
         for (int r = 0; r < fx->view()->items(); ++r) {
             if (!mutes.hasNotes(r)) continue;
-            QVERIFY2(mutes.muted(r) == int(r > 0), qPrintable(QString("%1 row %2").arg(file).arg(r)));
+            QVERIFY2(mutes.muted(r) == int(r > 0),
+                     qPrintable(QString("%1 row %2").arg(file).arg(r)));
         }
         click(fx->controls().hwndOnly[0]);
         QVERIFY2(bytesOf(loaded.image) == audible, qPrintable(file));
     }
 
-private slots:
+  private slots:
     void init() { fx = std::make_unique<Fixture>(); }
     void cleanup() { fx.reset(); }
 
-    void aSecondLoadWhileScrolledAndSoloedStartsClean()
-    {
+    void aSecondLoadWhileScrolledAndSoloedStartsClean() {
         load(fx->view(), songWithRows(30));
         const RowControls& c = fx->controls();
         std::vector<QPointer<QWidget>> old;
@@ -96,8 +97,7 @@ private slots:
         expectRowsShowTheFile("five rows");
     }
 
-    void fileWithoutRowsShowsAnEmptyView()
-    {
+    void fileWithoutRowsShowsAnEmptyView() {
         load(fx->view(), songWithRows(3));
         load(fx->view(), songWithRows(0));
         QCOMPARE(fx->view()->items(), 0);
@@ -106,8 +106,7 @@ private slots:
         QVERIFY(fx->view()->client()->findChildren<QWidget*>().isEmpty());
     }
 
-    void aRejectedFileBuildsNoRows()
-    {
+    void aRejectedFileBuildsNoRows() {
         load(fx->view(), songWithRows(3));
         ScratchDir dir;
         playback.sTmpName = dir.file("play.tmp");
@@ -119,11 +118,11 @@ private slots:
         QCOMPARE(InsertTrackViewItems(fx->view()), 1);
         QCOMPARE(fx->view()->items(), 0);
         QVERIFY(fx->view()->isVisible());
-        QCOMPARE(fx->recorder.texts(), std::vector<std::string>{"This format is not supported! (Try Play only)"});
+        QCOMPARE(fx->recorder.texts(),
+                 std::vector<std::string>{"This format is not supported! (Try Play only)"});
     }
 
-    void realFilesFromOutsideTheProject()
-    {
+    void realFilesFromOutsideTheProject() {
         const QDir shared(QStringLiteral(LIRNO_SHARED_MIDI));
         if (!shared.exists()) QSKIP("no shared MIDI folder here");
         ScratchDir dir;

@@ -12,13 +12,12 @@ namespace lirno::test {
 class RowsTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<Fixture> fx;
     const RowControls& c() const { return fx->controls(); }
 
     // Every row's widgets show what its record holds.
-    void expectMirrored(const QString& when)
-    {
+    void expectMirrored(const QString& when) {
         const TrackRows& rows = fx->view()->rows();
         for (int r = 0; r < rows.count(); ++r) {
             const auto i = std::size_t(r);
@@ -35,25 +34,23 @@ private:
 
     // A listed track is muted in the image exactly when its On box is
     // unchecked or disabled.
-    void expectInvariant(const MuteReader& mutes, const QString& when)
-    {
+    void expectInvariant(const MuteReader& mutes, const QString& when) {
         for (int r = 0; r < fx->view()->items(); ++r) {
             const auto i = std::size_t(r);
             const bool silent = !c().hwndOn[i]->isChecked() || !c().hwndOn[i]->isEnabled();
-            QVERIFY2(mutes.muted(r) == int(silent), qPrintable(QString("row %1 after %2").arg(r).arg(when)));
+            QVERIFY2(mutes.muted(r) == int(silent),
+                     qPrintable(QString("row %1 after %2").arg(r).arg(when)));
         }
     }
 
-private slots:
-    void init()
-    {
+  private slots:
+    void init() {
         fx = std::make_unique<Fixture>();
         load(fx->view(), fiveRowSong());
     }
     void cleanup() { fx.reset(); }
 
-    void rowsShowTheLoadedFile()
-    {
+    void rowsShowTheLoadedFile() {
         QCOMPARE(fx->view()->items(), 5);
         for (int r = 0; r < 5; ++r) {
             const auto i = std::size_t(r);
@@ -86,8 +83,7 @@ private slots:
         }
     }
 
-    void controlsSitAtTheirColumnsWithIdsAndNames()
-    {
+    void controlsSitAtTheirColumnsWithIdsAndNames() {
         const int xs[6] = {3, 20, 39, 171, 302, 430};
         const int dys[6] = {2, 3, 1, 1, 0, 0};
         const int widths[6] = {17, 17, 130, 130, 127, 127};
@@ -113,14 +109,13 @@ private slots:
         QVERIFY(!on->state().checked);
     }
 
-    void headerHoldsTheColumnTitlesAboveTheView()
-    {
+    void headerHoldsTheColumnTitlesAboveTheView() {
         QLabel* header = fx->view()->header();
         const QString text = header->text();
         QCOMPARE(text.size(), 138);
         QCOMPARE(text, QString("On") + QString(2, ' ') + "Solo" + QString(10, ' ') + "Track Name" +
-                           QString(25, ' ') + "Instrument" + QString(32, ' ') + "Volume" + QString(30, ' ') +
-                           "Balance");
+                           QString(25, ' ') + "Instrument" + QString(32, ' ') + "Volume" +
+                           QString(30, ' ') + "Balance");
         QCOMPARE(header->accessibleName(), QString("Track list header"));
         QCOMPARE(header->parentWidget(), fx->main.get());
         QVERIFY(header->isVisible());
@@ -129,8 +124,7 @@ private slots:
         QCOMPARE(fx->view()->height(), fx->main->height() - kToolbarHeight - 20);
     }
 
-    void onAndSoloKeepTheMuteInvariantThroughAnyClicks()
-    {
+    void onAndSoloKeepTheMuteInvariantThroughAnyClicks() {
         const MuteReader mutes;
         std::mt19937 random(2024);
         for (int step = 0; step < 160; ++step) {
@@ -143,13 +137,13 @@ private slots:
             int solos = 0;
             for (std::size_t k = 0; k < 5; ++k) solos += c().hwndOnly[k]->isChecked();
             QVERIFY(solos <= 1);
-            QVERIFY2(!c().hwndInstr[1]->isEnabled() && !c().hwndInstr[3]->isEnabled(), qPrintable(when));
+            QVERIFY2(!c().hwndInstr[1]->isEnabled() && !c().hwndInstr[3]->isEnabled(),
+                     qPrintable(when));
         }
         QVERIFY(playback.fMidiChange);
     }
 
-    void soloStartsMovesAndEnds()
-    {
+    void soloStartsMovesAndEnds() {
         const MuteReader mutes;
         click(c().hwndOn[0]);  // row 0 off before any solo
         click(c().hwndOnly[2]);
@@ -171,15 +165,15 @@ private slots:
         expectInvariant(mutes, "solo moved to 4");
 
         click(c().hwndOnly[4]);  // and ends
-        for (std::size_t r = 0; r < 5; ++r) QVERIFY(!c().hwndOnly[r]->isChecked() && c().hwndOn[r]->isEnabled());
+        for (std::size_t r = 0; r < 5; ++r)
+            QVERIFY(!c().hwndOnly[r]->isChecked() && c().hwndOn[r]->isEnabled());
         QVERIFY(!c().hwndInstr[1]->isEnabled());
         QVERIFY(!c().hwndInstr[3]->isEnabled());
         QCOMPARE(mutes.muted(0), 1);  // still off
         expectInvariant(mutes, "solo ended");
     }
 
-    void soloOnARowThatIsOffSilencesEverything()
-    {
+    void soloOnARowThatIsOffSilencesEverything() {
         const MuteReader mutes;
         click(c().hwndOn[1]);
         click(c().hwndOnly[1]);
@@ -189,8 +183,7 @@ private slots:
         QCOMPARE(mutes.muted(1), 1);
     }
 
-    void choosingAProgramRewritesEveryProgramChangeOfTheTrack()
-    {
+    void choosingAProgramRewritesEveryProgramChangeOfTheTrack() {
         const int lead = loaded.MidiInfo.trackIndex[0];
         QCOMPARE(eventValues(lead, 0xC0, -1), (std::vector<int>{10, 11}));
 
@@ -211,8 +204,7 @@ private slots:
         QCOMPARE(eventValues(drum, 0xC0, -1), (std::vector<int>{0}));
     }
 
-    void slidersChangeOnlyAtTheEndOfAMouseGesture()
-    {
+    void slidersChangeOnlyAtTheEndOfAMouseGesture() {
         QSlider* vol = c().hwndVol[0];
         const int track = loaded.MidiInfo.trackIndex[0];
         QCOMPARE(eventValues(track, 0xB0, 7), (std::vector<int>{127}));
@@ -245,8 +237,7 @@ private slots:
         QVERIFY(playback.fMidiChange);
     }
 
-    void slidersChangeOnlyWhenTheKeyIsLetGo()
-    {
+    void slidersChangeOnlyWhenTheKeyIsLetGo() {
         QSlider* bal = c().hwndBal[4];
         const int track = loaded.MidiInfo.trackIndex[4];
         for (int k = 0; k < 5; ++k) QTest::keyPress(bal, Qt::Key_Left);
@@ -263,8 +254,7 @@ private slots:
         QVERIFY(!playback.fMidiChange);
     }
 
-    void typedNamesChangeNothingUntilSaved()
-    {
+    void typedNamesChangeNothingUntilSaved() {
         const Bytes before = bytesOf(loaded.image);
         QLineEdit* name = c().hwndName[0];
         name->setFocus();
@@ -278,7 +268,9 @@ private slots:
         QCOMPARE(fx->view()->rows().nameText(0), std::string("Fl\xc3\xb6te"));
 
         ScratchDir dir;
-        QCOMPARE(writemidiinfo(dir.file("named.mid"), loaded.image, loaded.MidiInfo, fx->view()->rows()), 1);
+        QCOMPARE(
+            writemidiinfo(dir.file("named.mid"), loaded.image, loaded.MidiInfo, fx->view()->rows()),
+            1);
         FileImage saved = FileImage::fromBytes(readFile(dir.file("named.mid")));
         MidiInfo info;
         QCOMPARE(readmidiinfo(saved, info), 1);
@@ -286,8 +278,7 @@ private slots:
         QCOMPARE(QString(gettrackname(info, 1)), QString("Drums"));
     }
 
-    void typingStopsAt255ButALongerStoredNameShowsWhole()
-    {
+    void typingStopsAt255ButALongerStoredNameShowsWhole() {
         Track longName = melodic(0, 1, std::string(259, 'n'));
         Track shortName = melodic(1, 2, "x");
         load(fx->view(), smf::file(1, 96, {longName, shortName}));

@@ -10,38 +10,34 @@ namespace lirno::test {
 class ScrollTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<Fixture> fx;
     QScrollBar* bar() const { return fx->view()->scrollBar(); }
     const TrackScroll& scroll() const { return fx->view()->scroll(); }
     int rowsThatFit() const { return fx->view()->client()->height() / 21; }
 
     // Gives the view's client area room for exactly `rows` rows (and a bit).
-    void fitRows(int rows)
-    {
+    void fitRows(int rows) {
         const int frame = fx->view()->height() - fx->view()->client()->height();
         fx->main->resize(fx->main->width(), kToolbarHeight + 20 + frame + 21 * rows + 10);
         QCOMPARE(rowsThatFit(), rows);
     }
 
     // Every row control has moved by dy from where it was.
-    void expectMovedBy(const std::vector<int>& before, int dy)
-    {
+    void expectMovedBy(const std::vector<int>& before, int dy) {
         const std::vector<int> now = controlTops(fx->view());
         QCOMPARE(now.size(), before.size());
         for (std::size_t k = 0; k < now.size(); ++k) QCOMPARE(now[k], before[k] + dy);
     }
 
-    void wheel(QWidget* over, int angle)
-    {
+    void wheel(QWidget* over, int angle) {
         const QPointF at = over->rect().center();
-        QWheelEvent event(at, over->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
+        QWheelEvent event(at, over->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(over, &event);
     }
 
-    QRect thumbRect() const
-    {
+    QRect thumbRect() const {
         QStyleOptionSlider opt;
         opt.initFrom(bar());
         opt.orientation = Qt::Vertical;
@@ -51,20 +47,19 @@ private:
         opt.sliderValue = bar()->value();
         opt.pageStep = bar()->pageStep();
         opt.singleStep = bar()->singleStep();
-        return bar()->style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, bar());
+        return bar()->style()->subControlRect(QStyle::CC_ScrollBar, &opt,
+                                              QStyle::SC_ScrollBarSlider, bar());
     }
 
-private slots:
-    void init()
-    {
+  private slots:
+    void init() {
         fx = std::make_unique<Fixture>();
         load(fx->view(), songWithRows(20));
         fitRows(8);
     }
     void cleanup() { fx.reset(); }
 
-    void threeRowsDownMoveEveryRowControl63PixelsUp()
-    {
+    void threeRowsDownMoveEveryRowControl63PixelsUp() {
         const std::vector<int> before = controlTops(fx->view());
         const QRect header = fx->view()->header()->geometry();
         for (int k = 0; k < 3; ++k) QTest::keyClick(bar(), Qt::Key_Down);
@@ -72,15 +67,14 @@ private slots:
         QCOMPARE(scroll().nScroll, -1);
         QCOMPARE(bar()->value(), 3);
         expectMovedBy(before, -63);
-        QCOMPARE(fx->controls().hwndOn[3]->y(), 2);  // row 3 is now at the top
+        QCOMPARE(fx->controls().hwndOn[3]->y(), 2);          // row 3 is now at the top
         QCOMPARE(fx->view()->header()->geometry(), header);  // the titles stay put
 
         QTest::keyClick(bar(), Qt::Key_Up);
         expectMovedBy(before, -42);
     }
 
-    void pagesTopBottomAndClamping()
-    {
+    void pagesTopBottomAndClamping() {
         const std::vector<int> before = controlTops(fx->view());
         QTest::keyClick(bar(), Qt::Key_PageDown);
         QCOMPARE(scroll().nScrollPos, 8);
@@ -100,8 +94,7 @@ private slots:
         expectMovedBy(before, 0);
     }
 
-    void aPositionSetOnTheBarMovesTheRows()
-    {
+    void aPositionSetOnTheBarMovesTheRows() {
         const std::vector<int> before = controlTops(fx->view());
         bar()->setValue(5);  // as its "Scroll here" menu entry does
         QCOMPARE(scroll().nScrollPos, 5);
@@ -110,8 +103,7 @@ private slots:
         expectMovedBy(before, -126);
     }
 
-    void theThumbMovesNothingUntilLetGo()
-    {
+    void theThumbMovesNothingUntilLetGo() {
         const std::vector<int> before = controlTops(fx->view());
         const QPoint grip = thumbRect().center();
         QTest::mousePress(bar(), Qt::LeftButton, {}, grip);
@@ -128,8 +120,7 @@ private slots:
         expectMovedBy(before, -21 * pos);
     }
 
-    void pagesMoveNothingWhileNoWholeRowFits()
-    {
+    void pagesMoveNothingWhileNoWholeRowFits() {
         fitRows(0);
         QTest::keyClick(bar(), Qt::Key_PageDown);
         QCOMPARE(scroll().nScrollPos, 0);
@@ -137,8 +128,7 @@ private slots:
         QCOMPARE(scroll().nScrollPos, 1);
     }
 
-    void theWheelScrollsByRowsAlsoOverASlider()
-    {
+    void theWheelScrollsByRowsAlsoOverASlider() {
         const std::vector<int> before = controlTops(fx->view());
         const int lines = QApplication::wheelScrollLines();
         wheel(fx->view(), -120);
@@ -153,8 +143,7 @@ private slots:
         expectMovedBy(before, 0);
     }
 
-    void rangeFollowsTheRowsThatFit_data()
-    {
+    void rangeFollowsTheRowsThatFit_data() {
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("range");
         QTest::newRow("fewer rows than fit") << 7 << 0;
@@ -164,8 +153,7 @@ private slots:
         QTest::newRow("no rows") << 0 << 0;
         QTest::newRow("a hundred") << 100 << 99;
     }
-    void rangeFollowsTheRowsThatFit()
-    {
+    void rangeFollowsTheRowsThatFit() {
         QFETCH(int, rows);
         QFETCH(int, range);
         load(fx->view(), songWithRows(rows));
@@ -176,8 +164,7 @@ private slots:
         QCOMPARE(scroll().nScrollPos, range);
     }
 
-    void aHundredRowsCarryTheirIdsToTheEnd()
-    {
+    void aHundredRowsCarryTheirIdsToTheEnd() {
         load(fx->view(), songWithRows(100));
         const RowControls& c = fx->controls();
         for (int col = 0; col < 6; ++col) {
@@ -189,8 +176,7 @@ private slots:
         QCOMPARE(c.hwndName[99]->accessibleName(), QString("Track name 100"));
     }
 
-    void resizingKeepsTheRangeOnlyWhileScrolled()
-    {
+    void resizingKeepsTheRangeOnlyWhileScrolled() {
         QCOMPARE(scroll().nRange, 19);
         QTest::keyClick(bar(), Qt::Key_Down);
         fitRows(30);
@@ -205,8 +191,7 @@ private slots:
         QCOMPARE(scroll().nRange, 19);
     }
 
-    void showAndHideTrackKeepTheTopLeftCorner()
-    {
+    void showAndHideTrackKeepTheTopLeftCorner() {
         fx->main->move(40, 30);
         const QPoint corner = fx->main->pos();
         QCOMPARE(HideTrack(fx->main.get()), 1);

@@ -22,26 +22,25 @@ struct Note {
 };
 
 // The theme: phrase A, phrase B, the bridge, phrase B again (16 bars of 4/4).
-std::vector<Note> melody()
-{
+std::vector<Note> melody() {
     const int C = 60, D = 62, E = 64, F = 65, G = 67, G3 = 55;
     const std::vector<Note> a = {{E, 2}, {E, 2}, {F, 2}, {G, 2}, {G, 2}, {F, 2}, {E, 2}, {D, 2},
                                  {C, 2}, {C, 2}, {D, 2}, {E, 2}, {E, 3}, {D, 1}, {D, 4}};
     const std::vector<Note> b = {{E, 2}, {E, 2}, {F, 2}, {G, 2}, {G, 2}, {F, 2}, {E, 2}, {D, 2},
                                  {C, 2}, {C, 2}, {D, 2}, {E, 2}, {D, 3}, {C, 1}, {C, 4}};
-    const std::vector<Note> bridge = {{D, 2}, {D, 2}, {E, 2}, {C, 2}, {D, 2}, {E, 1}, {F, 1},
-                                      {E, 2}, {C, 2}, {D, 2}, {E, 1}, {F, 1}, {E, 2}, {D, 2},
-                                      {C, 2}, {D, 2}, {G3, 4}};
+    const std::vector<Note> bridge = {{D, 2}, {D, 2}, {E, 2}, {C, 2}, {D, 2}, {E, 1},
+                                      {F, 1}, {E, 2}, {C, 2}, {D, 2}, {E, 1}, {F, 1},
+                                      {E, 2}, {D, 2}, {C, 2}, {D, 2}, {G3, 4}};
     std::vector<Note> all;
-    for (const auto* part : {&a, &b, &bridge, &b}) all.insert(all.end(), part->begin(), part->end());
+    for (const auto* part : {&a, &b, &bridge, &b})
+        all.insert(all.end(), part->begin(), part->end());
     return all;
 }
 
 // One chord root per bar (C major and G major), as MIDI pitches of the bass.
 const std::vector<int> kRoots = {48, 43, 48, 43, 48, 43, 48, 48, 43, 48, 43, 43, 48, 43, 48, 48};
 
-void note(Track& t, int& wait, int channel, int pitch, int velocity, int length)
-{
+void note(Track& t, int& wait, int channel, int pitch, int velocity, int length) {
     const auto on = static_cast<std::uint8_t>(midi::kNoteOn | channel);
     const auto off = static_cast<std::uint8_t>(midi::kNoteOff | channel);
     const auto p = static_cast<std::uint8_t>(pitch);
@@ -50,18 +49,16 @@ void note(Track& t, int& wait, int channel, int pitch, int velocity, int length)
     wait = 0;
 }
 
-Track tempoTrack()
-{
+Track tempoTrack() {
     Track t;
     t.name("Ode to Joy");
     t.ev(0, {midi::kMeta, midi::meta::kTimeSignature, 0x04, 4, 2, 24, 8});  // 4/4
-    t.tempo(0, 500000);                        // 120 beats a minute
-    t.tempo(15 * 4 * kQuarter, 600000);        // the last bar slows down
+    t.tempo(0, 500000);                                                     // 120 beats a minute
+    t.tempo(15 * 4 * kQuarter, 600000);  // the last bar slows down
     return t.end(4 * kQuarter);
 }
 
-Track melodyTrack()
-{
+Track melodyTrack() {
     Track t;
     t.name("Melody").program(0, 0, 73);  // Flute
     int wait = 0;
@@ -69,8 +66,7 @@ Track melodyTrack()
     return t.end();
 }
 
-Track pianoTrack()
-{
+Track pianoTrack() {
     Track t;
     t.name("Piano").program(0, 1, 0).cc(0, 1, midi::cc::kVolume, 90);
     for (int root : kRoots) {
@@ -87,8 +83,7 @@ Track pianoTrack()
     return t.end();
 }
 
-Track bassTrack()
-{
+Track bassTrack() {
     Track t;
     t.name("Bass").program(0, 2, 32).cc(0, 2, midi::cc::kPan, 54);
     int wait = 0;
@@ -98,13 +93,12 @@ Track bassTrack()
     return t.end();
 }
 
-Track drumTrack()
-{
+Track drumTrack() {
     Track t;
     t.name("Drums");
     for (std::size_t bar = 0; bar < kRoots.size(); ++bar) {
         for (int eighth = 0; eighth < 8; ++eighth) {
-            std::vector<std::uint8_t> hits = {42};         // closed hi-hat
+            std::vector<std::uint8_t> hits = {42};               // closed hi-hat
             if (eighth == 0 || eighth == 4) hits.push_back(36);  // bass drum
             if (eighth == 2 || eighth == 6) hits.push_back(38);  // snare
             if (bar == 0 && eighth == 0) hits.push_back(49);     // crash
@@ -121,8 +115,7 @@ Track drumTrack()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_demo_song OUT.mid\n");
         return 2;
@@ -130,7 +123,8 @@ int main(int argc, char** argv)
     const auto bytes = lirno::smf::file(
         1, kQuarter, {tempoTrack(), melodyTrack(), pianoTrack(), bassTrack(), drumTrack()});
     std::FILE* f = std::fopen(argv[1], "wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+        std::fclose(f) != 0) {
         std::perror(argv[1]);
         return 1;
     }

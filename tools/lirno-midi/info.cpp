@@ -17,8 +17,7 @@ namespace {
 using json = nlohmann::ordered_json;
 
 // Text from a file is bytes: each byte becomes the code point of its value.
-std::string latin1ToUtf8(const char* text)
-{
+std::string latin1ToUtf8(const char* text) {
     std::string out;
     for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         if (*p < 0x80) {
@@ -31,8 +30,7 @@ std::string latin1ToUtf8(const char* text)
     return out;
 }
 
-json trackRecords(const MidiInfo& info, int analysed)
-{
+json trackRecords(const MidiInfo& info, int analysed) {
     json tracks = json::array();
     for (int i = 0; i < std::min(analysed, kMaxTracks); ++i) {
         const TrackInfo& t = info.track[static_cast<std::size_t>(i)];
@@ -46,8 +44,7 @@ json trackRecords(const MidiInfo& info, int analysed)
     return tracks;
 }
 
-json rowRecords(const MidiInfo& info)
-{
+json rowRecords(const MidiInfo& info) {
     json rows = json::array();
     for (int n = 0; n < getnumtracks(info); ++n)
         rows.push_back({{"name", latin1ToUtf8(gettrackname(info, n))},
@@ -60,8 +57,7 @@ json rowRecords(const MidiInfo& info)
 
 }  // namespace
 
-int runInfo(const std::string& file)
-{
+int runInfo(const std::string& file) {
     json messages = json::array();
     const auto previous = setMessageBoxHandler([&](const Message& m) {
         messages.push_back({{"caption", m.caption}, {"text", m.text}});

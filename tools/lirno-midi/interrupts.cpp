@@ -8,12 +8,13 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-extern "C" void onInterrupt(int) { interrupted.store(true); }
+extern "C" void onInterrupt(int) {
+    interrupted.store(true);
+}
 
 }  // namespace
 
-const std::atomic<bool>& catchInterrupts()
-{
+const std::atomic<bool>& catchInterrupts() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);

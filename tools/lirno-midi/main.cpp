@@ -35,17 +35,16 @@ constexpr EditOption kEditOptions[] = {
 
 // The edit options of one command, to be read back in command-line order.
 class EditOptions {
-public:
-    explicit EditOptions(CLI::App* command) : command_(command), sinks_(std::size(kEditOptions))
-    {
+  public:
+    explicit EditOptions(CLI::App* command) : command_(command), sinks_(std::size(kEditOptions)) {
         for (std::size_t k = 0; k < std::size(kEditOptions); ++k) {
             const EditOption& e = kEditOptions[k];
-            kinds_[command->add_option(e.flag, sinks_[k], e.help)->allow_extra_args(false)] = e.kind;
+            kinds_[command->add_option(e.flag, sinks_[k], e.help)->allow_extra_args(false)] =
+                e.kind;
         }
     }
 
-    bool collect(std::vector<Edit>& edits) const
-    {
+    bool collect(std::vector<Edit>& edits) const {
         std::map<const CLI::Option*, std::size_t> used;
         for (const CLI::Option* opt : command_->parse_order()) {
             auto kind = kinds_.find(opt);
@@ -62,7 +61,7 @@ public:
         return true;
     }
 
-private:
+  private:
     CLI::App* command_;
     std::vector<std::vector<std::string>> sinks_;
     std::map<const CLI::Option*, Edit::Kind> kinds_;
@@ -70,34 +69,40 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     CLI::App app{"The Lirno Player's file model and sequencer on the command line."};
     app.require_subcommand(1);
 
     std::string infoFile;
-    auto* info = app.add_subcommand("info", "load a MIDI file as the player does and describe it as JSON");
+    auto* info =
+        app.add_subcommand("info", "load a MIDI file as the player does and describe it as JSON");
     info->add_option("FILE", infoFile, "the MIDI file")->required();
 
     lirno::cli::MixOptions mixOptions;
-    auto* mix = app.add_subcommand("mix", "edit the tracks as the track list does and write the results");
+    auto* mix =
+        app.add_subcommand("mix", "edit the tracks as the track list does and write the results");
     mix->add_option("FILE", mixOptions.file, "the MIDI file")->required();
     mix->add_option("-o", mixOptions.out, "write the file that Save As writes");
-    mix->add_option("--play-file", mixOptions.playFile, "write the image as the play file holds it");
+    mix->add_option("--play-file", mixOptions.playFile,
+                    "write the image as the play file holds it");
     const EditOptions mixEdits(mix);
 
     lirno::cli::RenderOptions renderOptions;
     auto* render = app.add_subcommand("render", "render the edited song to audio files (stereo)");
     render->add_option("FILE", renderOptions.file, "the MIDI file")->required();
     render->add_option("--from", renderOptions.from, "start position in units of 1/8 second");
-    auto* out = render->add_option("-o", renderOptions.out,
-                                   "the mix's audio file: .wav, .flac, .ogg, .mp3 or .opus by its name");
+    auto* out =
+        render->add_option("-o", renderOptions.out,
+                           "the mix's audio file: .wav, .flac, .ogg, .mp3 or .opus by its name");
     auto* stems = render->add_option("--stems", renderOptions.stems,
                                      "a folder for one file per audible track, NN-name.ext");
-    render->add_option("--format", renderOptions.format, "the stems' format: wav (default), flac, ogg, ...")
+    render
+        ->add_option("--format", renderOptions.format,
+                     "the stems' format: wav (default), flac, ogg, ...")
         ->needs(stems);
-    const std::string rateHelp = "sample rate in Hz, " + std::to_string(lirno::device::kMinRenderRate) +
-                                 " to " + std::to_string(lirno::device::kMaxRenderRate) + " (default " +
+    const std::string rateHelp = "sample rate in Hz, " +
+                                 std::to_string(lirno::device::kMinRenderRate) + " to " +
+                                 std::to_string(lirno::device::kMaxRenderRate) + " (default " +
                                  std::to_string(lirno::device::kDefaultRenderRate) + ")";
     render->add_option("--rate", renderOptions.rate, rateHelp);
     render->add_option("--normalize", renderOptions.normalizeDb,

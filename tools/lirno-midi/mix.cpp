@@ -6,12 +6,12 @@
 
 namespace lirno::cli {
 
-int runMix(const MixOptions& options)
-{
+int runMix(const MixOptions& options) {
     // Only what was asked for is written: no play file in the temporary folder.
     EditedSong song(EditedSong::PlayFileUse::None);
     if (const int code = song.load(options.file, options.edits)) return code;
-    if (!options.out.empty() && !writemidiinfo(options.out, loaded.image, loaded.MidiInfo, song.rows()))
+    if (!options.out.empty() &&
+        !writemidiinfo(options.out, loaded.image, loaded.MidiInfo, song.rows()))
         return 1;
     if (!options.playFile.empty() &&
         !settmp(options.playFile, loaded.image.data(), loaded.image.dwFileBufSize))

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <utility>
 
-#include "interrupts.h"
 #include "commands.h"
 #include "device/engine/fluid_device.h"
+#include "interrupts.h"
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
@@ -27,8 +27,7 @@ struct EndOfSong {
     std::condition_variable cv;
     int ended = 0;  // the notice that ended the play, 0 while it goes on
 
-    void notice(int code)
-    {
+    void notice(int code) {
         if (code == device::kNotifyAborted) return;
         {
             std::lock_guard lock(m);
@@ -37,8 +36,7 @@ struct EndOfSong {
         cv.notify_one();
     }
     // Waits up to one tick; the notice when the song ended, else 0.
-    int wait(std::chrono::milliseconds tick)
-    {
+    int wait(std::chrono::milliseconds tick) {
         std::unique_lock lock(m);
         cv.wait_for(lock, tick, [&] { return ended != 0; });
         return std::exchange(ended, 0);
@@ -46,13 +44,10 @@ struct EndOfSong {
 };
 
 class PositionLine {
-public:
+  public:
     explicit PositionLine(std::uint32_t length)
-        : terminal_(::isatty(STDOUT_FILENO) == 1), length_(formatReadout(length))
-    {
-    }
-    void show(std::uint32_t pos)
-    {
+        : terminal_(::isatty(STDOUT_FILENO) == 1), length_(formatReadout(length)) {}
+    void show(std::uint32_t pos) {
         const std::string text = formatReadout(pos) + " / " + length_;
         if (terminal_) {
             std::printf("\r%s ", text.c_str());
@@ -62,21 +57,19 @@ public:
             std::printf("%s\n", text.c_str());
         }
     }
-    void end(const char* why)
-    {
+    void end(const char* why) {
         if (terminal_) std::printf("\n");
         std::printf("%s\n", why);
     }
 
-private:
+  private:
     bool terminal_;
     std::string length_;
     std::uint32_t lastSecond_ = ~0u;
 };
 
 // Opens the play file and plays it from the start, as the player's Play does.
-bool start(const device::Notifier& notify)
-{
+bool start(const device::Notifier& notify) {
     playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
     if (!playback.wOutDeviceID) return false;
     playback.dwPlayPos = 0;
@@ -84,8 +77,7 @@ bool start(const device::Notifier& notify)
     return mcimidiPlay(notify, playback.wOutDeviceID) == 0;
 }
 
-void finish()
-{
+void finish() {
     if (!playback.wOutDeviceID) return;
     mcimidiStop(playback.wOutDeviceID);
     mcimidiClose(playback.wOutDeviceID);
@@ -95,8 +87,7 @@ void finish()
 
 }  // namespace
 
-int runPlay(const PlayOptions& options)
-{
+int runPlay(const PlayOptions& options) {
     EditedSong song(EditedSong::PlayFileUse::Edited);
     if (const int code = song.load(options.file, options.edits)) return code;
 

@@ -10,8 +10,8 @@
 
 #include "commands.h"
 #include "device/render/render_job.h"
-#include "mmio/playback.h"
 #include "interrupts.h"
+#include "mmio/playback.h"
 #include "stems.h"
 
 namespace lirno::cli {
@@ -20,10 +20,9 @@ namespace {
 
 // A bar that redraws itself on a terminal; elsewhere only the final line.
 class Progress {
-public:
+  public:
     Progress() : terminal_(::isatty(STDERR_FILENO) == 1) {}
-    void update(double fraction)
-    {
+    void update(double fraction) {
         if (!terminal_) return;
         const int percent = static_cast<int>(fraction * 100 + 0.5);
         if (percent <= last_) return;  // estimates may shrink; the bar never does
@@ -34,19 +33,17 @@ public:
                      "########################################", kWidth - filled, "", percent);
         std::fflush(stderr);
     }
-    void finish(const std::string& line)
-    {
+    void finish(const std::string& line) {
         if (terminal_ && last_ >= 0) std::fputc('\n', stderr);
         std::fprintf(stderr, "%s\n", line.c_str());
     }
 
-private:
+  private:
     bool terminal_;
     int last_ = -1;
 };
 
-std::string duration(double seconds)
-{
+std::string duration(double seconds) {
     char buf[64];
     if (seconds >= 2 * 86400.0) {
         std::snprintf(buf, sizeof buf, "%.0f days", seconds / 86400.0);
@@ -61,16 +58,14 @@ std::string duration(double seconds)
     return buf;
 }
 
-std::string decibels(double gain)
-{
+std::string decibels(double gain) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%+.1f dB", 20.0 * std::log10(gain));
     return buf;
 }
 
 // What the final line says beyond the files: length, gain, an early end.
-std::string summary(const device::JobReport& r, const RenderOptions& o, std::uint32_t rate)
-{
+std::string summary(const device::JobReport& r, const RenderOptions& o, std::uint32_t rate) {
     const double seconds = static_cast<double>(r.frames) / rate;
     std::string s = " (" + duration(seconds) + " at " + std::to_string(rate) + " Hz";
     if (o.normalizeDb) {
@@ -82,7 +77,8 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
     s += ")";
     if (r.gapFrames > 0) {
         const double at = static_cast<double>(device::unitsToNs(o.from)) / 1e9 + seconds;
-        s += "; stopped at " + duration(at) + ", where the song falls silent and no event follows for " +
+        s += "; stopped at " + duration(at) +
+             ", where the song falls silent and no event follows for " +
              duration(static_cast<double>(r.gapFrames) / rate);
     } else if (r.stillSounding) {
         s += "; stopped a few seconds after the song's last event with notes still sounding";
@@ -103,8 +99,7 @@ std::string summary(const device::JobReport& r, const RenderOptions& o, std::uin
 // Checks the output names, the rate and the peak before any work; false with
 // the message.
 bool chooseFormats(const RenderOptions& o, device::AudioFormat& mix, device::AudioFormat& stems,
-                   std::uint32_t& rate, std::string& error)
-{
+                   std::uint32_t& rate, std::string& error) {
     if (!o.out.empty() && !device::audioFormatFor(o.out, mix, error)) return false;
     if (!o.stems.empty() &&
         !device::audioFormatFor(o.format.empty() ? "wav" : o.format, stems, error))
@@ -120,8 +115,7 @@ bool chooseFormats(const RenderOptions& o, device::AudioFormat& mix, device::Aud
 
 // One target per stem, in a folder made for them.
 bool addStems(const RenderOptions& o, const device::AudioFormat& format,
-              std::vector<device::RenderTarget>& targets, int& code)
-{
+              std::vector<device::RenderTarget>& targets, int& code) {
     std::vector<Stem> stems;
     if (!makeStems(o.file, o.edits, format.extension, !targets.empty(), stems, code)) return false;
     std::error_code ec;
@@ -140,8 +134,7 @@ bool addStems(const RenderOptions& o, const device::AudioFormat& format,
 }
 
 // "song.flac and 12 stems in out/"
-std::string written(const RenderOptions& o, std::size_t targets)
-{
+std::string written(const RenderOptions& o, std::size_t targets) {
     const std::size_t stems = targets - (o.out.empty() ? 0 : 1);
     std::string what = o.out;
     if (stems > 0) {
@@ -153,8 +146,7 @@ std::string written(const RenderOptions& o, std::size_t targets)
 
 }  // namespace
 
-int runRender(const RenderOptions& options)
-{
+int runRender(const RenderOptions& options) {
     device::AudioFormat mixFormat, stemFormat;
     std::uint32_t rate = 0;
     std::string error;
@@ -175,8 +167,9 @@ int runRender(const RenderOptions& options)
         if (!addStems(options, stemFormat, targets, code)) return code;
     }
     if (targets.empty()) {
-        std::fprintf(stderr, "lirno-midi: no track is audible, so there are no stems; "
-                             "nothing was written\n");
+        std::fprintf(stderr,
+                     "lirno-midi: no track is audible, so there are no stems; "
+                     "nothing was written\n");
         return 1;
     }
 

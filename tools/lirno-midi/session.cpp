@@ -8,18 +8,18 @@
 
 namespace lirno::cli {
 
-PlayFile::PlayFile() { playback.sTmpName = gettmpname(); }
+PlayFile::PlayFile() {
+    playback.sTmpName = gettmpname();
+}
 
-PlayFile::~PlayFile()
-{
+PlayFile::~PlayFile() {
     deltmp(playback.sTmpName);
     playback.sTmpName.clear();
 }
 
 namespace {
 
-bool parseInt(const std::string& s, int& out)
-{
+bool parseInt(const std::string& s, int& out) {
     const char* end = s.data() + s.size();
     auto [p, ec] = std::from_chars(s.data(), end, out);
     return ec == std::errc() && p == end && !s.empty();
@@ -27,8 +27,7 @@ bool parseInt(const std::string& s, int& out)
 
 }  // namespace
 
-bool parseEdit(Edit::Kind kind, const std::string& arg, Edit& edit, std::string& error)
-{
+bool parseEdit(Edit::Kind kind, const std::string& arg, Edit& edit, std::string& error) {
     edit = Edit{};
     edit.kind = kind;
     const bool single = kind == Edit::Mute || kind == Edit::Unmute || kind == Edit::Solo;
@@ -51,8 +50,7 @@ bool parseEdit(Edit::Kind kind, const std::string& arg, Edit& edit, std::string&
     return true;
 }
 
-bool applyEdit(TrackRows& rows, const Edit& e, std::string& error)
-{
+bool applyEdit(TrackRows& rows, const Edit& e, std::string& error) {
     const std::string which = "row " + std::to_string(e.row);
     if (e.row < 0 || e.row >= rows.count()) {
         error = "no " + which + " (the file lists " + std::to_string(rows.count()) + " tracks)";
@@ -85,26 +83,34 @@ bool applyEdit(TrackRows& rows, const Edit& e, std::string& error)
         return false;
     }
     switch (e.kind) {
-    case Edit::Mute:
-    case Edit::Unmute:
-        if (rows.row(e.row).onChecked != (e.kind == Edit::Unmute)) rows.clickOn(e.row);
-        break;
-    case Edit::Solo: rows.clickSolo(e.row); break;
-    case Edit::Program: rows.selectInstrument(e.row, e.value); break;
-    case Edit::Volume: rows.endVolume(e.row, e.value); break;
-    case Edit::Balance: rows.endBalance(e.row, e.value); break;
-    case Edit::Name: rows.typeName(e.row, e.text); break;
+        case Edit::Mute:
+        case Edit::Unmute:
+            if (rows.row(e.row).onChecked != (e.kind == Edit::Unmute)) rows.clickOn(e.row);
+            break;
+        case Edit::Solo:
+            rows.clickSolo(e.row);
+            break;
+        case Edit::Program:
+            rows.selectInstrument(e.row, e.value);
+            break;
+        case Edit::Volume:
+            rows.endVolume(e.row, e.value);
+            break;
+        case Edit::Balance:
+            rows.endBalance(e.row, e.value);
+            break;
+        case Edit::Name:
+            rows.typeName(e.row, e.text);
+            break;
     }
     return true;
 }
 
-EditedSong::EditedSong(PlayFileUse use) : rows_(loaded.image, loaded.MidiInfo, [] {})
-{
+EditedSong::EditedSong(PlayFileUse use) : rows_(loaded.image, loaded.MidiInfo, [] {}) {
     if (use == PlayFileUse::Edited) playFile_.emplace();
 }
 
-int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows)
-{
+int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRows& rows) {
     if (!readmidifile(file)) return 1;
     rows.fill();
     for (const Edit& edit : edits) {
@@ -117,8 +123,7 @@ int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRo
     return 0;
 }
 
-int EditedSong::load(const std::string& file, const std::vector<Edit>& edits)
-{
+int EditedSong::load(const std::string& file, const std::vector<Edit>& edits) {
     if (const int code = loadAndEdit(file, edits, rows_)) return code;
     // Written once, with the edits in it.
     if (playFile_ && !settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize))

@@ -14,7 +14,7 @@ namespace lirno::cli {
 
 // The run's play file, made as the player makes it and removed at the end.
 class PlayFile {
-public:
+  public:
     PlayFile();
     ~PlayFile();
     PlayFile(const PlayFile&) = delete;
@@ -44,7 +44,7 @@ int loadAndEdit(const std::string& file, const std::vector<Edit>& edits, TrackRo
 // A file loaded and edited (loadAndEdit) with rows of its own, and the run's
 // play file when the command plays it.
 class EditedSong {
-public:
+  public:
     enum class PlayFileUse { None, Edited };
 
     // Edited: the run gets a play file (removed at the end) that holds the
@@ -55,7 +55,7 @@ public:
     int load(const std::string& file, const std::vector<Edit>& edits);
     const TrackRows& rows() const { return rows_; }
 
-private:
+  private:
     std::optional<PlayFile> playFile_;
     TrackRows rows_;
 };

@@ -13,13 +13,11 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 64;
 
-std::vector<std::uint8_t> imageBytes()
-{
+std::vector<std::uint8_t> imageBytes() {
     return {loaded.image.data(), loaded.image.data() + loaded.image.dwFileBufSize};
 }
 
-std::string rowNumber(int row, int rows)
-{
+std::string rowNumber(int row, int rows) {
     const std::size_t width = std::max<std::size_t>(2, std::to_string(rows).size());
     std::string n = std::to_string(row + 1);
     return std::string(width - std::min(width, n.size()), '0') + n;
@@ -27,8 +25,7 @@ std::string rowNumber(int row, int rows)
 
 }  // namespace
 
-std::string safeFileName(const std::string& name)
-{
+std::string safeFileName(const std::string& name) {
     std::string out;
     for (const unsigned char c : name) {
         const bool keep = c < 0x80 && (std::isalnum(c) || c == '-' || c == '_');
@@ -39,14 +36,12 @@ std::string safeFileName(const std::string& name)
         }
         if (out.size() >= kMaxNameBytes) break;
     }
-    while (!out.empty() && out.back() == '_')
-        out.pop_back();
+    while (!out.empty() && out.back() == '_') out.pop_back();
     return out.empty() ? "track" : out;
 }
 
 bool editedImage(const std::string& file, const std::vector<Edit>& edits,
-                 std::vector<std::uint8_t>& image, int& code)
-{
+                 std::vector<std::uint8_t>& image, int& code) {
     TrackRows rows(loaded.image, loaded.MidiInfo, [] {});
     code = loadAndEdit(file, edits, rows);
     if (code != 0) return false;
@@ -55,8 +50,7 @@ bool editedImage(const std::string& file, const std::vector<Edit>& edits,
 }
 
 bool makeStems(const std::string& file, const std::vector<Edit>& edits,
-               const std::string& extension, bool quiet, std::vector<Stem>& stems, int& code)
-{
+               const std::string& extension, bool quiet, std::vector<Stem>& stems, int& code) {
     // What a load has to say was said once already; the reloads repeat it.
     const auto said = setMessageBoxHandler([](const Message&) {});
     if (!quiet) setMessageBoxHandler(said);

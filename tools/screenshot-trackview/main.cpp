@@ -26,9 +26,8 @@ namespace {
 constexpr int kToolbarHeight = 48;
 
 class MainStandIn : public QWidget {
-public:
-    MainStandIn() : view(lirno::CreateTrackView(this))
-    {
+  public:
+    MainStandIn() : view(lirno::CreateTrackView(this)) {
         toolbar->setGeometry(0, 0, 0, kToolbarHeight);
         toolbar->setAutoFillBackground(true);
         lirno::ShowTrack(this);
@@ -36,33 +35,31 @@ public:
     QWidget* toolbar = new QWidget(this);
     lirno::TrackViewWndProc* const view;
 
-protected:
-    void resizeEvent(QResizeEvent*) override
-    {
+  protected:
+    void resizeEvent(QResizeEvent*) override {
         toolbar->resize(width(), kToolbarHeight);
         lirno::ResizeTrackView(view, this, kToolbarHeight);
     }
 };
 
-bool load(MainStandIn& window, const QString& path)
-{
+bool load(MainStandIn& window, const QString& path) {
     std::string name = path.toStdString();
     if (!lirno::mcimidiSelectFile(name)) return false;
     lirno::InsertTrackViewItems(window.view);
     return true;
 }
 
-void save(QWidget& window, const QString& path)
-{
+void save(QWidget& window, const QString& path) {
     QApplication::processEvents();
-    if (!window.grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-    else std::printf("%s\n", qPrintable(path));
+    if (!window.grab().save(path))
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s OUT_DIR MIDI_DIR\n", argv[0]);
@@ -70,7 +67,8 @@ int main(int argc, char** argv)
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     const QDir midi(QString::fromLocal8Bit(argv[2]));
-    lirno::setMessageBoxHandler([](const lirno::Message& m) { std::fprintf(stderr, "%s\n", m.text.c_str()); });
+    lirno::setMessageBoxHandler(
+        [](const lirno::Message& m) { std::fprintf(stderr, "%s\n", m.text.c_str()); });
     lirno::playback.sTmpName = lirno::gettmpname();
 
     MainStandIn window;

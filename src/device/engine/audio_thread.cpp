@@ -10,12 +10,16 @@ namespace {
 thread_local bool audioSide = false;
 }  // namespace
 
-AudioScope::AudioScope() noexcept : outer_(!audioSide) { audioSide = true; }
+AudioScope::AudioScope() noexcept : outer_(!audioSide) {
+    audioSide = true;
+}
 AudioScope::~AudioScope() {
     if (outer_) audioSide = false;
 }
 
-bool onAudioThread() noexcept { return audioSide; }
+bool onAudioThread() noexcept {
+    return audioSide;
+}
 
 void ControlMutex::check() noexcept {
 #ifndef NDEBUG

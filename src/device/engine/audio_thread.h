@@ -14,13 +14,13 @@ namespace lirno::device {
 
 // Marks the calling thread as the audio side while in scope.
 class AudioScope {
-public:
+  public:
     AudioScope() noexcept;
     ~AudioScope();
     AudioScope(const AudioScope&) = delete;
     AudioScope& operator=(const AudioScope&) = delete;
 
-private:
+  private:
     bool outer_;
 };
 
@@ -29,7 +29,7 @@ bool onAudioThread() noexcept;
 // The device's lock: held by control threads for short bookkeeping only,
 // never taken on the audio side.
 class ControlMutex {
-public:
+  public:
     void lock() {
         check();
         m_.lock();
@@ -40,7 +40,7 @@ public:
     }
     void unlock() { m_.unlock(); }
 
-private:
+  private:
     static void check() noexcept;
     std::mutex m_;
 };
@@ -49,8 +49,8 @@ private:
 // side only ever tries for it (and renders silence while another holds it);
 // a control thread waits for it.
 class SynthClaim {
-public:
-    SynthClaim() noexcept = default;  // holds nothing until tryTake()
+  public:
+    SynthClaim() noexcept = default;                       // holds nothing until tryTake()
     explicit SynthClaim(std::atomic_flag& flag) noexcept;  // waits: never on the audio side
     ~SynthClaim() {
         if (flag_ != nullptr) flag_->clear(std::memory_order_release);
@@ -63,7 +63,7 @@ public:
         return flag_ == &flag;
     }
 
-private:
+  private:
     std::atomic_flag* flag_ = nullptr;
 };
 

@@ -9,12 +9,12 @@
 #include <thread>
 #include <utility>
 
+#include "device/engine/fluid_log.h"
 #include "device/errors.h"
 #include "device/files.h"
-#include "device/engine/fluid_log.h"
-#include "device/soundfont/discovery.h"
 #include "device/song/chase.h"
 #include "device/song/song_file.h"
+#include "device/soundfont/discovery.h"
 
 namespace lirno::device {
 namespace {
@@ -160,11 +160,15 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
     return 0;
 }
 
-int FluidDevice::stop(DeviceId id) { return halt(id); }
+int FluidDevice::stop(DeviceId id) {
+    return halt(id);
+}
 
 // A pause is a stop that remembers where it was: the caller resumes with
 // play(from = position).
-int FluidDevice::pause(DeviceId id) { return halt(id); }
+int FluidDevice::pause(DeviceId id) {
+    return halt(id);
+}
 
 int FluidDevice::halt(DeviceId id) {
     {
@@ -317,7 +321,9 @@ void FluidDevice::render(float* left, float* right, std::size_t frames) noexcept
 }
 
 // The worker polls this while playing: the audio side wakes nobody.
-void FluidDevice::outputLost() noexcept { lost_.store(true, std::memory_order_release); }
+void FluidDevice::outputLost() noexcept {
+    lost_.store(true, std::memory_order_release);
+}
 
 void FluidDevice::renderManual(float* left, float* right, std::size_t frames) noexcept {
     if (mode_ != Mode::Manual) return;
@@ -490,8 +496,8 @@ void FluidDevice::runClock(Lock& lk) {
     }
     const std::uint64_t due = framesSince(clockStart_, now);
     // Render at least one block so that a fresh command is taken up at once.
-    const std::uint64_t frames = std::max<std::uint64_t>(due > clockFrames_ ? due - clockFrames_ : 0,
-                                                         clockFrames_ == 0 ? kBlockFrames : 0);
+    const std::uint64_t frames = std::max<std::uint64_t>(
+        due > clockFrames_ ? due - clockFrames_ : 0, clockFrames_ == 0 ? kBlockFrames : 0);
     if (frames > 0) {
         lk.unlock();
         renderAudio(nullptr, nullptr, static_cast<std::size_t>(frames));

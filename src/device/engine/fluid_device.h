@@ -22,14 +22,14 @@
 #include <thread>
 #include <vector>
 
-#include "device/engine/audio_thread.h"
 #include "device/device.h"
+#include "device/engine/audio_thread.h"
 #include "device/engine/output.h"
 #include "device/engine/pace.h"
-#include "device/soundfont/presets_played.h"
 #include "device/engine/scheduler.h"
-#include "device/song/song.h"
 #include "device/engine/synth.h"
+#include "device/song/song.h"
+#include "device/soundfont/presets_played.h"
 
 namespace lirno::device {
 
@@ -61,7 +61,7 @@ DeviceSettings settingsFromEnvironment();
 std::unique_ptr<Device> makeDevice();
 
 class FluidDevice final : public Device, private OutputSink {
-public:
+  public:
     explicit FluidDevice(DeviceSettings settings);
     ~FluidDevice() override;
     FluidDevice(const FluidDevice&) = delete;
@@ -95,7 +95,7 @@ public:
     // Whether the audio output is open right now (it closes when idle).
     bool outputOpen() const;
 
-private:
+  private:
     enum class Mode { Silent, Manual, Output };
     struct OpenSong {
         std::shared_ptr<const Song> song;

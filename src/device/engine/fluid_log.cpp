@@ -14,7 +14,9 @@ namespace {
 
 thread_local int quietDepth = 0;
 
-bool silenced() noexcept { return quietDepth > 0 || onAudioThread(); }
+bool silenced() noexcept {
+    return quietDepth > 0 || onAudioThread();
+}
 
 void fluidError(int level, const char* message, void* /*data*/) {
     if (silenced()) return;
@@ -48,13 +50,17 @@ void routeEngineLogs() {
     });
 }
 
-bool attemptsQuiet() noexcept { return quietDepth > 0; }
+bool attemptsQuiet() noexcept {
+    return quietDepth > 0;
+}
 
 QuietAttempts::QuietAttempts() {
     routeEngineLogs();
     ++quietDepth;
 }
 
-QuietAttempts::~QuietAttempts() { --quietDepth; }
+QuietAttempts::~QuietAttempts() {
+    --quietDepth;
+}
 
 }  // namespace lirno::device

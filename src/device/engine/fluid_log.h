@@ -14,7 +14,7 @@ void routeEngineLogs();
 bool attemptsQuiet() noexcept;
 
 class QuietAttempts {
-public:
+  public:
     QuietAttempts();
     ~QuietAttempts();
     QuietAttempts(const QuietAttempts&) = delete;

@@ -10,13 +10,13 @@ namespace lirno::device {
 namespace {
 
 class FluidOutput final : public AudioOutput {
-public:
+  public:
     FluidOutput(SettingsPtr settings, OutputSink& sink) : settings_(std::move(settings)) {
         driver_.reset(new_fluid_audio_driver2(settings_.get(), &FluidOutput::callback, &sink));
     }
     bool opened() const noexcept { return driver_ != nullptr; }
 
-private:
+  private:
     static int callback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout,
                         float* out[]) noexcept {
         if (nout >= 2 && len > 0) {

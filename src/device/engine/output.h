@@ -15,7 +15,7 @@ namespace lirno::device {
 
 // What an output feeds from. Both are called from the output's own thread.
 class OutputSink {
-public:
+  public:
     virtual ~OutputSink() = default;
     // Fills `frames` frames of stereo at kSampleRate.
     virtual void render(float* left, float* right, std::size_t frames) noexcept = 0;
@@ -24,7 +24,7 @@ public:
 };
 
 class AudioOutput {
-public:
+  public:
     virtual ~AudioOutput() = default;  // stops pulling before it returns
 };
 

@@ -10,7 +10,8 @@ RealTimePace::RealTimePace(std::uint32_t rate, std::chrono::nanoseconds lead) no
       capacity_(std::chrono::duration<double>(lead).count() * rate),
       credit_(capacity_) {}
 
-RealTimePace::Clock::duration RealTimePace::take(std::size_t frames, Clock::time_point now) noexcept {
+RealTimePace::Clock::duration RealTimePace::take(std::size_t frames,
+                                                 Clock::time_point now) noexcept {
     if (started_ && now > last_) {
         credit_ = std::min(capacity_,
                            credit_ + std::chrono::duration<double>(now - last_).count() * rate_);

@@ -15,7 +15,7 @@
 namespace lirno::device {
 
 class RealTimePace {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit RealTimePace(std::uint32_t rate,
@@ -27,7 +27,7 @@ public:
     // take(), sleeping out the wait.
     void hold(std::size_t frames) noexcept;
 
-private:
+  private:
     std::uint32_t rate_;
     double capacity_;  // frames of lead
     double credit_;    // frames that may be rendered now

@@ -93,7 +93,8 @@ bool Scheduler::dispatchBlock() noexcept {
         if (ideal >= limit) break;
         send(song, e);
         if (probe_ != nullptr) {
-            const auto err = static_cast<std::int64_t>(songFrame_) - static_cast<std::int64_t>(ideal);
+            const auto err =
+                static_cast<std::int64_t>(songFrame_) - static_cast<std::int64_t>(ideal);
             probe_->worstFrames = std::max(probe_->worstFrames, err < 0 ? -err : err);
             ++probe_->events;
         }

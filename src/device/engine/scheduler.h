@@ -47,7 +47,7 @@ struct TimingProbe {
 };
 
 class Scheduler {
-public:
+  public:
     // synth may be null: then only time and the event cursor advance.
     explicit Scheduler(fluid_synth_t* synth, std::uint32_t rate = kSampleRate) noexcept
         : synth_(synth), rate_(rate) {}
@@ -103,7 +103,7 @@ public:
     std::uint64_t songFrame() const noexcept { return songFrame_; }
     std::uint32_t rate() const noexcept { return rate_; }
 
-private:
+  private:
     void cut() noexcept;
     void begin() noexcept;
     bool prerolling() const noexcept {

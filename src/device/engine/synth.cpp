@@ -35,7 +35,7 @@ SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
 // The one piece of process-wide state: the song id counter, which must be
 // unique across the whole process; made before the first synthesizer.
 class EngineCache {
-public:
+  public:
     static EngineCache& instance() {
         static EngineCache cache;
         return cache;
@@ -47,7 +47,7 @@ public:
         return id;
     }
 
-private:
+  private:
     EngineCache() {
         routeEngineLogs();
         // The first synthesizer of the process fills FluidSynth's shared
@@ -89,6 +89,8 @@ std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& er
     return inst;
 }
 
-std::uint32_t nextSongId() noexcept { return EngineCache::instance().nextId(); }
+std::uint32_t nextSongId() noexcept {
+    return EngineCache::instance().nextId();
+}
 
 }  // namespace lirno::device

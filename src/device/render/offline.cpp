@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
+#include "device/engine/scheduler.h"
+#include "device/engine/synth.h"
 #include "device/errors.h"
+#include "device/song/song_file.h"
 #include "device/soundfont/discovery.h"
 #include "device/soundfont/presets_played.h"
-#include "device/engine/scheduler.h"
-#include "device/song/song_file.h"
-#include "device/engine/synth.h"
 
 namespace lirno::device {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "device/engine/sample_rates.h"
-#include "device/song/song.h"
 #include "device/engine/synth.h"
+#include "device/song/song.h"
 
 namespace lirno::device {
 

@@ -287,7 +287,8 @@ void summarize(const std::vector<Output>& outs, std::uint32_t rate, JobReport& r
         report.nominalFrames = std::max(report.nominalFrames, out.end.nominalFrames);
         report.stillSounding = report.stillSounding || out.end.stillSounding;
         report.peak = std::max(report.peak, static_cast<double>(out.end.peak));
-        if (out.end.gap) report.gapFrames = nsToFrames(out.end.gap->toNs - out.end.gap->fromNs, rate);
+        if (out.end.gap)
+            report.gapFrames = nsToFrames(out.end.gap->toNs - out.end.gap->fromNs, rate);
     }
 }
 

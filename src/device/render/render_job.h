@@ -39,8 +39,8 @@ struct JobReport {
     // song of the job has an event, though events follow it (see
     // kMaxGapNs); 0 otherwise.
     std::uint64_t gapFrames = 0;
-    double peak = 0.0;                // the loudest sample of the job before the gain
-    double gain = 1.0;                // applied to every file
+    double peak = 0.0;  // the loudest sample of the job before the gain
+    double gain = 1.0;  // applied to every file
     // With a mixIndex: how far the sum of the others is from the mix, before
     // the gain: the largest difference in a sample (full scale 1), and the
     // difference's energy over the mix's (0 when both are silent).

@@ -20,7 +20,9 @@ using Ref = std::int32_t;
 
 namespace cc = midi::cc;
 
-int value(const Song& song, Ref r) { return song.events[static_cast<std::size_t>(r)].data2; }
+int value(const Song& song, Ref r) {
+    return song.events[static_cast<std::size_t>(r)].data2;
+}
 
 struct Param {
     bool nrpn;
@@ -53,7 +55,8 @@ struct Channel {
         for (Param& p : params) {
             if (p.nrpn == nrpnSelected && p.msb == msb && p.lsb == lsb) return &p;
         }
-        params.push_back({nrpnSelected, static_cast<std::uint8_t>(msb), static_cast<std::uint8_t>(lsb)});
+        params.push_back(
+            {nrpnSelected, static_cast<std::uint8_t>(msb), static_cast<std::uint8_t>(lsb)});
         return &params.back();
     }
 
@@ -149,7 +152,7 @@ bool isParamControl(int num) {
 }
 
 class Emitter {
-public:
+  public:
     Emitter(const Song& song, std::vector<SongEvent>& out) : song_(song), out_(out) {}
 
     void cc(int ch, int num, int v) { msg(midi::kControlChange | ch, num, v); }
@@ -185,7 +188,7 @@ public:
         if (s.pressure != kUnset) msg(midi::kChannelPressure | ch, event(s.pressure).data1, 0);
     }
 
-private:
+  private:
     const SongEvent& event(Ref r) const { return song_.events[static_cast<std::size_t>(r)]; }
 
     void params(int ch, const Channel& s) {
@@ -233,7 +236,9 @@ struct ChaseCache {
     std::vector<Ref> sysex;    // positions of the sysex events the snapshots cover
 };
 
-std::shared_ptr<ChaseCache> makeChaseCache() { return std::make_shared<ChaseCache>(); }
+std::shared_ptr<ChaseCache> makeChaseCache() {
+    return std::make_shared<ChaseCache>();
+}
 
 namespace {
 

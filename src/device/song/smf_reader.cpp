@@ -100,7 +100,9 @@ struct ParsedTrack {
     const std::uint8_t* stop = nullptr;  // where reading ended
 };
 
-std::uint64_t tickOf(const SongEvent& e) { return static_cast<std::uint64_t>(e.timeNs); }
+std::uint64_t tickOf(const SongEvent& e) {
+    return static_cast<std::uint64_t>(e.timeNs);
+}
 
 void addSysex(ParsedTrack& out, std::span<const std::uint8_t> payload, std::uint64_t tick,
               std::uint8_t track) {
@@ -246,7 +248,7 @@ std::int64_t clampNs(double ns) {
 // ignores tempo events. Used for format 2, where each track starts at an
 // offset.
 class Clock {
-public:
+  public:
     Clock(const Division& d, std::uint32_t tempo, std::int64_t offsetNs)
         : ppq_(d.ppq), offset_(static_cast<double>(offsetNs)), tempo_(tempo) {
         nsPerTick_ = d.ppq == 0 ? d.smpteNsPerTick : tempo * 1000.0 / d.ppq;
@@ -271,7 +273,7 @@ public:
 
     std::uint32_t tempo() const { return tempo_; }
 
-private:
+  private:
     int ppq_;
     double offset_;
     std::uint32_t tempo_;
@@ -286,15 +288,16 @@ private:
 // order). A time is a function of the tick alone, never decreasing with it,
 // so each track is timed on its own.
 class TempoMap {
-public:
+  public:
     TempoMap(const Division& div, const std::vector<ParsedTrack>& tracks) {
         const double first = div.ppq == 0 ? div.smpteNsPerTick : kDefaultTempo * 1000.0 / div.ppq;
         segs_.push_back({0, 0.0, first});
         if (div.ppq == 0) return;
         std::vector<TempoChange> all;
         for (const ParsedTrack& t : tracks) all.insert(all.end(), t.tempos.begin(), t.tempos.end());
-        std::stable_sort(all.begin(), all.end(),
-                         [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
+        std::stable_sort(all.begin(), all.end(), [](const TempoChange& a, const TempoChange& b) {
+            return a.tick < b.tick;
+        });
         for (const TempoChange& c : all) {
             const Seg& s = segs_.back();
             const double ns = s.ns + static_cast<double>(c.tick - s.tick) * s.nsPerTick;
@@ -324,7 +327,7 @@ public:
         return clampNs(s.ns + static_cast<double>(tick - s.tick) * s.nsPerTick);
     }
 
-private:
+  private:
     struct Seg {
         std::uint64_t tick;
         double ns;
@@ -332,9 +335,9 @@ private:
     };
     // The last segment starting at or before tick, searching from `from`.
     std::size_t find(std::uint64_t tick, std::size_t from) const {
-        const auto it = std::upper_bound(segs_.begin() + static_cast<std::ptrdiff_t>(from) + 1,
-                                         segs_.end(), tick,
-                                         [](std::uint64_t t, const Seg& s) { return t < s.tick; });
+        const auto it =
+            std::upper_bound(segs_.begin() + static_cast<std::ptrdiff_t>(from) + 1, segs_.end(),
+                             tick, [](std::uint64_t t, const Seg& s) { return t < s.tick; });
         return static_cast<std::size_t>(it - segs_.begin()) - 1;
     }
 
@@ -350,7 +353,7 @@ private:
 // being written stay in the cache.
 // Each window's events get their times once they are in order.
 class TimeOrder {
-public:
+  public:
     TimeOrder(std::vector<ParsedTrack>& tracks, const TempoMap& map) : tracks_(tracks), map_(map) {}
 
     std::vector<EventSlot> run() {
@@ -373,7 +376,7 @@ public:
         return std::move(order_);
     }
 
-private:
+  private:
     void survey() {
         for (std::size_t t = 0; t < tracks_.size(); ++t) {
             const auto& ev = tracks_[t].data.events;
@@ -506,11 +509,11 @@ private:
     std::uint64_t buckets_ = 0;
     std::uint64_t width_ = 0;  // buckets in a window
     std::vector<EventSlot> order_;
-    std::vector<std::uint32_t> pos_;      // by bucket of the window
-    std::vector<std::uint32_t> next_;     // each track's first event not yet placed
-    std::vector<std::uint32_t> stop_;     // each track's first event past the window
-    std::vector<std::size_t> segment_;    // each track's tempo segment, for timing
-    std::uint32_t placed_ = 0;            // events in the order so far
+    std::vector<std::uint32_t> pos_;    // by bucket of the window
+    std::vector<std::uint32_t> next_;   // each track's first event not yet placed
+    std::vector<std::uint32_t> stop_;   // each track's first event past the window
+    std::vector<std::size_t> segment_;  // each track's tempo segment, for timing
+    std::uint32_t placed_ = 0;          // events in the order so far
 };
 
 struct TrackSpan {
@@ -650,7 +653,8 @@ std::int64_t timeSequential(std::vector<ParsedTrack>& tracks, const Division& di
         auto next = t.tempos.begin();
         auto& ev = t.data.events;
         for (std::size_t i = 0; i < ev.size(); ++i) {
-            for (; next != t.tempos.end() && next->at == i; ++next) clock.setTempo(next->tick, next->tempo);
+            for (; next != t.tempos.end() && next->at == i; ++next)
+                clock.setTempo(next->tick, next->tempo);
             ev[i].timeNs = clock.toNs(tickOf(ev[i]));
         }
         for (; next != t.tempos.end(); ++next) clock.setTempo(next->tick, next->tempo);
@@ -819,7 +823,9 @@ bool replaceTrack(const Reread& r, std::size_t i, Song& song,
 
 }  // namespace
 
-SmfResult readSmf(std::span<const std::uint8_t> bytes) { return readWhole(bytes, nullptr); }
+SmfResult readSmf(std::span<const std::uint8_t> bytes) {
+    return readWhole(bytes, nullptr);
+}
 
 SmfResult readSmf(SharedBytes bytes) {
     const std::span<const std::uint8_t> view = bytes->view();

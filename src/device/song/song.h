@@ -55,9 +55,9 @@ struct TrackEvents {
 // The song's events in time order (ties in track order), read through the
 // order slots; random access, like the vector it stands for.
 class EventList {
-public:
+  public:
     class iterator {
-    public:
+      public:
         using iterator_category = std::random_access_iterator_tag;
         using value_type = SongEvent;
         using difference_type = std::ptrdiff_t;
@@ -69,20 +69,42 @@ public:
         reference operator*() const { return (*l_)[static_cast<std::size_t>(i_)]; }
         pointer operator->() const { return &**this; }
         reference operator[](difference_type n) const { return *(*this + n); }
-        iterator& operator++() { ++i_; return *this; }
-        iterator operator++(int) { iterator t = *this; ++i_; return t; }
-        iterator& operator--() { --i_; return *this; }
-        iterator operator--(int) { iterator t = *this; --i_; return t; }
-        iterator& operator+=(difference_type n) { i_ += n; return *this; }
-        iterator& operator-=(difference_type n) { i_ -= n; return *this; }
+        iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator t = *this;
+            ++i_;
+            return t;
+        }
+        iterator& operator--() {
+            --i_;
+            return *this;
+        }
+        iterator operator--(int) {
+            iterator t = *this;
+            --i_;
+            return t;
+        }
+        iterator& operator+=(difference_type n) {
+            i_ += n;
+            return *this;
+        }
+        iterator& operator-=(difference_type n) {
+            i_ -= n;
+            return *this;
+        }
         friend iterator operator+(iterator a, difference_type n) { return a += n; }
         friend iterator operator+(difference_type n, iterator a) { return a += n; }
         friend iterator operator-(iterator a, difference_type n) { return a -= n; }
-        friend difference_type operator-(const iterator& a, const iterator& b) { return a.i_ - b.i_; }
+        friend difference_type operator-(const iterator& a, const iterator& b) {
+            return a.i_ - b.i_;
+        }
         friend bool operator==(const iterator& a, const iterator& b) { return a.i_ == b.i_; }
         friend auto operator<=>(const iterator& a, const iterator& b) { return a.i_ <=> b.i_; }
 
-    private:
+      private:
         const EventList* l_ = nullptr;
         difference_type i_ = 0;
     };
@@ -98,18 +120,22 @@ public:
     iterator end() const { return {this, size_}; }
     // The index of the first event at or after `ns` (size() when none is).
     std::size_t firstAt(std::int64_t ns) const {
-        const auto it = std::lower_bound(begin(), end(), ns,
-                                         [](const SongEvent& e, std::int64_t t) { return e.timeNs < t; });
+        const auto it = std::lower_bound(
+            begin(), end(), ns, [](const SongEvent& e, std::int64_t t) { return e.timeNs < t; });
         return static_cast<std::size_t>(it - begin());
     }
 
     // Built by the reader: the order and the tracks it points into.
     void assign(std::shared_ptr<const std::vector<EventSlot>> order,
                 std::vector<std::shared_ptr<const TrackEvents>> tracks);
-    const std::shared_ptr<const std::vector<EventSlot>>& order() const noexcept { return orderOwner_; }
-    const std::vector<std::shared_ptr<const TrackEvents>>& tracks() const noexcept { return tracks_; }
+    const std::shared_ptr<const std::vector<EventSlot>>& order() const noexcept {
+        return orderOwner_;
+    }
+    const std::vector<std::shared_ptr<const TrackEvents>>& tracks() const noexcept {
+        return tracks_;
+    }
 
-private:
+  private:
     std::shared_ptr<const std::vector<EventSlot>> orderOwner_;
     std::vector<std::shared_ptr<const TrackEvents>> tracks_;
     const EventSlot* order_ = nullptr;
@@ -128,7 +154,7 @@ struct Song {
     std::vector<std::span<const std::uint8_t>> sysex;  // payloads, into the tracks' storage
     std::int64_t endNs = 0;  // time of the last event (End of Track included)
     int format = 0;
-    int tracks = 0;  // MTrk chunks actually read
+    int tracks = 0;                            // MTrk chunks actually read
     std::shared_ptr<const SongSource> source;  // null when the bytes were not kept
     std::shared_ptr<ChaseCache> chase;         // null: every chase walks from the start
 

@@ -116,7 +116,7 @@ struct Level {
         mods.push_back(from.mods.back());
     }
 
-private:
+  private:
     Bag nextBag() const {
         return Bag{static_cast<std::uint16_t>(gens.size()),
                    static_cast<std::uint16_t>(mods.size())};

@@ -60,7 +60,8 @@ std::vector<fs::path> soundFontsIn(const fs::path& dir) {
 std::string fluidDefaultSoundFont() {
     SettingsPtr s(new_fluid_settings());
     char* value = nullptr;
-    if (!s || fluid_settings_dupstr(s.get(), "synth.default-soundfont", &value) != FLUID_OK) return {};
+    if (!s || fluid_settings_dupstr(s.get(), "synth.default-soundfont", &value) != FLUID_OK)
+        return {};
     std::string path = value != nullptr ? value : "";
     fluid_free(value);
     return path;
@@ -110,6 +111,8 @@ std::string findSoundFont(const SoundFontPlaces& places) {
     return all.empty() ? std::string{} : all.front().string();
 }
 
-std::string findSoundFont() { return findSoundFont(soundFontPlacesFromEnvironment()); }
+std::string findSoundFont() {
+    return findSoundFont(soundFontPlacesFromEnvironment());
+}
 
 }  // namespace lirno::device

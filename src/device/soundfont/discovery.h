@@ -13,7 +13,7 @@
 namespace lirno::device {
 
 struct SoundFontPlaces {
-    std::string chosen;       // LIRNO_SOUNDFONT: used as it is, even if missing
+    std::string chosen;        // LIRNO_SOUNDFONT: used as it is, even if missing
     std::string synthDefault;  // FluidSynth's synth.default-soundfont
     // $XDG_DATA_HOME, then each of $XDG_DATA_DIRS (with their standard defaults).
     std::vector<std::filesystem::path> dataDirs;

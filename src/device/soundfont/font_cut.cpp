@@ -32,7 +32,7 @@ struct CutImage {
 thread_local const CutImage* tLoading = nullptr;
 
 class LoadingCut {
-public:
+  public:
     explicit LoadingCut(const CutImage& image) { tLoading = &image; }
     ~LoadingCut() { tLoading = nullptr; }
     LoadingCut(const LoadingCut&) = delete;
@@ -93,7 +93,9 @@ int readFont(void* buf, fluid_long_long_t count, void* handle) {
         to += fromFile;
         pos += fromFile;
         left -= fromFile;
-        if (left > 0) std::memcpy(to, f->image->directory.data() + (pos - prefix), static_cast<std::size_t>(left));
+        if (left > 0)
+            std::memcpy(to, f->image->directory.data() + (pos - prefix),
+                        static_cast<std::size_t>(left));
     } else if (!readFile(f->fd, to, left, pos)) {
         return FLUID_FAILED;
     }
@@ -109,7 +111,9 @@ int seekFont(void* handle, fluid_long_long_t offset, int origin) {
     return FLUID_OK;
 }
 
-fluid_long_long_t tellFont(void* handle) { return static_cast<FontFile*>(handle)->pos; }
+fluid_long_long_t tellFont(void* handle) {
+    return static_cast<FontFile*>(handle)->pos;
+}
 
 int closeFont(void* handle) {
     const std::unique_ptr<FontFile> f(static_cast<FontFile*>(handle));
@@ -125,7 +129,8 @@ void finishVoices(fluid_synth_t* synth) {
     fluid_synth_all_sounds_off(synth, -1);
     std::array<float, 64> left{}, right{};
     for (int block = 0; block < 1000 && fluid_synth_get_active_voice_count(synth) > 0; ++block) {
-        fluid_synth_write_float(synth, static_cast<int>(left.size()), left.data(), 0, 1, right.data(), 0, 1);
+        fluid_synth_write_float(synth, static_cast<int>(left.size()), left.data(), 0, 1,
+                                right.data(), 0, 1);
     }
 }
 
@@ -143,7 +148,9 @@ PresetNotes SubsetFont::selected(const PresetNotes& played) const {
     return notesSelected(played, [this](PresetRef p) { return index_.has(p); });
 }
 
-bool SubsetFont::holds(const PresetNotes& played) const { return covers(loaded_, selected(played)); }
+bool SubsetFont::holds(const PresetNotes& played) const {
+    return covers(loaded_, selected(played));
+}
 
 bool SubsetFont::cover(fluid_synth_t* synth, const PresetNotes& played) {
     const PresetNotes wanted = selected(played);

@@ -10,7 +10,7 @@ typedef struct _fluid_synth_t fluid_synth_t;
 namespace lirno::device {
 
 class SubsetFont {
-public:
+  public:
     explicit SubsetFont(FontIndex index) : index_(std::move(index)) {}
 
     // Gives a new synthesizer (before any font is loaded into it) the loader
@@ -31,7 +31,7 @@ public:
     int fontId() const noexcept { return fontId_; }
     const PresetNotes& loaded() const noexcept { return loaded_; }
 
-private:
+  private:
     PresetNotes selected(const PresetNotes& played) const;
     bool load(fluid_synth_t* synth, const PresetNotes& selected);
 

@@ -27,7 +27,9 @@ constexpr std::uint32_t kMaxDirectory = 64u << 20;
 constexpr std::size_t kChunkHeader = 8;  // id, size: what a chunk's size leaves out
 constexpr std::size_t kListHeader = 12;  // "LIST", size, type; likewise "RIFF", size, "sfbk"
 
-bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+bool isId(const std::uint8_t* p, const char* id) {
+    return std::memcmp(p, id, 4) == 0;
+}
 
 // The directory list: where it starts in the file, and its chunks.
 struct DirectoryList {
@@ -77,7 +79,8 @@ std::optional<DirectoryList> readDirectoryList(const std::string& path) {
         pos += kChunkHeader + *size;  // no pad byte after an odd size: FluidSynth reads on at once
     }
     const auto size = listAt(in, pos, fileSize, "pdta");
-    if (!size || pos + kChunkHeader + *size != fileSize || *size > kMaxDirectory) return std::nullopt;
+    if (!size || pos + kChunkHeader + *size != fileSize || *size > kMaxDirectory)
+        return std::nullopt;
     DirectoryList list{pos, std::vector<std::uint8_t>(*size - 4)};
     if (!readAt(in, pos + kListHeader, list.chunks.data(), list.chunks.size())) return std::nullopt;
     return list;
@@ -85,7 +88,7 @@ std::optional<DirectoryList> readDirectoryList(const std::string& path) {
 
 // The directory's chunks one after the other, each a whole number of records.
 class ChunkReader {
-public:
+  public:
     explicit ChunkReader(const std::vector<std::uint8_t>& chunks) : chunks_(chunks) {}
 
     template <typename Record>
@@ -107,13 +110,13 @@ public:
                next(ids.mods, level.mods) && next(ids.gens, level.gens);
     }
 
-private:
+  private:
     const std::vector<std::uint8_t>& chunks_;
     std::size_t at_ = 0;
 };
 
 class ChunkWriter {
-public:
+  public:
     template <typename Record>
     void chunk(const char* id, const std::vector<Record>& records) {
         out_.insert(out_.end(), id, id + 4);
@@ -137,7 +140,7 @@ public:
         return l;
     }
 
-private:
+  private:
     std::vector<std::uint8_t> out_;
 };
 

@@ -20,7 +20,7 @@
 namespace lirno::device {
 
 class FontIndex {
-public:
+  public:
     // The directory of a SoundFont 2 or 3 file; nothing when the file is not
     // one, or breaks a rule of the format this reader relies on (the synth
     // then loads the whole file the usual way, and says what is wrong).
@@ -37,7 +37,7 @@ public:
     // before it, the RIFF size made right, then the subset's directory.
     std::uint64_t directoryOffset() const noexcept { return directoryOffset_; }
 
-private:
+  private:
     std::string path_;
     std::uint64_t directoryOffset_ = 0;
     sf2::Level<sf2::PresetHeader> presets_{sf2::gen::kInstrument};

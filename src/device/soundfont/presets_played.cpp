@@ -40,8 +40,8 @@ std::vector<std::uint32_t> unheardPrograms(const EventList& events) {
     return unheard;
 }
 
-std::shared_ptr<const std::vector<EventSlot>> orderWithout(const EventList& events,
-                                                           const std::vector<std::uint32_t>& unheard) {
+std::shared_ptr<const std::vector<EventSlot>> orderWithout(
+    const EventList& events, const std::vector<std::uint32_t>& unheard) {
     const auto& all = *events.order();
     auto order = std::make_shared<std::vector<EventSlot>>();
     order->reserve(all.size() - unheard.size());
@@ -56,7 +56,8 @@ std::shared_ptr<const std::vector<EventSlot>> orderWithout(const EventList& even
     return order;
 }
 
-std::shared_ptr<const Song> withOrder(const Song& song, std::shared_ptr<const std::vector<EventSlot>> order,
+std::shared_ptr<const Song> withOrder(const Song& song,
+                                      std::shared_ptr<const std::vector<EventSlot>> order,
                                       std::shared_ptr<ChaseCache> chase) {
     auto thin = std::make_shared<Song>(song);
     thin->events.assign(std::move(order), song.events.tracks());
@@ -149,7 +150,8 @@ std::shared_ptr<const Song> ProgramThinner::thin(std::shared_ptr<const Song> son
 template <typename T>
 T SongMemo<T>::of(const Song& song) {
     std::lock_guard lk(m_);
-    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), key_)) value_ = compute_(song);
+    if (song.events.order() != order_ || !sameBy(tracks_, song.events.tracks(), key_))
+        value_ = compute_(song);
     order_ = song.events.order();
     tracks_ = song.events.tracks();
     return value_;
@@ -184,9 +186,9 @@ namespace {
 // The preset the synthesizer selects when `p` is asked for, after its
 // fallbacks: a kit to kit 0, a bank to bank 0, then the piano.
 std::optional<PresetRef> selectedFor(PresetRef p, const std::function<bool(PresetRef)>& exists) {
-    const std::array<PresetRef, 3> tries = p.bank == kDrumBank
-                                               ? std::array<PresetRef, 3>{p, PresetRef{kDrumBank, 0}, p}
-                                               : std::array<PresetRef, 3>{p, PresetRef{0, p.program}, PresetRef{0, 0}};
+    const std::array<PresetRef, 3> tries =
+        p.bank == kDrumBank ? std::array<PresetRef, 3>{p, PresetRef{kDrumBank, 0}, p}
+                            : std::array<PresetRef, 3>{p, PresetRef{0, p.program}, PresetRef{0, 0}};
     for (const PresetRef& t : tries) {
         if (exists(t)) return t;
     }
@@ -195,8 +197,8 @@ std::optional<PresetRef> selectedFor(PresetRef p, const std::function<bool(Prese
 
 // Roland's "use for rhythm part" (40 1x 15): which channel, if it is one.
 std::optional<int> rhythmPartChannel(std::span<const std::uint8_t> m) {
-    if (m.size() < 8 || m[0] != 0x41 || m[2] != 0x42 || m[3] != 0x12 || m[4] != 0x40 || (m[5] & 0xF0) != 0x10 ||
-        m[6] != 0x15) {
+    if (m.size() < 8 || m[0] != 0x41 || m[2] != 0x42 || m[3] != 0x12 || m[4] != 0x40 ||
+        (m[5] & 0xF0) != 0x10 || m[6] != 0x15) {
         return std::nullopt;
     }
     const int block = m[5] & 0x0F;
@@ -316,7 +318,8 @@ std::set<PresetRef> PresetPins::needed(fluid_synth_t* synth, int fontId,
 
 void PresetPins::pinOnly(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& wanted) {
     for (const PresetRef& p : wanted) {
-        if (!pinned_.contains(p) && fluid_synth_pin_preset(synth, fontId, p.bank, p.program) == FLUID_OK) {
+        if (!pinned_.contains(p) &&
+            fluid_synth_pin_preset(synth, fontId, p.bank, p.program) == FLUID_OK) {
             pinned_.insert(p);
         }
     }

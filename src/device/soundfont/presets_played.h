@@ -12,8 +12,8 @@
 #include <array>
 #include <bitset>
 #include <compare>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,7 +36,9 @@ struct PresetRef {
 struct NoteSet {
     std::array<std::bitset<128>, 128> keys;  // by key, the velocities
 
-    void set(int key, int velocity) { keys[key & 0x7F].set(static_cast<std::size_t>(velocity & 0x7F)); }
+    void set(int key, int velocity) {
+        keys[key & 0x7F].set(static_cast<std::size_t>(velocity & 0x7F));
+    }
     bool none() const noexcept;
     bool covers(const NoteSet& other) const noexcept;  // every note of `other` is here
     NoteSet& operator|=(const NoteSet& other) noexcept;
@@ -55,10 +57,10 @@ std::shared_ptr<const Song> withoutUnheardPrograms(std::shared_ptr<const Song> s
 // shares the last thinned order and its chase snapshots, so a restart after
 // the edit does not walk the song from its start again.
 class ProgramThinner {
-public:
+  public:
     std::shared_ptr<const Song> thin(std::shared_ptr<const Song> song);
 
-private:
+  private:
     std::mutex m_;
     std::shared_ptr<const std::vector<EventSlot>> fromOrder_;
     std::shared_ptr<ChaseCache> fromChase_;
@@ -79,13 +81,13 @@ std::set<PresetRef> presetsAskedFor(const Song& song);
 // song.
 template <typename T>
 class SongMemo {
-public:
+  public:
     using Key = std::int64_t (*)(const SongEvent&);
     using Compute = T (*)(const Song&);
     SongMemo(Key key, Compute compute) : key_(key), compute_(compute) {}
     T of(const Song& song);
 
-private:
+  private:
     const Key key_;
     const Compute compute_;
     std::mutex m_;
@@ -96,7 +98,7 @@ private:
 
 // presetsAskedFor, kept while the edited tracks keep their programs and bank selects.
 class PresetsAsked : public SongMemo<std::set<PresetRef>> {
-public:
+  public:
     PresetsAsked();
 };
 
@@ -115,7 +117,7 @@ PresetNotes presetsPlayed(const Song& song);
 
 // presetsPlayed, kept while the edited tracks keep their notes as well.
 class PresetsPlayed : public SongMemo<PresetNotes> {
-public:
+  public:
     PresetsPlayed();
 };
 
@@ -128,15 +130,16 @@ bool covers(const PresetNotes& have, const PresetNotes& want);
 
 // The presets pinned in one synthesizer.
 class PresetPins {
-public:
+  public:
     // What pinning for `asked` would pin, looked up in the synth's font (read only).
-    std::set<PresetRef> needed(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& asked) const;
+    std::set<PresetRef> needed(fluid_synth_t* synth, int fontId,
+                               const std::set<PresetRef>& asked) const;
     // Pins `wanted` and unpins what is pinned but no longer wanted. Reads the
     // font: call it off the audio thread, while nothing renders.
     void pinOnly(fluid_synth_t* synth, int fontId, const std::set<PresetRef>& wanted);
     const std::set<PresetRef>& pinned() const noexcept { return pinned_; }
 
-private:
+  private:
     std::set<PresetRef> pinned_;
 };
 

@@ -38,7 +38,13 @@ struct PresetHeader {
     std::uint16_t bagIndex = 0;
     std::uint32_t library = 0, genre = 0, morphology = 0;
     static constexpr void fields(auto& r, auto&& f) {
-        f(r.name); f(r.preset); f(r.bank); f(r.bagIndex); f(r.library); f(r.genre); f(r.morphology);
+        f(r.name);
+        f(r.preset);
+        f(r.bank);
+        f(r.bagIndex);
+        f(r.library);
+        f(r.genre);
+        f(r.morphology);
     }
 };
 
@@ -47,7 +53,10 @@ struct Bag {
     static constexpr std::size_t kSize = 4;
     std::uint16_t genIndex = 0;
     std::uint16_t modIndex = 0;
-    static constexpr void fields(auto& r, auto&& f) { f(r.genIndex); f(r.modIndex); }
+    static constexpr void fields(auto& r, auto&& f) {
+        f(r.genIndex);
+        f(r.modIndex);
+    }
 };
 
 // pmod, imod: copied as they are.
@@ -55,7 +64,11 @@ struct Modulator {
     static constexpr std::size_t kSize = 10;
     std::uint16_t source = 0, destination = 0, amount = 0, amountSource = 0, transform = 0;
     static constexpr void fields(auto& r, auto&& f) {
-        f(r.source); f(r.destination); f(r.amount); f(r.amountSource); f(r.transform);
+        f(r.source);
+        f(r.destination);
+        f(r.amount);
+        f(r.amountSource);
+        f(r.transform);
     }
 };
 
@@ -64,7 +77,10 @@ struct Generator {
     static constexpr std::size_t kSize = 4;
     std::uint16_t oper = 0;
     std::uint16_t amount = 0;  // a range: low byte first
-    static constexpr void fields(auto& r, auto&& f) { f(r.oper); f(r.amount); }
+    static constexpr void fields(auto& r, auto&& f) {
+        f(r.oper);
+        f(r.amount);
+    }
     int rangeLo() const noexcept { return amount & 0xFF; }
     int rangeHi() const noexcept { return amount >> 8; }
 };
@@ -74,7 +90,10 @@ struct InstrumentHeader {
     static constexpr std::size_t kSize = 22;
     Name name{};
     std::uint16_t bagIndex = 0;
-    static constexpr void fields(auto& r, auto&& f) { f(r.name); f(r.bagIndex); }
+    static constexpr void fields(auto& r, auto&& f) {
+        f(r.name);
+        f(r.bagIndex);
+    }
 };
 
 // shdr.
@@ -87,8 +106,16 @@ struct SampleHeader {
     std::uint16_t link = 0;  // the partner of a stereo pair
     std::uint16_t type = 0;
     static constexpr void fields(auto& r, auto&& f) {
-        f(r.name); f(r.start); f(r.end); f(r.loopStart); f(r.loopEnd); f(r.sampleRate);
-        f(r.originalPitch); f(r.pitchCorrection); f(r.link); f(r.type);
+        f(r.name);
+        f(r.start);
+        f(r.end);
+        f(r.loopStart);
+        f(r.loopEnd);
+        f(r.sampleRate);
+        f(r.originalPitch);
+        f(r.pitchCorrection);
+        f(r.link);
+        f(r.type);
     }
 };
 
