@@ -27,6 +27,34 @@ inline constexpr int kNotifyFailure = 8;
 // of its locks). The caller posts it to its event loop.
 using Notifier = std::function<void(DeviceId id, int notice)>;
 
+// How the device plays, whatever song it plays: settings of the player,
+// never edits of the song. Positions and lengths stay in the song's own time
+// (at 100 %), so a position names the same bar at any speed.
+inline constexpr int kMinSpeed = 25;  // percent
+inline constexpr int kMaxSpeed = 200;
+inline constexpr int kMinTranspose = -12;  // semitones
+inline constexpr int kMaxTranspose = 12;
+
+// A stretch of the song in its own ticks (as the file counts them), played
+// over and over: from `fromTick` up to `toTick` (exclusive), then again.
+struct Passage {
+    std::uint32_t fromTick = 0;
+    std::uint32_t toTick = 0;
+    friend bool operator==(const Passage&, const Passage&) = default;
+};
+
+struct PlaybackSettings {
+    int speed = 100;    // percent, kMinSpeed..kMaxSpeed: every event later or earlier in proportion
+    int transpose = 0;  // semitones, kMinTranspose..kMaxTranspose: every channel but drum parts
+    std::optional<Passage> passage;  // none: the song plays to its end
+    friend bool operator==(const PlaybackSettings&, const PlaybackSettings&) = default;
+};
+
+constexpr bool validPlayback(const PlaybackSettings& s) noexcept {
+    return s.speed >= kMinSpeed && s.speed <= kMaxSpeed && s.transpose >= kMinTranspose &&
+           s.transpose <= kMaxTranspose && (!s.passage || s.passage->fromTick < s.passage->toTick);
+}
+
 // Every operation returns 0 on success or a nonzero error code that
 // errorText() can describe.
 class Device {
@@ -46,6 +74,10 @@ class Device {
     virtual int position(DeviceId id, std::uint32_t& pos) = 0;
     // The error that ended the last play of id with a failure notice, or 0.
     virtual int failure(DeviceId /*id*/) const { return 0; }
+    // From now on every song plays so; a play under way follows at once
+    // (speed and key without a restart). kErrOutOfRange for values out of
+    // their ranges, or a passage that is empty; nothing changes then.
+    virtual int setPlayback(const PlaybackSettings& settings) = 0;
     // The text of an error code, or nothing for a code this device never returns.
     virtual std::optional<std::string> errorText(int code) const = 0;
 };

@@ -36,6 +36,7 @@ class FakeDevice : public device::Device {
     std::optional<std::string> errorText(int code) const override {
         return device::errorTextFor(code);
     }
+    int setPlayback(const device::PlaybackSettings&) override { return 0; }
 
     int record(const char* what, device::DeviceId id) {
         log.push_back(std::string(what) + " " + std::to_string(id));

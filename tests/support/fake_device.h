@@ -46,8 +46,9 @@ class FakeDevice : public device::Device {
     device::Notifier lastNotifier;  // on its own only: a real device takes it
     // The same as log lines: "open ID LENGTH", "play ID FROM", "stop ID",
     // "pause ID", "close ID".
-    std::vector<std::string> calls;   // successful calls
-    std::vector<std::string> failed;  // calls the device refused
+    std::vector<std::string> calls;     // successful calls
+    std::vector<std::string> failed;    // calls the device refused
+    device::PlaybackSettings playback;  // as last set (not in the log)
 
     // The calls since the mark, and a new mark.
     std::vector<std::string> since() {
@@ -95,6 +96,11 @@ class FakeDevice : public device::Device {
         return 0;
     }
     int failure(device::DeviceId id) const override { return real_ ? real_->failure(id) : 0; }
+    int setPlayback(const device::PlaybackSettings& s) override {
+        int r = real_ ? real_->setPlayback(s) : (validPlayback(s) ? 0 : device::kErrOutOfRange);
+        if (r == 0) playback = s;
+        return r;
+    }
     std::optional<std::string> errorText(int code) const override {
         if (real_) return real_->errorText(code);
         return "fake device error";

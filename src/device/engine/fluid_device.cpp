@@ -215,6 +215,13 @@ int FluidDevice::failure(DeviceId id) const {
     return it == songs_.end() ? 0 : it->second.failure;
 }
 
+int FluidDevice::setPlayback(const PlaybackSettings& settings) {
+    if (!validPlayback(settings)) return kErrOutOfRange;
+    std::lock_guard lk(m_);
+    playback_ = settings;
+    return 0;
+}
+
 std::optional<std::string> FluidDevice::errorText(int code) const {
     std::lock_guard lk(m_);
     if (code == kErrAudioOutput && !driversTried_.empty()) {

@@ -148,6 +148,7 @@ class EventList {
 struct SongSource;
 // Chase snapshots along the song, filled as plays ask for them (chase.h).
 struct ChaseCache;
+class SongTiming;
 
 struct Song {
     EventList events;
@@ -157,6 +158,8 @@ struct Song {
     int tracks = 0;                            // MTrk chunks actually read
     std::shared_ptr<const SongSource> source;  // null when the bytes were not kept
     std::shared_ptr<ChaseCache> chase;         // null: every chase walks from the start
+    // Ticks, bars and beats; never null for a song the reader made.
+    std::shared_ptr<const SongTiming> timing;
 
     // Whole units, rounded up so that the end of the last event is always
     // inside the song: a song that ends 1 ns past a unit boundary gets one

@@ -1,0 +1,33 @@
+// Which channels play drum kits: channel 10 always, and any channel a GS
+// "use for rhythm part" or an XG part-mode message, or an XG drum bank
+// select, turns into a drum part, until a reset (GM, GS or XG) gives every
+// channel back its melodic instruments.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "device/song/song.h"
+
+namespace lirno::device {
+
+class DrumParts {
+  public:
+    DrumParts() noexcept { reset(); }
+
+    bool isDrum(int channel) const noexcept { return ((mask_ >> (channel & 0x0F)) & 1u) != 0; }
+    std::uint16_t mask() const noexcept { return mask_; }
+
+    // Follows the song, one event at a time, in time order.
+    void see(const Song& song, const SongEvent& e) noexcept;
+    void seeSysex(std::span<const std::uint8_t> body) noexcept;  // without F0 and F7
+    void seeControl(int channel, int controller, int value) noexcept;
+    void reset() noexcept;
+
+  private:
+    void set(int channel, bool drum) noexcept;
+
+    std::uint16_t mask_ = 0;
+};
+
+}  // namespace lirno::device
