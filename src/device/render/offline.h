@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "device/device.h"
 #include "device/engine/sample_rates.h"
 #include "device/engine/synth.h"
 #include "device/song/song.h"
@@ -53,6 +54,9 @@ struct RenderOptions {
     // A font cut down to what the song plays (the same sound in less
     // memory), or the whole font.
     FontUse fontUse = FontUse::AsPlayed;
+    // Speed, key and passage, as the player's device plays them; a passage
+    // renders once, from its start to its end.
+    PlaybackSettings playback;
     // The events' span, when a job decides it for all its renders alike (so
     // that stems end where their mix does); otherwise the song's own. A
     // render stops in the first long gap in which no voice sounds.
