@@ -47,7 +47,8 @@ Listened listen(const PlayPlan& plan, std::uint64_t frames,
     sch.start(plan);
     for (std::uint64_t at = 0; at < frames; at += kBlockFrames) {
         if (atBlock) atBlock(sch, at);
-        sch.render(&out.left[at], &out.right[at], std::min<std::uint64_t>(kBlockFrames, frames - at));
+        sch.render(&out.left[at], &out.right[at],
+                   std::min<std::uint64_t>(kBlockFrames, frames - at));
     }
     return out;
 }
@@ -96,8 +97,8 @@ TEST(PlaybackClock, EventsKeepTheirSongTimesAtAnySpeedWithoutDrift) {
         EXPECT_EQ(probe.events, s->events.size()) << speed;
         EXPECT_LE(probe.worstFrames, static_cast<std::int64_t>(kBlockFrames / 2)) << speed;
         // It ends in the block nearest to the song's end.
-        EXPECT_NEAR(static_cast<double>(real), static_cast<double>(realFrames(plan->endFrame, speed)),
-                    kBlockFrames * 3 / 2)
+        EXPECT_NEAR(static_cast<double>(real),
+                    static_cast<double>(realFrames(plan->endFrame, speed)), kBlockFrames * 3 / 2)
             << speed;
         EXPECT_NEAR(static_cast<double>(sch.songFrame()), static_cast<double>(plan->endFrame),
                     kBlockFrames / 2 * speed / 100.0);
@@ -114,7 +115,8 @@ TEST(PlaybackClock, EventsKeepTheirSongTimesAtAnySpeedWithoutDrift) {
     o.soundFont = LIRNO_TEST_SOUNDFONT;
     o.playback.speed = 50;
     RenderEnd end;
-    ASSERT_EQ(renderSong(s, 0, o, [](const float*, const float*, std::size_t) { return true; }, end),
+    ASSERT_EQ(renderSong(
+                  s, 0, o, [](const float*, const float*, std::size_t) { return true; }, end),
               0);
     EXPECT_EQ(end.nominalFrames, realFrames(plan->endFrame, 50));
 }
@@ -227,7 +229,10 @@ Bytes keySong(int shift, bool highNote) {
     Track t;
     t.program(0, 0, 0).program(0, 2, 19);
     t.sysex(0, 0xF0, {0x41, 0x7F, 0x42, 0x12, 0x40, 0x12, 0x15, 0x02, 0x17, 0xF7});
-    t.on(10, 0, 60 + shift).on(0, 9, 38).on(0, 1, 40).ev(0, {0xA0, static_cast<std::uint8_t>(60 + shift), 90});
+    t.on(10, 0, 60 + shift)
+        .on(0, 9, 38)
+        .on(0, 1, 40)
+        .ev(0, {0xA0, static_cast<std::uint8_t>(60 + shift), 90});
     if (highNote) t.on(0, 2, 120);
     t.off(96, 0, 60 + shift).off(0, 9, 38).off(0, 1, 40);
     if (highNote) t.off(0, 2, 120);
