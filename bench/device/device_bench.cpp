@@ -261,6 +261,21 @@ struct PlayingMidway {
     lirno::MessageBoxHandler oldHandler;
 };
 
+// One measured change to a playing song: its time counted, then the song
+// plays on a little, as it would between two changes.
+void timedChange(benchmark::State& state, FluidDevice& dev, double wall, double& worst) {
+    worst = std::max(worst, wall);
+    state.SetIterationTime(wall);
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+}
+
+void songCounters(benchmark::State& state, std::size_t mb, int tracks, double worst) {
+    state.counters["song_MB"] = static_cast<double>(mb);
+    state.counters["tracks"] = tracks;
+    state.counters["worst_ms"] = worst * 1000;
+}
+
 // With a big song playing, what the player does after a volume edit: the
 // track's bytes change in the image, and mcimidiChange rewrites the play
 // file and restarts the song at the current position from it (close, open,
@@ -298,26 +313,20 @@ void BM_EditToSound(benchmark::State& state) {
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cpu += threadCpuSeconds() - c0;
-        worst = std::max(worst, wall);
-        state.SetIterationTime(wall);
-        // Play on a little, as the song would between two edits.
-        for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+        timedChange(state, dev, wall, worst);
     }
-    state.counters["song_MB"] = static_cast<double>(mb);
-    state.counters["tracks"] = tracks;
+    songCounters(state, mb, tracks, worst);
     state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
-    state.counters["worst_ms"] = worst * 1000;
     state.counters["blocks"] = static_cast<double>(blocks);
     state.counters["boxes"] = boxes;
     std::filesystem::remove(path);
 }
-BENCHMARK(BM_EditToSound)
-    ->Args({1, 17})
-    ->Args({1, 100})
-    ->Args({10, 17})
-    ->Args({10, 100})
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+// The songs changes are timed on: 1 and 10 MB, 17 and 100 tracks.
+void songSizes(benchmark::internal::Benchmark* b) {
+    b->Args({1, 17})->Args({1, 100})->Args({10, 17})->Args({10, 100});
+    b->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_EditToSound)->Apply(songSizes);
 
 // The audio callback's cost per 64-frame block while edits restart a 10 MB,
 // 100-track song: a thread renders block by block at the real-time pace, as
@@ -404,24 +413,13 @@ void BM_PlaybackChangeToSound(benchmark::State& state) {
         const auto advanced = static_cast<std::int64_t>(dev.playedFrame() - before) * 100;
         if (std::abs(advanced - static_cast<std::int64_t>(kBlockFrames) * settings.speed) >= 100)
             ++wrong;
-        worst = std::max(worst, wall);
-        state.SetIterationTime(wall);
-        for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+        timedChange(state, dev, wall, worst);
     }
-    state.counters["song_MB"] = static_cast<double>(mb);
-    state.counters["tracks"] = tracks;
-    state.counters["worst_ms"] = worst * 1000;
+    songCounters(state, mb, tracks, worst);
     state.counters["not_heard"] = wrong;  // blocks that did not play at the new speed
     std::filesystem::remove(path);
 }
-BENCHMARK(BM_PlaybackChangeToSound)
-    ->Iterations(200)
-    ->Args({1, 17})
-    ->Args({1, 100})
-    ->Args({10, 17})
-    ->Args({10, 100})
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlaybackChangeToSound)->Iterations(200)->Apply(songSizes);
 
 // A passage of two bars in the middle of the notes of a dense 1 MB song
 // (it starts on a note), played round after round through the synthesizer
