@@ -23,6 +23,11 @@ SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
     // Only the thread that renders ever touches a synth, so FluidSynth's own
     // API lock would be pure overhead in the audio callback.
     fluid_settings_setint(s.get(), "synth.threadsafe-api", 0);
+    // Songs address their GS and XG messages to device 16 (0x10) nearly
+    // always; FluidSynth takes only those sent to its own id or to all. A
+    // part the song turns into a rhythm part then plays drums, as the key
+    // shift already takes it to.
+    fluid_settings_setint(s.get(), "synth.device-id", 16);
     fluid_settings_setint(s.get(), "synth.cpu-cores", 1);
     fluid_settings_setint(s.get(), "synth.lock-memory", 0);
     // A GM font holds hundreds of instruments and a song uses a few dozen:
