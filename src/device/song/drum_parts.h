@@ -1,7 +1,8 @@
 // Which channels play drum kits: channel 10 always, and any channel a GS
-// "use for rhythm part" or an XG part-mode message, or an XG drum bank
-// select, turns into a drum part, until a reset (GM, GS or XG) gives every
-// channel back its melodic instruments.
+// "use for rhythm part" or an XG part-mode message turns into a drum part
+// (or, after XG System On, a bank select of the drum bank 127), until a
+// reset (GM, GS or XG) gives every other channel back its melodic
+// instruments.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,10 @@
 #include "device/song/song.h"
 
 namespace lirno::device {
+
+// A GS "use for rhythm part" message: its part's channel, and whether the
+// part now plays drums.
+bool gsRhythmPart(std::span<const std::uint8_t> body, int& channel, bool& drum) noexcept;
 
 class DrumParts {
   public:
@@ -28,6 +33,7 @@ class DrumParts {
     void set(int channel, bool drum) noexcept;
 
     std::uint16_t mask_ = 0;
+    bool xg_ = false;  // XG System On seen: bank selects choose drum kits
 };
 
 }  // namespace lirno::device

@@ -1,6 +1,7 @@
 #include "device/song/smf_reader.h"
 
 #include "device/song/chase.h"
+#include "device/song/timing.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -95,7 +96,8 @@ struct TempoChange {
 struct ParsedTrack {
     TrackEvents data;
     std::vector<TempoChange> tempos;
-    std::vector<std::uint32_t> sysexAt;  // indices of the system-exclusive events
+    std::vector<SongTiming::Meter> meters;  // time signatures
+    std::vector<std::uint32_t> sysexAt;     // indices of the system-exclusive events
     std::uint64_t endTick = 0;
     const std::uint8_t* stop = nullptr;  // where reading ended
 };
@@ -205,6 +207,9 @@ struct TrackParse {
                 out.tempos.push_back({tick, tempo, at});
             }
         }
+        if (type == midi::meta::kTimeSignature && len >= 2) {
+            out.meters.push_back({tick, body[0], 1u << std::min<std::uint8_t>(body[1], 6)});
+        }
         return true;
     }
 };
@@ -286,10 +291,11 @@ class Clock {
 // Format 0 and 1: one tempo map for all tracks, tempo changes from any track
 // applying to every track from their tick on (ties between tracks in track
 // order). A time is a function of the tick alone, never decreasing with it,
-// so each track is timed on its own.
+// so each track is timed on its own. It becomes the song's timing, with the
+// time signatures of every track.
 class TempoMap {
   public:
-    TempoMap(const Division& div, const std::vector<ParsedTrack>& tracks) {
+    TempoMap(const Division& div, const std::vector<ParsedTrack>& tracks) : ppq_(div.ppq) {
         const double first = div.ppq == 0 ? div.smpteNsPerTick : kDefaultTempo * 1000.0 / div.ppq;
         segs_.push_back({0, 0.0, first});
         if (div.ppq == 0) return;
@@ -327,12 +333,23 @@ class TempoMap {
         return clampNs(s.ns + static_cast<double>(tick - s.tick) * s.nsPerTick);
     }
 
+    std::shared_ptr<const SongTiming> timing(const std::vector<ParsedTrack>& tracks) const {
+        std::vector<SongTiming::Meter> meters;
+        for (const ParsedTrack& t : tracks)
+            meters.insert(meters.end(), t.meters.begin(), t.meters.end());
+        std::stable_sort(meters.begin(), meters.end(),
+                         [](const auto& a, const auto& b) { return a.tick < b.tick; });
+        // Of several at one tick, the last (in track order) holds.
+        std::vector<SongTiming::Meter> kept;
+        for (const auto& m : meters) {
+            if (!kept.empty() && kept.back().tick == m.tick) kept.pop_back();
+            kept.push_back(m);
+        }
+        return std::make_shared<const SongTiming>(ppq_, segs_, std::move(kept));
+    }
+
   private:
-    struct Seg {
-        std::uint64_t tick;
-        double ns;
-        double nsPerTick;
-    };
+    using Seg = SongTiming::Tempo;
     // The last segment starting at or before tick, searching from `from`.
     std::size_t find(std::uint64_t tick, std::size_t from) const {
         const auto it =
@@ -341,6 +358,7 @@ class TempoMap {
         return static_cast<std::size_t>(it - segs_.begin()) - 1;
     }
 
+    int ppq_;
     std::vector<Seg> segs_;
 };
 
@@ -708,6 +726,10 @@ SmfResult readWhole(std::span<const std::uint8_t> bytes, SharedBytes keep) {
         parsed.push_back(parseSpan(h.file, src->spans[i], i));
     }
     std::vector<EventSlot> order;
+    const TempoMap map(h.div, parsed);
+    // A format 2 song's sequences each have their own ticks: its bars and
+    // beats are read as if its tracks played together.
+    song.timing = map.timing(parsed);
     if (h.format == 2) {
         song.endNs = timeSequential(parsed, h.div);
         for (std::size_t t = 0; t < parsed.size(); ++t) {
@@ -716,7 +738,6 @@ SmfResult readWhole(std::span<const std::uint8_t> bytes, SharedBytes keep) {
             }
         }
     } else {
-        const TempoMap map(h.div, parsed);
         order = TimeOrder(parsed, map).run();
         std::uint64_t endTick = 0;
         for (const ParsedTrack& t : parsed) endTick = std::max(endTick, t.endTick);
@@ -742,7 +763,7 @@ bool sameShape(const ParsedTrack& a, const ParsedTrack& b) {
     const auto& x = a.data.events;
     const auto& y = b.data.events;
     if (x.size() != y.size() || a.endTick != b.endTick || a.tempos != b.tempos ||
-        a.sysexAt.size() != b.sysexAt.size()) {
+        a.meters != b.meters || a.sysexAt.size() != b.sysexAt.size()) {
         return false;
     }
     for (std::size_t i = 0; i < x.size(); ++i) {

@@ -57,11 +57,14 @@ class SongTiming {
 
   private:
     std::size_t tempoAt(std::uint64_t tick) const;
+    std::size_t meterAt(std::uint64_t tick) const;
     std::uint64_t beatTicks(const Meter& m) const;
+    std::uint64_t barTicks(const Meter& m) const;
 
     int ppq_ = 480;
     std::vector<Tempo> tempos_;
     std::vector<Meter> meters_;
+    std::vector<std::uint64_t> firstBar_;  // the number of each meter's first bar
 };
 
 // "9:1" (bar 9, beat 1) or "9" (bar 9, beat 1); nothing for anything else.

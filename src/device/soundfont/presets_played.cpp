@@ -9,6 +9,7 @@
 #include <span>
 
 #include "device/song/chase.h"
+#include "device/song/drum_parts.h"
 #include "midi/vocabulary.h"
 
 namespace lirno::device {
@@ -195,16 +196,6 @@ std::optional<PresetRef> selectedFor(PresetRef p, const std::function<bool(Prese
     return std::nullopt;
 }
 
-// Roland's "use for rhythm part" (40 1x 15): which channel, if it is one.
-std::optional<int> rhythmPartChannel(std::span<const std::uint8_t> m) {
-    if (m.size() < 8 || m[0] != 0x41 || m[2] != 0x42 || m[3] != 0x12 || m[4] != 0x40 ||
-        (m[5] & 0xF0) != 0x10 || m[6] != 0x15) {
-        return std::nullopt;
-    }
-    const int block = m[5] & 0x0F;
-    return block == 0 ? kDrumChannel : block <= 9 ? block - 1 : block;
-}
-
 }  // namespace
 
 std::set<PresetRef> presetsSelected(const std::set<PresetRef>& asked,
@@ -268,10 +259,12 @@ PresetNotes presetsPlayed(const Song& song) {
                     for (int bank : c.banks) c.presets.insert({bank, e.data1});
                 }
                 break;
-            case midi::kSysEx:
+            case midi::kSysEx: {
                 if (e.status != midi::kSysEx) break;
-                if (const auto ch = rhythmPartChannel(song.sysexBytes(e))) {
-                    chans[*ch].drum = chans[*ch].melodic = true;
+                int part = 0;
+                bool drum = false;
+                if (gsRhythmPart(song.sysexBytes(e), part, drum)) {
+                    chans[part].drum = chans[part].melodic = true;
                 }
                 // Taken as a reset of every channel as well, whatever it is.
                 for (int ch = 0; ch < midi::kChannels; ++ch) {
@@ -282,6 +275,7 @@ PresetNotes presetsPlayed(const Song& song) {
                     if (r.melodic) r.presets.insert({0, 0});
                 }
                 break;
+            }
             default:
                 break;
         }
