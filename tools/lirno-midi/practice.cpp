@@ -70,7 +70,8 @@ std::optional<std::string> placeSection(const device::Song& song, const std::str
     constexpr std::uint64_t kLast = std::numeric_limits<std::uint32_t>::max();
     passage = {static_cast<std::uint32_t>(std::min(*a, kLast)),
                static_cast<std::uint32_t>(std::min(*b, kLast))};
-    if (passage.fromTick >= passage.toTick) return "the section " + text + " ends where it starts or before";
+    if (passage.fromTick >= passage.toTick)
+        return "the section " + text + " ends where it starts or before";
     if (timing.tickToNs(passage.fromTick) >= song.endNs)
         return "the section " + text + " starts at or after the song's end";
     return std::nullopt;
@@ -123,8 +124,8 @@ int practiceSettings(std::span<const std::uint8_t> song, const PracticeFlags& fl
         return 2;
     }
     settings.passage = passage;
-    startUnits = static_cast<std::uint32_t>(parsed->timing->tickToNs(passage.fromTick) /
-                                            device::kNsPerUnit);
+    startUnits =
+        static_cast<std::uint32_t>(parsed->timing->tickToNs(passage.fromTick) / device::kNsPerUnit);
     return 0;
 }
 

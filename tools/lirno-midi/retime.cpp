@@ -336,7 +336,8 @@ Bytes encodeTrack(const TrackWalk& w, const TrackPlan& plan) {
         if (e.drop) continue;
         // From absolute times, so that rounding never adds up along a track.
         const std::uint64_t tick = plan.smpte ? scaled(e.tick, plan.r.speed) : e.tick;
-        const auto delta = static_cast<std::uint32_t>(std::min<std::uint64_t>(tick - last, kMaxDelta));
+        const auto delta =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(tick - last, kMaxDelta));
         putDelta(w.data, e, delta, out);
         last += delta;
         putEvent(w.data, e, plan, running, out);
