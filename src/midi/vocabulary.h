@@ -53,6 +53,7 @@ inline constexpr std::uint8_t kExpression = 11;
 inline constexpr std::uint8_t kBankLsb = 32;
 inline constexpr std::uint8_t kDataEntryLsb = 38;
 inline constexpr std::uint8_t kSustain = 64;
+inline constexpr std::uint8_t kSostenuto = 66;
 inline constexpr std::uint8_t kSoundController1 = 70;
 inline constexpr std::uint8_t kSoundController10 = 79;
 inline constexpr std::uint8_t kEffects1Depth = 91;  // reverb send

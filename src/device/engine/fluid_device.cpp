@@ -39,6 +39,16 @@ std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
     return nsToFrames(ns, kSampleRate);
 }
 
+// The player's passage plays over and over.
+std::optional<PlanPassage> livePassage(const PlaybackSettings& s) {
+    if (!s.passage) return std::nullopt;
+    return PlanPassage{*s.passage, true};
+}
+
+std::uint32_t unitsAt(std::int64_t ns) {
+    return static_cast<std::uint32_t>(ns / kNsPerUnit);
+}
+
 }  // namespace
 
 DeviceSettings settingsFromEnvironment() {
@@ -121,6 +131,7 @@ int FluidDevice::addSong(std::shared_ptr<const Song> song, DeviceId& id, std::ui
 
 int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
     std::shared_ptr<const Song> song;
+    std::optional<PlanPassage> passage;
     {
         std::lock_guard lk(m_);
         const auto it = songs_.find(id);
@@ -129,9 +140,10 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         if (soundFontMissing_) return kErrNoSoundFont;
         if (started_ && startupError_ != 0) return startupError_;
         song = it->second.song;
+        passage = livePassage(playback_);
     }
     // Chasing a long song takes a while; the audio side must not wait for it.
-    std::unique_ptr<PlayPlan> plan = makePlan(song, from);
+    std::unique_ptr<PlayPlan> plan = makePlan(song, from, kSampleRate, passage);
     // The manual clock is the caller's own thread: it pins at once, so what
     // it renders stays exactly reproducible.
     const bool pinNow = mode_ == Mode::Manual && waitReady() == 0;
@@ -144,7 +156,7 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         drainEnded();
         interruptActive(kNotifyAborted);
         plan->serial = nextSerial_++;
-        active_ = ActivePlay{plan->serial, id, std::move(notifier), from};
+        active_ = ActivePlay{plan->serial, id, std::move(notifier), unitsAt(plan->startNs)};
         it->second.failure = 0;
         // Until the worker has pinned the song's presets, the old play stops.
         if (mode_ == Mode::Silent || pinNow) {
@@ -217,9 +229,43 @@ int FluidDevice::failure(DeviceId id) const {
 
 int FluidDevice::setPlayback(const PlaybackSettings& settings) {
     if (!validPlayback(settings)) return kErrOutOfRange;
-    std::lock_guard lk(m_);
+    speed_.store(settings.speed, std::memory_order_relaxed);
+    transpose_.store(settings.transpose, std::memory_order_relaxed);
+    Lock lk(m_);
+    const bool moved = settings.passage != playback_.passage;
     playback_ = settings;
+    if (moved) replan(lk);
     return 0;
+}
+
+// A new passage (or none) for the play under way: it starts again where it
+// is, or at the passage's start when that is outside it.
+void FluidDevice::replan(Lock& lk) {
+    drainEnded();
+    if (!active_) return;
+    const std::uint64_t serial = active_->serial;
+    const std::uint32_t at = activeUnits();
+    std::shared_ptr<const Song> song = songs_.at(active_->id).song;
+    const std::optional<PlanPassage> passage = livePassage(playback_);
+    lk.unlock();
+    std::unique_ptr<PlayPlan> plan = makePlan(std::move(song), at, kSampleRate, passage);
+    lk.lock();
+    if (!active_ || active_->serial != serial) {  // stopped or replaced meanwhile
+        garbage_.emplace_back(std::move(plan));
+        return;
+    }
+    plan->serial = nextSerial_++;
+    active_->serial = plan->serial;
+    active_->from = unitsAt(plan->startNs);
+    // A play still waiting for its presets waits on with the new plan.
+    if (awaitingPins_ != nullptr) {
+        awaitingPins_ = plan.get();
+    } else {
+        mailbox_.store(plan.get());
+    }
+    plans_.push_back(std::move(plan));
+    collectPlans();
+    wake_.notify_all();
 }
 
 std::optional<std::string> FluidDevice::errorText(int code) const {
@@ -357,6 +403,8 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noe
 // command, without a lock: the worker and the callers look at what is
 // published here when they next run.
 void FluidDevice::settle() noexcept {
+    scheduler_.setSpeed(speed_.load(std::memory_order_relaxed));
+    scheduler_.setTranspose(transpose_.load(std::memory_order_relaxed));
     if (current_ != nullptr && !scheduler_.playing()) {
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
         endedSerial_.store(current_->serial);

@@ -133,6 +133,7 @@ class FluidDevice final : public Device, private OutputSink {
     void startUp();
     void finishStartUp(int error);
     using Lock = std::unique_lock<ControlMutex>;
+    void replan(Lock& lk);
     void followChase(Lock& lk);
     void runClock(Lock& lk);
     void manageOutput(Lock& lk);
@@ -195,6 +196,10 @@ class FluidDevice final : public Device, private OutputSink {
     std::atomic<std::uint64_t> publishedSerial_{0};
     std::atomic<std::uint64_t> publishedFrame_{0};
     const PlayPlan haltPlan_{};
+    // Speed and key, which the audio side takes up at each block start: a
+    // change is heard at once, without a new plan.
+    std::atomic<int> speed_{100};
+    std::atomic<int> transpose_{0};
 
     // Audio side only.
     const PlayPlan* current_ = nullptr;

@@ -4,13 +4,21 @@
 // before the block whose start is nearest to the event's ideal frame, so no
 // event is off by more than half a block. The same code runs inside the audio
 // callback, behind the silent real-time clock and in offline rendering.
+//
+// The song's clock runs at the playing speed: it counts song time in
+// hundredths of a frame and advances `speed` of them per real frame, so no
+// speed ever lets it drift. Song frames (positions, the plan's frames) are
+// the song's own time at 100 %.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "device/device.h"
+#include "device/engine/key_shift.h"
 #include "device/engine/sample_rates.h"
 #include "device/song/song.h"
 
@@ -30,14 +38,38 @@ struct PlayPlan {
     std::shared_ptr<const Song> song;
     std::vector<SongEvent> preroll;  // chased state at the start position
     std::size_t firstEvent = 0;
+    std::size_t endEvent = 0;  // the first event not played: the song's or the passage's end
+    std::int64_t startNs = 0;
     std::uint64_t startFrame = 0;
     std::uint64_t endFrame = 0;
     std::uint64_t serial = 0;
+    // A passage ends with its sounding notes released; one that loops then
+    // goes on from its start, with the state in force there (`seam`).
+    bool passage = false;
+    bool loops = false;
+    std::size_t loopEvent = 0;
+    std::uint64_t loopFrame = 0;
+    std::vector<SongEvent> seam;
 };
 
-// Builds the plan to play `song` from a position in units (not past its end).
+// A passage as a plan plays it: over and over, or once (offline renders).
+struct PlanPassage {
+    Passage ticks;
+    bool loops = true;
+};
+
+// Builds the plan to play `song` from a position in units (not past its
+// end). With a passage, a position outside it starts at its start; a
+// passage is left out when the song has no timing or it starts past the end.
 std::unique_ptr<PlayPlan> makePlan(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
-                                   std::uint32_t rate = kSampleRate);
+                                   std::uint32_t rate = kSampleRate,
+                                   std::optional<PlanPassage> passage = {});
+
+// The real frames in which `songFrames` of the song go by at `speed` percent.
+constexpr std::uint64_t realFrames(std::uint64_t songFrames, int speed) noexcept {
+    const auto s = static_cast<std::uint64_t>(speed);
+    return (songFrames * 100 + s - 1) / s;
+}
 
 // Worst distance between an event's ideal frame and the block start it was
 // sent before; filled in when a probe is attached (benchmarks).
@@ -57,6 +89,10 @@ class Scheduler {
     // How many chased messages go out per block (kPrerollPerBlock unless
     // rendering offline, where no block has a deadline).
     void setPrerollPerBlock(std::size_t n) noexcept { prerollPerBlock_ = n == 0 ? 1 : n; }
+    // Both take effect from the next block on, in a play under way too:
+    // speed in percent (kMinSpeed..kMaxSpeed), the key in semitones.
+    void setSpeed(int percent) noexcept { speed_ = percent; }
+    void setTranspose(int semitones) noexcept { keys_.setTranspose(semitones); }
 
     // Silences everything, resets the synthesizer and sends the chased state.
     // If the synthesizer has sounded before, the play begins one block later,
@@ -82,6 +118,7 @@ class Scheduler {
             const std::size_t phase = static_cast<std::size_t>(synthFrame_ % kBlockFrames);
             if (phase == 0) {
                 atBlock();
+                blockSpeed_ = speed_;
                 if (waiting_ && synthFrame_ != startedAt_) begin();
                 if (prerolling()) sendPreroll();
                 ended = dispatchBlock() || ended;
@@ -89,7 +126,9 @@ class Scheduler {
             const std::size_t n = std::min(frames - done, kBlockFrames - phase);
             write(left ? left + done : nullptr, right ? right + done : nullptr, n);
             synthFrame_ += n;
-            if (plan_ != nullptr && !waiting_ && !prerolling()) songFrame_ += n;
+            if (plan_ != nullptr && !waiting_ && !prerolling()) {
+                songCenti_ += static_cast<std::int64_t>(n) * blockSpeed_;
+            }
             done += n;
         }
         return ended;
@@ -100,7 +139,9 @@ class Scheduler {
 
     bool playing() const noexcept { return plan_ != nullptr; }
     const PlayPlan* plan() const noexcept { return plan_; }
-    std::uint64_t songFrame() const noexcept { return songFrame_; }
+    std::uint64_t songFrame() const noexcept {
+        return songCenti_ < 0 ? 0 : static_cast<std::uint64_t>(songCenti_ / 100);
+    }
     std::uint32_t rate() const noexcept { return rate_; }
 
   private:
@@ -111,7 +152,11 @@ class Scheduler {
     }
     void sendPreroll() noexcept;
     bool dispatchBlock() noexcept;
+    void dispatchUntil(std::int64_t limitCenti) noexcept;
+    void seam(std::int64_t limitCenti) noexcept;
+    void releaseNotes() noexcept;
     void send(const Song& song, const SongEvent& e) noexcept;
+    void sendNote(int channel, int key, int velocity) noexcept;
     void write(float* left, float* right, std::size_t n) noexcept;
 
     fluid_synth_t* synth_;
@@ -121,7 +166,12 @@ class Scheduler {
     std::size_t next_ = 0;
     std::size_t prerollNext_ = 0;
     std::size_t prerollPerBlock_ = kPrerollPerBlock;
-    std::uint64_t songFrame_ = 0;
+    // Song time in hundredths of a frame; a passage's seam may take it a
+    // little before its start (less than half a block).
+    std::int64_t songCenti_ = 0;
+    int speed_ = 100;
+    int blockSpeed_ = 100;  // the speed of the block being rendered
+    KeyShift keys_;
     std::uint64_t synthFrame_ = 0;
     std::uint64_t startedAt_ = 0;
     bool waiting_ = false;  // started, but letting the old voices fade first

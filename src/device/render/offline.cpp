@@ -97,6 +97,16 @@ std::int64_t walkEvents(std::span<const Song* const> songs, std::vector<std::siz
     return reach;
 }
 
+// A render plays a passage once, from its start to its end.
+std::optional<PlanPassage> oncePassage(const PlaybackSettings& s) {
+    if (!s.passage) return std::nullopt;
+    return PlanPassage{*s.passage, false};
+}
+
+std::uint32_t unitsAt(std::int64_t ns) {
+    return static_cast<std::uint32_t>(ns / kNsPerUnit);
+}
+
 // Frames from a render's start to `ns`.
 std::uint64_t framesFromStart(std::int64_t ns, std::int64_t startNs, std::uint32_t rate) {
     const std::uint64_t at = nsToFrames(ns, rate);
@@ -104,17 +114,22 @@ std::uint64_t framesFromStart(std::int64_t ns, std::int64_t startNs, std::uint32
     return at - std::min(at, start);
 }
 
-// How a render of `song` from `fromUnits` ends.
-Ending endingOf(const Song& song, std::uint32_t fromUnits, const SoundSpan& span,
-                const RenderOptions& options) {
-    const std::int64_t startNs = std::min(unitsToNs(fromUnits), song.endNs);
+// How a render of the plan ends, in real frames at the render's speed. A
+// passage renders to its end and no further.
+Ending endingOf(const PlayPlan& plan, const SoundSpan& span, const RenderOptions& options) {
+    const std::uint64_t stop = plan.passage ? plan.endFrame : UINT64_MAX;
+    const auto real = [&](std::int64_t ns) {
+        const std::uint64_t at = std::min(nsToFrames(ns, options.rate), stop);
+        return static_cast<std::int64_t>(
+            realFrames(at - std::min(at, plan.startFrame), options.playback.speed));
+    };
     std::vector<LongGap> gaps;
     for (const LongGap& g : span.gaps) {
-        gaps.push_back({static_cast<std::int64_t>(framesFromStart(g.fromNs, startNs, options.rate)),
-                        static_cast<std::int64_t>(framesFromStart(g.toNs, startNs, options.rate))});
+        if (nsToFrames(g.fromNs, options.rate) < stop)
+            gaps.push_back({real(g.fromNs), real(g.toNs)});
     }
     const std::uint64_t last =
-        span.lastEventNs < 0 ? 0 : framesFromStart(span.lastEventNs, startNs, options.rate);
+        span.lastEventNs < 0 ? 0 : static_cast<std::uint64_t>(real(span.lastEventNs));
     return Ending(last, std::move(gaps), options);
 }
 
@@ -153,7 +168,7 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
                const RenderOptions& options, const RenderSink& sink, RenderEnd& end,
                const std::atomic<bool>* cancel, const FrameProgress& progress) {
     end = {};
-    if (fromUnits > song->lengthUnits()) return kErrOutOfRange;
+    if (fromUnits > song->lengthUnits() || !validPlayback(options.playback)) return kErrOutOfRange;
     int error = 0;
     // A fresh synthesizer each time: nothing left over from an earlier render
     // (reverb lines, channel state) can change the result.
@@ -162,12 +177,15 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     if (!synth) return error;
     if (synth->cut) synth->cut->cover(synth->synth.get(), presetsPlayed(*song));
     const Song* const songs[] = {song.get()};
-    const SoundSpan span = options.span ? *options.span : soundSpan(songs, fromUnits);
-    Ending ending = endingOf(*song, fromUnits, span, options);
-    const auto plan = makePlan(std::move(song), fromUnits, options.rate);
-    end.nominalFrames = plan->endFrame - std::min(plan->endFrame, plan->startFrame);
+    const auto plan = makePlan(song, fromUnits, options.rate, oncePassage(options.playback));
+    const SoundSpan span = options.span ? *options.span : soundSpan(songs, unitsAt(plan->startNs));
+    Ending ending = endingOf(*plan, span, options);
+    end.nominalFrames = realFrames(plan->endFrame - std::min(plan->endFrame, plan->startFrame),
+                                   options.playback.speed);
     Scheduler scheduler(synth->synth.get(), options.rate);
     scheduler.setPrerollPerBlock(SIZE_MAX);  // no sound card to keep up with
+    scheduler.setSpeed(options.playback.speed);
+    scheduler.setTranspose(options.playback.transpose);
     scheduler.start(*plan);
 
     std::array<float, kChunkFrames> left{};

@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "device/engine/scheduler.h"
 #include "device/errors.h"
 #include "device/files.h"
 #include "device/song/song_file.h"
@@ -306,7 +307,8 @@ int renderJob(const std::vector<RenderTarget>& targets, const JobOptions& jobOpt
     // renders end, their length is estimated from the song's events.
     std::uint64_t estimate = 0;
     for (const Output& out : outs) {
-        estimate += eventFrames(*out.song, options.fromUnits, options.render.rate) +
+        estimate += realFrames(eventFrames(*out.song, options.fromUnits, options.render.rate),
+                               options.render.playback.speed) +
                     static_cast<std::uint64_t>(options.render.tailSeconds * options.render.rate);
     }
     double total = 2.0 * static_cast<double>(std::max<std::uint64_t>(estimate, 1));
