@@ -673,7 +673,9 @@ void FluidDevice::pinFor(const Song& song) {
     std::lock_guard lk(pinning_);
     fluid_synth_t* synth = synth_->synth.get();
     if (SubsetFont* cut = synth_->cut.get()) {
-        const PresetNotes played = played_.of(song);
+        // The key may change at any moment of the play: every key it may
+        // move to is read before.
+        const PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
         if (cut->holds(played)) return;
         const SynthClaim claim(synthInUse_);
         cut->cover(synth, played);

@@ -1,5 +1,7 @@
 #include "device/engine/key_shift.h"
 
+#include <algorithm>
+
 namespace lirno::device {
 
 void KeyShift::reset() noexcept {
@@ -41,6 +43,26 @@ int KeyShift::pressure(int channel, int key) const noexcept {
         sounding_[static_cast<std::size_t>(channel & 0x0F)][static_cast<std::size_t>(key & 0x7F)];
     if (s == kDropped) return kNone;
     return s < 128 ? s : shifted(channel, key);
+}
+
+PresetNotes shiftedNotes(const PresetNotes& played, int lowest, int highest) {
+    constexpr int kDrumBank = 128;
+    PresetNotes out;
+    for (const auto& [preset, notes] : played) {
+        NoteSet& to = out[preset];
+        if (preset.bank == kDrumBank) {
+            to = notes;
+            continue;
+        }
+        for (int key = 0; key < 128; ++key) {
+            const auto& velocities = notes.keys[static_cast<std::size_t>(key)];
+            if (velocities.none()) continue;
+            for (int k = std::max(0, key + lowest); k <= std::min(127, key + highest); ++k) {
+                to.keys[static_cast<std::size_t>(k)] |= velocities;
+            }
+        }
+    }
+    return out;
 }
 
 }  // namespace lirno::device

@@ -11,6 +11,7 @@
 
 #include "device/song/drum_parts.h"
 #include "device/song/song.h"
+#include "device/soundfont/presets_played.h"
 
 namespace lirno::device {
 
@@ -66,5 +67,10 @@ class KeyShift {
     DrumParts drums_;
     int transpose_ = 0;
 };
+
+// The notes a song plays when moved by any shift from `lowest` to `highest`
+// semitones: a font cut to them sounds in every such key. Drum kits keep
+// their keys.
+PresetNotes shiftedNotes(const PresetNotes& played, int lowest, int highest);
 
 }  // namespace lirno::device

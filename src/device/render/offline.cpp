@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "device/engine/key_shift.h"
 #include "device/engine/scheduler.h"
 #include "device/engine/synth.h"
 #include "device/errors.h"
@@ -175,7 +176,9 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     const auto synth = createSynth(options.soundFont.empty() ? findSoundFont() : options.soundFont,
                                    error, options.rate, options.polyphony, options.fontUse);
     if (!synth) return error;
-    if (synth->cut) synth->cut->cover(synth->synth.get(), presetsPlayed(*song));
+    const int shift = options.playback.transpose;
+    if (synth->cut)
+        synth->cut->cover(synth->synth.get(), shiftedNotes(presetsPlayed(*song), shift, shift));
     const Song* const songs[] = {song.get()};
     const auto plan = makePlan(song, fromUnits, options.rate, oncePassage(options.playback));
     const SoundSpan span = options.span ? *options.span : soundSpan(songs, unitsAt(plan->startNs));
