@@ -66,7 +66,9 @@ std::optional<std::string> placeSection(const device::Song& song, const std::str
     const device::SongTiming& timing = *song.timing;
     const auto a = tickOf(timing, from);
     const auto b = tickOf(timing, to);
-    if (!a || !b) return "the song has no " + describe(a ? to : from) + " (both count from 1)";
+    if (!a || !b)
+        return "the song has no " + describe(a ? to : from) +
+               " (both count from 1; a bar has the beats of its time signature)";
     constexpr std::uint64_t kLast = std::numeric_limits<std::uint32_t>::max();
     passage = {static_cast<std::uint32_t>(std::min(*a, kLast)),
                static_cast<std::uint32_t>(std::min(*b, kLast))};
@@ -84,13 +86,15 @@ void addPracticeOptions(CLI::App& command, PracticeFlags& flags, bool section) {
         .add_option("--speed", flags.speed,
                     "percent of the song's tempo, " + std::to_string(device::kMinSpeed) + " to " +
                         std::to_string(device::kMaxSpeed))
-        ->check(CLI::Range(device::kMinSpeed, device::kMaxSpeed));
+        ->check(CLI::Range(device::kMinSpeed, device::kMaxSpeed))
+        ->type_name("PCT");
     command
         .add_option("--transpose", flags.transpose,
-                    "semitones every note but the drum parts' moves, " +
+                    "semitones to move every note but the drum parts' by, " +
                         std::to_string(device::kMinTranspose) + " to " +
                         std::to_string(device::kMaxTranspose))
-        ->check(CLI::Range(device::kMinTranspose, device::kMaxTranspose));
+        ->check(CLI::Range(device::kMinTranspose, device::kMaxTranspose))
+        ->type_name("N");
     if (!section) return;
     const CLI::Validator form(
         [](std::string& text) {
@@ -99,12 +103,13 @@ void addPracticeOptions(CLI::App& command, PracticeFlags& flags, bool section) {
                        ? std::string()
                        : "expected FROM..TO, each end BAR, BAR:BEAT or u and a number of units";
         },
-        "FROM..TO");
+        "");
     command
         .add_option("--section", flags.section,
-                    "a passage, over and over: from FROM up to TO, each a bar (9), a bar and "
-                    "beat (9:3) or a position in units of 1/8 second (u40)")
-        ->check(form);
+                    "only the passage from FROM up to TO, each a bar (9), a bar and beat (9:3) "
+                    "or a position in units of 1/8 second (u40); play repeats it")
+        ->check(form)
+        ->type_name("FROM..TO");
 }
 
 int practiceSettings(std::span<const std::uint8_t> song, const PracticeFlags& flags,
