@@ -301,10 +301,9 @@ Bytes bandSong() {
     for (const int k : {36, 43, 41, 38})
         bass.on(0, 1, k, 110).off(180, 1, k, 0).ev(12, {0xB1, 1, 0});
     rhythm.sysex(0, 0xF0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x13, 0x15, 0x01, 0x17, 0xF7});
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 8; ++i)
         drums.on(0, 9, 36, 100).off(48, 9, 36, 0).on(0, 9, 42, 80).off(48, 9, 42, 0);
-        rhythm.on(i % 2 ? 0 : 96, 2, 38, 100).off(i % 2 ? 96 : 0, 2, 38, 0);
-    }
+    for (int i = 0; i < 4; ++i) rhythm.on(i == 0 ? 96 : 144, 2, 38, 110).off(48, 2, 38, 0);
     return lirno::smf::file(1, 96, {tempo, melody, bass, drums.end(), rhythm.end()});
 }
 
@@ -323,13 +322,14 @@ TEST_F(CliSound, RenderAtASpeedAndKeySoundsLikeTheFileMixWrites) {
     const Wav played = render(in, {"--speed", "80", "--transpose", "-2"}, "played.wav");
     const Wav written = render(slow, {}, "written.wav");
     const Wav semitone = render(in, {"--speed", "80", "--transpose", "-1"}, "semitone.wav");
-    // Measured: the two are the same to the sample; a semitone off differs
-    // by 146 % of the signal's energy, 81 % speed for 80 by 173 %. The
-    // tolerance, 1 %, is far from either.
     // 3.68 s of events at 100 %, 4.6 s at 80 %.
     ASSERT_GT(played.samples.size(), std::size_t(4.6 * 44100) * 2);
     EXPECT_LE(std::abs(long(played.samples.size()) - long(written.samples.size())), 2 * 64);
-    EXPECT_LE(differenceEnergy(played, written), 0.01);
+    // Measured: the two are the same to the sample here. A Set Tempo holds
+    // whole microseconds, so elsewhere an event may fall into the next
+    // block (up to 0.97 % of the energy in the real songs tried at 80 %); a
+    // semitone off differs by 146 %, 81 % speed for 80 by 173 %.
+    EXPECT_LE(differenceEnergy(played, written), 0.05);
     EXPECT_GT(differenceEnergy(played, semitone), 0.5);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "device/song/drum_parts.h"
 #include "midi/bytes.h"
@@ -159,7 +160,8 @@ Data sysexBody(Data d, const Event& e) {
 // ends on the key it started on whatever changed meanwhile.
 class KeyMover {
   public:
-    explicit KeyMover(int transpose) : transpose_(transpose), sounding_(midi::kChannels * kKeys) {}
+    explicit KeyMover(int transpose)
+        : transpose_(transpose), sounding_(midi::kChannels * kKeys, kSilent) {}
 
     void see(Data d, Event& e) {
         if (e.status == midi::kSysEx || e.status == midi::kSysExEscape) {
@@ -191,33 +193,29 @@ class KeyMover {
     }
 
   private:
+    static constexpr int kSilent = -2;
+
     // The key a note struck now sounds on; -1 when it would fall outside 0..127.
     int moved(int ch, int key) const {
         if (drums_.isDrum(ch)) return key;
         const int k = key + transpose_;
         return k < 0 || k >= kKeys ? -1 : k;
     }
-    std::vector<int>& keys(int ch, int key) { return sounding_[std::size_t(ch * kKeys + key)]; }
-    int start(int ch, int key) {
-        const int k = moved(ch, key);
-        keys(ch, key).push_back(k);
-        return k;
-    }
+    // As the player keeps them: the latest note of a key is the one its end finds.
+    int& sounding(int ch, int key) { return sounding_[std::size_t(ch * kKeys + key)]; }
+    int start(int ch, int key) { return sounding(ch, key) = moved(ch, key); }
     int end(int ch, int key) {
-        std::vector<int>& s = keys(ch, key);
-        if (s.empty()) return moved(ch, key);
-        const int k = s.front();
-        s.erase(s.begin());
-        return k;
+        const int k = std::exchange(sounding(ch, key), kSilent);
+        return k == kSilent ? moved(ch, key) : k;
     }
     int playing(int ch, int key) {
-        const std::vector<int>& s = keys(ch, key);
-        return s.empty() ? moved(ch, key) : s.back();
+        const int k = sounding(ch, key);
+        return k == kSilent ? moved(ch, key) : k;
     }
 
     int transpose_;
     device::DrumParts drums_;
-    std::vector<std::vector<int>> sounding_;  // by channel and key as written
+    std::vector<int> sounding_;  // by channel and key as written: the key it sounds on
 };
 
 // The tracks' events in the order the song plays them: format 2 plays its
