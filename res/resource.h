@@ -18,6 +18,19 @@ inline constexpr int IDM_VIEWTRACKS = 301;
 inline constexpr int IDM_VOLUME = 302;
 inline constexpr int IDM_ABOUT = 400;
 inline constexpr int IDM_HELP = 401;
+// Practice: speed, key and a passage on repeat (Music menu); the recent songs (File menu).
+inline constexpr int IDM_FASTER = 500;
+inline constexpr int IDM_SLOWER = 501;
+inline constexpr int IDM_NORMALSPEED = 502;
+inline constexpr int IDM_KEYUP = 503;
+inline constexpr int IDM_KEYDOWN = 504;
+inline constexpr int IDM_ORIGINALKEY = 505;
+inline constexpr int IDM_PASSAGESTART = 506;
+inline constexpr int IDM_PASSAGEEND = 507;
+inline constexpr int IDM_CLEARPASSAGE = 508;
+inline constexpr int IDM_CLEARRECENT = 509;
+inline constexpr int IDM_RECENTFIRST = 510;  // the recent songs, newest first
+inline constexpr int kMaxRecentSongs = 10;
 
 // Strings that are not tooltips.
 inline constexpr int IDS_TITLE = 1;

@@ -24,6 +24,10 @@ struct MenuPopup {
     std::span<const MenuItem> items;
 };
 std::span<const MenuPopup> mainMenu();
+// The File menu's recent songs, a submenu above Exit: the songs, then a
+// separator and this item.
+inline constexpr std::string_view kRecentSongsTitle = "Recent &Songs";
+inline constexpr MenuItem kClearRecentItem{"&Clear List", IDM_CLEARRECENT};
 
 // Dialog templates. Places and sizes are in dialog units (a quarter of the
 // font's average character width, an eighth of its height).

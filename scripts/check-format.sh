@@ -6,7 +6,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  mapfile -t files < <(git ls-files -- '*.cpp' '*.h')
+  # Tracked files and new ones not yet added (ignored ones left out).
+  mapfile -t files < <(git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h')
 else
   mapfile -t files < <(find src tools tests bench fuzz res -name '*.cpp' -o -name '*.h' | sort)
 fi

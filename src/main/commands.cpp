@@ -20,6 +20,10 @@ void MainWndProc::command(int id, int param) {
     const bool needsDisplay = id == IDM_OPEN || id == IDM_SAVEAS || id == IDM_STOP ||
                               id == IDM_PLAY || id == IDM_PAUSE || id == IDM_VIEWTRACKS;
     if (needsDisplay && !timeTrack_) return;
+    if (id >= IDM_FASTER) {
+        if (timeTrack_) practiceCommand(id);
+        return;
+    }
     switch (id) {
         case IDM_OPEN:
             openFile(param);

@@ -22,6 +22,16 @@ void addShortcuts(MainWndProc& w) {
         {IDM_OPEN, QKeySequence(Qt::CTRL | Qt::Key_O)},
         {IDM_SAVEAS, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
         {IDM_EXIT, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        // Speed on Ctrl, key on Ctrl+Shift; Home goes back to normal.
+        {IDM_FASTER, QKeySequence(Qt::CTRL | Qt::Key_Up)},
+        {IDM_SLOWER, QKeySequence(Qt::CTRL | Qt::Key_Down)},
+        {IDM_NORMALSPEED, QKeySequence(Qt::CTRL | Qt::Key_Home)},
+        {IDM_KEYUP, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Up)},
+        {IDM_KEYDOWN, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down)},
+        {IDM_ORIGINALKEY, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Home)},
+        {IDM_PASSAGESTART, QKeySequence(Qt::CTRL | Qt::Key_BracketLeft)},
+        {IDM_PASSAGEEND, QKeySequence(Qt::CTRL | Qt::Key_BracketRight)},
+        {IDM_CLEARPASSAGE, QKeySequence(Qt::CTRL | Qt::Key_Backslash)},
     };
     for (const auto& [id, keys] : shortcuts)
         if (QAction* action = w.menuAction(id)) action->setShortcut(keys);

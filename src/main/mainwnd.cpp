@@ -28,6 +28,8 @@ constexpr QRect kTimeTrackRect(185, 1, 200, 31);
 constexpr QRect kTimeCoordRect(185, 32, 205, 15);
 constexpr QRect kTimeRect(137, 30, 47, 16);
 constexpr QRect kLogoRect(395, 5, 40, 40);
+// Speed and key, when not normal: the free place right of the first row.
+constexpr QRect kBadgeRect(157, 2, 27, 26);
 // The class background of the main window.
 const QColor kLightGrey(192, 192, 192);
 }  // namespace
@@ -55,6 +57,7 @@ MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(
     createTimer();
     createPositionDisplay();
     createLogo();
+    createPracticeBadge();
     playback.dwPlayPos = 0;
     resize(kCompactWidth, kCompactHeight);
     // The desktop's ways in: keyboard and dropped files.
@@ -89,6 +92,7 @@ void MainWndProc::createMenus() {
                 menu->addSeparator();
                 continue;
             }
+            if (item.id == res::IDM_EXIT) addRecentMenu(menu);
             QAction* action = menu->addAction(QString::fromUtf8(item.text));
             action->setEnabled(!item.grayed);
             const int id = item.id;
@@ -140,6 +144,17 @@ void MainWndProc::createLogo() {
     logo_->setIconSize(QSize(32, 32));
     logo_->setAccessibleName(loadString(res::IDM_ABOUT));
     connect(logo_, &QToolButton::clicked, this, [this] { command(res::IDM_ABOUT); });
+}
+
+void MainWndProc::createPracticeBadge() {
+    badge_ = new QLabel(toolbar_);
+    badge_->setGeometry(kBadgeRect);
+    badge_->setAlignment(Qt::AlignCenter);
+    QFont font = hfont();
+    font.setBold(true);
+    badge_->setFont(font);
+    badge_->setAccessibleName(QStringLiteral("Speed and key"));
+    badge_->hide();
 }
 
 void MainWndProc::setReadout(const QString& text) {

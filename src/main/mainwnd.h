@@ -11,6 +11,8 @@
 #include <optional>
 
 #include "device/device.h"
+#include "main/practice.h"
+#include "main/songmemory.h"
 #include "mmio/sequencer.h"
 
 namespace lirno {
@@ -54,6 +56,17 @@ class MainWndProc : public QMainWindow {
     // Sets the readout's text (and what assistive tools read from it).
     void setReadout(const QString& text);
 
+    // Speed, key and passage for the loaded song, as the Music menu sets
+    // them: heard at once and remembered for the song. False with no song
+    // loaded, or when the device refused them (and said so).
+    bool changePlayback(const device::PlaybackSettings& settings);
+    // Where the passage lies, in units; nothing without one.
+    std::optional<UnitSpan> passageUnits() const { return passageUnits_; }
+    // Speed and key at a glance: hidden at 100 % and key 0.
+    QLabel* practiceBadge() const { return badge_; }
+    QMenu* recentMenu() const { return recentMenu_; }
+    const RecentSongs& recentSongs() const { return recent_; }
+
   signals:
     // The window has run its shut-down; the program ends (the quit message).
     void windowDestroyed();
@@ -70,6 +83,7 @@ class MainWndProc : public QMainWindow {
     void createTimer();
     void createPositionDisplay();
     void createLogo();
+    void createPracticeBadge();
     void installDevice(device::Device* device);
 
     // Shut-down: runs once, whichever way the window ends.
@@ -100,6 +114,17 @@ class MainWndProc : public QMainWindow {
     bool isFromEarlierPlay(int flag, device::DeviceId from) const;
     void endOfPlay();
 
+    // Practice and recent songs (practicecommands.cpp).
+    void practiceCommand(int id);
+    void openRecent(int index);
+    void fillRecentMenu();
+    void addRecentMenu(QMenu* file);
+    void enablePracticeItems(bool enable);
+    void recallPlayback();
+    bool applyPlayback(const device::PlaybackSettings& settings);
+    void showPractice();
+    void startInPassage();
+
     Toolbar* toolbar_ = nullptr;
     TrackViewWndProc* trackView_ = nullptr;
     TimeTrackWndProc* timeTrack_ = nullptr;
@@ -112,6 +137,13 @@ class MainWndProc : public QMainWindow {
     std::optional<SequencerInstall> link_;  // the device, until the shut-down
     bool destroyed_ = false;
     bool songRefused_ = false;  // the device could not open the play file when measuring it
+    QLabel* badge_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QAction* clearRecent_ = nullptr;
+    RecentSongs recent_;
+    QString songKey_;  // what the loaded song's settings are remembered by
+    SongClock clock_;
+    std::optional<UnitSpan> passageUnits_;
 };
 
 }  // namespace lirno

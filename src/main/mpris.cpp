@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 
 #include "main/filedrop.h"
 #include "main/mainwnd.h"
@@ -26,7 +27,8 @@ constexpr qlonglong kMicrosecondsPerUnit = 125000;
 
 // The player's properties that are announced when they change (the
 // position is not: it changes all the time, and is asked for).
-const char* const kAnnounced[] = {"PlaybackStatus", "Metadata", "CanPlay", "CanPause", "CanSeek"};
+const char* const kAnnounced[] = {"PlaybackStatus", "Metadata", "CanPlay",
+                                  "CanPause",       "CanSeek",  "Rate"};
 
 qlonglong lengthUs() {
     return qlonglong(playback.dwFileSize) * kMicrosecondsPerUnit;
@@ -184,6 +186,34 @@ QVariantMap MprisPlayer::metadata() const {
 
 qlonglong MprisPlayer::position() const {
     return qlonglong(songPosition(service_->window())) * kMicrosecondsPerUnit;
+}
+
+double MprisPlayer::rate() const {
+    return playback.playSettings.speed / 100.0;
+}
+
+double MprisPlayer::minimumRate() const {
+    return device::kMinSpeed / 100.0;
+}
+
+double MprisPlayer::maximumRate() const {
+    return device::kMaxSpeed / 100.0;
+}
+
+void MprisPlayer::setRate(double rate) {
+    if (rate == 0) {
+        Pause();
+        return;
+    }
+    // Any whole percent in the range; a value a hair outside it (from a
+    // rounding client) counts as the nearest end.
+    const long percent = std::lround(rate * 100);
+    if (!std::isfinite(rate) || percent < device::kMinSpeed || percent > device::kMaxSpeed) return;
+    service_->later([percent](MainWndProc& w) {
+        device::PlaybackSettings s = playback.playSettings;
+        s.speed = int(percent);
+        w.changePlayback(s);
+    });
 }
 
 bool MprisPlayer::canPlay() const {

@@ -103,8 +103,8 @@ class MprisPlayer : public QDBusAbstractAdaptor {
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
-    Q_PROPERTY(double MinimumRate READ rate)
-    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(double MinimumRate READ minimumRate)
+    Q_PROPERTY(double MaximumRate READ maximumRate)
     Q_PROPERTY(bool CanGoNext READ no)
     Q_PROPERTY(bool CanGoPrevious READ no)
     Q_PROPERTY(bool CanPlay READ canPlay)
@@ -120,10 +120,14 @@ class MprisPlayer : public QDBusAbstractAdaptor {
     bool canPlay() const;
     bool canPause() const;
     bool canSeek() const;
-    // The song plays at its own speed and the program has no volume of its
-    // own: both stay at 1 and what is set is let go.
-    double rate() const { return 1.0; }
-    void setRate(double) {}
+    // The speed: 1 is 100 %. A rate outside the range is let go, 0 pauses
+    // (as the interface asks), and none is taken without a song.
+    double rate() const;
+    void setRate(double rate);
+    double minimumRate() const;
+    double maximumRate() const;
+    // The program has no volume of its own: it stays at 1 and what is set
+    // is let go.
     double volume() const { return 1.0; }
     void setVolume(double) {}
     bool yes() const { return true; }

@@ -56,6 +56,7 @@ void MainWndProc::openFile(int param) {
     InsertTrackViewItems(trackView_);
     timeCoord_->update();
     enableFileButtons(true);
+    recallPlayback();
     if (toolbar_->isButtonChecked(IDM_VIEWTRACKS))
         ShowTrack(this);
     else
@@ -66,7 +67,10 @@ void MainWndProc::openFile(int param) {
 
 void MainWndProc::saveAs() {
     if (!trackView_) return;
-    if (mcimidiSaveFile(shell.szFileName, trackView_->rows()) && !destroyed_) setCaption();
+    if (!mcimidiSaveFile(shell.szFileName, trackView_->rows()) || destroyed_) return;
+    setCaption();
+    // The copy is a song of its own: what is set from now on is kept for it.
+    songKey_ = songKeyOf(QFile::decodeName(shell.szFileName.c_str()));
 }
 
 void MainWndProc::setCaption() {
@@ -91,6 +95,7 @@ void MainWndProc::measureSong() {
 
 void MainWndProc::enableFileButtons(bool enable) {
     for (int id : kFileButtons) toolbar_->enableButton(id, enable);
+    enablePracticeItems(enable);
     toolbar_->checkButton(IDM_PLAY, false);
     toolbar_->checkButton(IDM_PAUSE, false);
 }
@@ -113,6 +118,9 @@ void MainWndProc::unloadFile() {
     timeTrack_->setEnabled(false);
     timeCoord_->update();
     shell.szFileName.clear();
+    clock_.forget();
+    songKey_.clear();
+    applyPlayback(device::PlaybackSettings{});
     setWindowTitle(QString::fromStdString(shell.szTitle));
 }
 

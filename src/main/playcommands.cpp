@@ -29,6 +29,7 @@ void MainWndProc::play() {
     // opening it again would only say it again.
     if (playback.wOutDeviceID == 0 && songRefused_ && !playback.fMidiChange) return;
     toolbar_->checkButton(IDM_PLAY, true);
+    startInPassage();
     if (playback.wOutDeviceID == 0) playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
     // A play that could not start has been reported: the window stands as
     // after an end of play, not "playing" at 0:00.0.
@@ -48,6 +49,7 @@ void MainWndProc::pause() {
         toolbar_->checkButton(IDM_PAUSE, true);
     } else if (playback.nMode == kModePaused) {
         // A new play from the kept position, so edits made meanwhile are heard.
+        startInPassage();
         if (mcimidiPlay(sequencer.hWndMain, playback.wOutDeviceID) != 0) {
             endOfPlay();
             return;

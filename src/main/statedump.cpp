@@ -46,6 +46,11 @@ QString stateText(const MainWndProc& w) {
     s += line("caption", w.windowTitle());
     const QWidget* modal = QApplication::activeModalWidget();
     s += line("modal", modal ? modal->windowTitle() : QString());
+    s += line("speed", num(playback.playSettings.speed));
+    s += line("key", num(playback.playSettings.transpose));
+    const auto passage = w.passageUnits();
+    s += line("section",
+              passage ? num(passage->first) + QLatin1Char(' ') + num(passage->second) : QString());
     return s;
 }
 

@@ -13,7 +13,8 @@ class MainWndProc;
 
 // One "key value" line each: mode, pos, length, device, loaded, change,
 // rows, readout, slider, play, pause, size, caption, modal (the title of
-// the box or dialog shown, if any).
+// the box or dialog shown, if any), speed (percent), key (semitones),
+// section (the passage's two positions in units, or nothing).
 QString stateText(const MainWndProc& window);
 
 class StateDump : public QObject {

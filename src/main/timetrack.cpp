@@ -192,6 +192,23 @@ TimeCoordWndProc::Layout TimeCoordWndProc::layout() const {
     return {font, dropColliding(place(texts, channel, font, width()), QFontMetrics(font))};
 }
 
+void TimeCoordWndProc::setPassage(std::optional<std::pair<std::uint32_t, std::uint32_t>> units) {
+    if (units == passage_) return;
+    passage_ = units;
+    update();
+}
+
+std::optional<std::pair<int, int>> TimeCoordWndProc::passageMarks() const {
+    if (!passage_ || !playback.fFileLoaded || playback.dwFileSize == 0) return std::nullopt;
+    const QRect channel = slider_->channelRect();
+    const int left = channel.left() + kChannelMargin;
+    const qint64 span = channel.right() - channel.left() - 2 * kChannelMargin;
+    const auto x = [&](std::uint32_t pos) {
+        return left + int(span * std::min(pos, playback.dwFileSize) / playback.dwFileSize);
+    };
+    return std::pair{x(passage_->first), x(passage_->second)};
+}
+
 void TimeCoordWndProc::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), kLightGrey);
@@ -200,6 +217,14 @@ void TimeCoordWndProc::paintEvent(QPaintEvent*) {
     p.setPen(Qt::black);
     for (const auto& label : l.labels)
         p.drawText(QRect(0, 0, label.right, height()), Qt::AlignRight | Qt::AlignTop, label.text);
+    // The passage: a bar along the foot of the scale, raised at both ends.
+    if (const auto marks = passageMarks()) {
+        const auto [from, to] = *marks;
+        const QColor navy(0, 0, 128);
+        p.fillRect(QRect(QPoint(from, height() - 3), QPoint(to, height() - 1)), navy);
+        p.fillRect(QRect(QPoint(from, height() - 7), QPoint(from + 1, height() - 1)), navy);
+        p.fillRect(QRect(QPoint(to - 1, height() - 7), QPoint(to, height() - 1)), navy);
+    }
 }
 
 }  // namespace lirno

@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace lirno {
@@ -75,11 +77,17 @@ class TimeCoordWndProc : public QWidget {
     Layout layout() const;
     std::vector<Label> labels() const { return layout().labels; }
 
+    // The passage on repeat, from and to in units, marked under the labels.
+    void setPassage(std::optional<std::pair<std::uint32_t, std::uint32_t>> units);
+    // Where the marks stand, from and to in x; nothing when none is drawn.
+    std::optional<std::pair<int, int>> passageMarks() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
     const TimeTrackWndProc* slider_;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> passage_;
 };
 
 }  // namespace lirno

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/device.h"
 #include "mmio/midiinfo.h"
 
 namespace lirno {
@@ -30,6 +31,8 @@ struct Playback {
     bool fFileLoaded = false;
     bool fMidiChange = false;  // the image changed since the play file was written
     std::string sTmpName;      // the play file; empty when none could be made
+    // Speed, key and passage as the device last took them (mcimidiPlayback).
+    device::PlaybackSettings playSettings;
 };
 extern Playback playback;
 

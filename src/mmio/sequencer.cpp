@@ -91,6 +91,12 @@ std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId) {
     return pos;
 }
 
+int mcimidiPlayback(const device::PlaybackSettings& settings) {
+    const int result = send([&](device::Device& d) { return d.setPlayback(settings); });
+    if (result == 0) playback.playSettings = settings;
+    return result;
+}
+
 int mcimidiChange() {
     playback.fMidiChange = true;
     if (playback.nMode == kModePlaying && playback.fFileLoaded && playback.wOutDeviceID != 0 &&

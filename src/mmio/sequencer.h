@@ -56,6 +56,9 @@ std::optional<std::uint32_t> mcimidiPosition(std::uint32_t deviceId);
 // plays without a device.
 // Returns 1.
 int mcimidiChange();
+// Hands the device new playback settings (heard at once while playing) and
+// keeps them in playSettings. Returns the device's result code, reported.
+int mcimidiPlayback(const device::PlaybackSettings& settings);
 // Reports a device error code in a message box.
 void mcimidiError(int code);
 

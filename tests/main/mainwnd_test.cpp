@@ -217,8 +217,10 @@ void MainWndTest::menuTextsAndGrayedItems() {
     auto w = f.makeWindow();
     // "-" is a separator; a leading "!" marks an item grayed.
     const QStringList expected[] = {
-        {"&File", "!&New", "&Open...", "Save &As...", "-", "E&xit"},
-        {"&Music", "&Play", "&Stop", "P&ause", "-", "&Record Track"},
+        {"&File", "!&New", "&Open...", "Save &As...", "-", "!Recent &Songs", "-", "E&xit"},
+        {"&Music", "&Play", "&Stop", "P&ause", "-", "&Record Track", "-", "!&Faster", "!S&lower",
+         "!&Normal Speed", "!Key &Up", "!Key &Down", "!&Original Key", "!Passage S&tart Here",
+         "!Passage &End Here", "!&Clear Passage"},
         {"&Help", "!&Help", "-", "&About Lirno Player..."},
     };
     const QList<QAction*> menus = w->menuBar()->actions();

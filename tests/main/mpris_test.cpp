@@ -50,6 +50,7 @@ class MprisTest : public QObject {
     void propertiesBeforeASongAndQuit();
     void mediaKeysFollowThePlaybackRules();
     void seekingGoesThroughTheSliderPath();
+    void rateIsTheSpeed();
 
   public slots:
     void propertiesChanged(const QString& iface, const QVariantMap& changed, const QStringList&);
@@ -169,6 +170,9 @@ void MprisTest::propertiesBeforeASongAndQuit() {
     QCOMPARE(get(kPlayer, QStringLiteral("CanSeek")).toBool(), false);
     QCOMPARE(get(kPlayer, QStringLiteral("CanGoNext")).toBool(), false);
     QCOMPARE(get(kPlayer, QStringLiteral("CanGoPrevious")).toBool(), false);
+    QCOMPARE(get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.0);
+    QCOMPARE(get(kPlayer, QStringLiteral("MinimumRate")).toDouble(), 0.25);
+    QCOMPARE(get(kPlayer, QStringLiteral("MaximumRate")).toDouble(), 2.0);
     QCOMPARE(metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
              QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
     // Nothing to play yet: Play is a no-op, as the disabled button is.
@@ -278,6 +282,34 @@ void MprisTest::seekingGoesThroughTheSliderPath() {
     call(kPlayer, QStringLiteral("PlayPause"));
     QTRY_COMPARE(playback.nMode, kModePlaying);
     QCOMPARE(device_.plays.back().from, 0u);
+}
+
+// Rate is the speed, heard and remembered as the Music menu's; a rate out
+// of the range, or one before a song is loaded, is let go.
+void MprisTest::rateIsTheSpeed() {
+    const auto setRate = [this](double rate) {
+        call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+             {kPlayer, QStringLiteral("Rate"), QVariant::fromValue(QDBusVariant(rate))});
+        QTest::qWait(20);
+    };
+    setRate(0.5);
+    QCOMPARE(device_.playback.speed, 100);
+    open();
+    setRate(0.6);
+    QTRY_COMPARE(device_.playback.speed, 60);
+    QCOMPARE(get(kPlayer, QStringLiteral("Rate")).toDouble(), 0.6);
+    QTRY_VERIFY(!changes_.empty() && changes_.back().value(QStringLiteral("Rate")) == 0.6);
+    setRate(1.37);
+    QTRY_COMPARE(device_.playback.speed, 137);
+    setRate(2.5);
+    setRate(0.2);
+    QCOMPARE(device_.playback.speed, 137);
+    w_->command(IDM_SLOWER);
+    QCOMPARE(get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.32);
+    // 0 is a pause, as the interface has it.
+    setRate(0);
+    QTRY_COMPARE(playback.nMode, kModePaused);
+    QCOMPARE(device_.playback.speed, 132);
 }
 
 QTEST_MAIN(MprisTest)

@@ -69,6 +69,11 @@ void CommandLineTest::fileOnTheCommandLinePlaysAtOnceToItsEnd() {
     QCOMPARE(s["play"], QString("1"));
     QCOMPARE(s["length"], QString("16"));
     QCOMPARE(s["rows"], QString("1"));
+    // Played as it is: normal speed and key, no passage.
+    QCOMPARE(s["speed"], QString("100"));
+    QCOMPARE(s["key"], QString("0"));
+    QVERIFY(s.count("section") == 1);
+    QCOMPARE(s["section"], QString());
     // The play file holds the file's normalised image.
     const QStringList playFiles = world.playFiles();
     QCOMPARE(playFiles.size(), 1);

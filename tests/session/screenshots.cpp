@@ -1,14 +1,22 @@
 // Writes the session screenshots for docs/screenshots (run under Xvfb):
 //   LIRNO_AUDIO=none xvfb-run -a -s "-screen 0 1024x768x24" session_screenshots DIR SONG.mid
 // The compact window playing SONG, the track list with SONG half played,
-// and the box a file the analysis refuses brings.
+// the box a file the analysis refuses brings, and SONG practised: at 60 %,
+// two semitones down, bars 9 to 12 on repeat, with the Music menu and the
+// recent songs. The program's settings go to a folder of its own.
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "device/engine/fluid_device.h"
+#include "device/song/song_file.h"
+#include "device/song/timing.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
 #include "main/resload.h"
@@ -75,6 +83,64 @@ void messageShot(MainWndProc& window, const QString& dir) {
     std::remove(path.c_str());
 }
 
+// Where a bar starts in the song, in units; 0 when the song cannot say.
+std::uint32_t barUnits(const std::string& path, std::uint32_t bar) {
+    std::shared_ptr<const device::Song> song;
+    if (device::loadSongFile(path, song) != 0 || !song->timing) return 0;
+    const auto tick = song->timing->tickOf({bar, 1});
+    return tick ? std::uint32_t(song->timing->tickToNs(*tick) / device::kNsPerUnit) : 0;
+}
+
+void commandTimes(MainWndProc& window, int id, int times) {
+    for (int i = 0; i < times; ++i) window.command(id);
+}
+
+// The menu of the menu bar whose title is `title`, opened under it.
+QMenu* openMenu(MainWndProc& window, const QString& title) {
+    for (QAction* a : window.menuBar()->actions()) {
+        if (a->text() != title || !a->menu()) continue;
+        const QRect at = window.menuBar()->actionGeometry(a);
+        a->menu()->popup(window.mapToGlobal(at.bottomLeft()));
+        QTest::qWait(300);
+        return a->menu();
+    }
+    return nullptr;
+}
+
+void saveWithPopups(MainWndProc& window, const QString& dir, const char* name) {
+    QRect area = window.frameGeometry();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMenu*>(w) && w->isVisible()) area = area.united(w->geometry());
+    save(grabScreenArea(area), dir, name);
+}
+
+void practiceShots(MainWndProc& window, const std::string& song, const QString& dir) {
+    load(window, song);
+    commandTimes(window, res::IDM_SLOWER, 8);
+    commandTimes(window, res::IDM_KEYDOWN, 2);
+    playback.dwPlayPos = barUnits(song, 9);
+    window.command(res::IDM_PASSAGESTART);
+    playback.dwPlayPos = barUnits(song, 13);
+    window.command(res::IDM_PASSAGEEND);
+    window.command(res::IDM_PLAY);
+    QTest::qWait(1500);
+    save(window.grab(), dir, "session-practice.png");
+
+    QMenu* music = openMenu(window, QStringLiteral("&Music"));
+    saveWithPopups(window, dir, "session-practice-menu.png");
+    if (music) music->close();
+    if (QMenu* file = openMenu(window, QStringLiteral("&File"))) {
+        window.recentMenu()->popup(
+            file->geometry().topRight() +
+            QPoint(0, file->actionGeometry(window.recentMenu()->menuAction()).y()));
+        QTest::qWait(300);
+        saveWithPopups(window, dir, "session-recent-songs.png");
+        window.recentMenu()->close();
+        file->close();
+    }
+    window.command(res::IDM_STOP);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,6 +152,8 @@ int main(int argc, char** argv) {
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const std::string song = argv[2];
     initResources();
+    const QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     setMessageBoxHandler(qtMessageBoxes());
     playback.sTmpName = gettmpname();
     const std::unique_ptr<device::Device> device = device::makeDevice();
@@ -107,6 +175,7 @@ int main(int argc, char** argv) {
         save(window.grab(), dir, "session-playing.png");
 
         messageShot(window, dir);
+        practiceShots(window, song, dir);
         window.close();
     }
     deltmp(playback.sTmpName);

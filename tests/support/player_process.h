@@ -1,7 +1,7 @@
 // One user's world for copies of the built program run as processes of their
 // own: a private runtime folder (the single-copy socket, the state file the
 // program writes when LIRNO_STATE_FILE names one) and a temporary folder (the
-// play files). Needs LIRNO_PLAYER_PATH.
+// play files, the program's settings). Needs LIRNO_PLAYER_PATH.
 #pragma once
 
 #include <QDir>
@@ -36,6 +36,7 @@ class PlayerWorld {
         env.insert("LIRNO_AUDIO", "none");
         env.insert("XDG_RUNTIME_DIR", runtime());
         env.insert("TMPDIR", tmp());
+        env.insert("XDG_CONFIG_HOME", tmp() + "/config");
         env.insert("LIRNO_STATE_FILE", stateFile());
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -1,7 +1,9 @@
 // What every window test starts from: fresh globals, message boxes recorded
-// instead of shown, the compiled-in resources, a private temporary folder.
+// instead of shown, the compiled-in resources, a private temporary folder
+// that holds the program's settings too (never the user's own).
 #pragma once
 
+#include <QSettings>
 #include <QString>
 #include <memory>
 #include <string>
@@ -21,6 +23,7 @@ class ShellFixture {
     ShellFixture() {
         initResources();
         tmpdir_.set(tmp.path().string());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configFolder());
     }
     ShellFixture(const ShellFixture&) = delete;
     ShellFixture& operator=(const ShellFixture&) = delete;
@@ -38,6 +41,7 @@ class ShellFixture {
         return path;
     }
     QString folder() const { return QString::fromStdString(tmp.path().string()); }
+    QString configFolder() const { return folder() + "/config"; }
 
     Recorder boxes;  // first: it resets the model's globals and records boxes
     ScratchDir tmp;  // TMPDIR while the fixture lives

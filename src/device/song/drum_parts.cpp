@@ -28,8 +28,8 @@ bool isXgSystemOn(std::span<const std::uint8_t> m) {
 
 // Yamaha's part mode (08 pp 07 vv): normal (0) or one of the drum setups.
 bool xgPartMode(std::span<const std::uint8_t> m, int& channel, bool& drum) {
-    if (m.size() < 7 || m[0] != kYamaha || (m[1] & 0xF0) != 0x10 || m[2] != 0x4C ||
-        m[3] != 0x08 || m[4] >= midi::kChannels || m[5] != 0x07) {
+    if (m.size() < 7 || m[0] != kYamaha || (m[1] & 0xF0) != 0x10 || m[2] != 0x4C || m[3] != 0x08 ||
+        m[4] >= midi::kChannels || m[5] != 0x07) {
         return false;
     }
     channel = m[4];

@@ -68,9 +68,8 @@ std::int64_t SongTiming::tickToNs(std::uint64_t tick) const {
 
 std::uint64_t SongTiming::nsToTick(std::int64_t ns) const {
     if (ns <= 0) return 0;
-    const auto it =
-        std::upper_bound(tempos_.begin() + 1, tempos_.end(), static_cast<double>(ns),
-                         [](double t, const Tempo& s) { return t < s.ns; });
+    const auto it = std::upper_bound(tempos_.begin() + 1, tempos_.end(), static_cast<double>(ns),
+                                     [](double t, const Tempo& s) { return t < s.ns; });
     const Tempo& s = *(it - 1);
     const double ticks = (static_cast<double>(ns) - s.ns) / s.nsPerTick;
     std::uint64_t tick = s.tick + static_cast<std::uint64_t>(std::max(ticks, 0.0));
@@ -83,7 +82,8 @@ std::uint64_t SongTiming::nsToTick(std::int64_t ns) const {
 std::uint64_t SongTiming::beatTicks(const Meter& m) const {
     // Without ticks per quarter (SMPTE time), a beat is a second.
     const double quarter = ppq_ > 0 ? ppq_ : 1e9 / tempos_.front().nsPerTick;
-    return std::max<std::uint64_t>(static_cast<std::uint64_t>(quarter * 4 / m.denominator + 0.5), 1);
+    return std::max<std::uint64_t>(static_cast<std::uint64_t>(quarter * 4 / m.denominator + 0.5),
+                                   1);
 }
 
 std::uint64_t SongTiming::barTicks(const Meter& m) const {

@@ -1,0 +1,256 @@
+// Practice settings in the window: the Music menu's speed, key and passage
+// commands as the device receives them and the state file shows them, and
+// what the program remembers between runs (each song's settings by its
+// content, the recent songs), through settings in the fixture's folder.
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTest>
+
+#include "ctrl/trackview.h"
+#include "main/statedump.h"
+#include "main/timetrack.h"
+#include "mmio/loadsave.h"
+#include "mmio/playfile.h"
+#include "res/resource.h"
+#include "support/fake_device.h"
+#include "support/shell_fixture.h"
+
+using namespace lirno;
+using namespace lirno::res;
+using lirno::test::FakeDevice;
+using lirno::test::ShellFixture;
+
+namespace {
+
+// Sixteen beats at 120 a minute in 4/4, 96 ticks a beat: a beat is four
+// units (half a second). `pitch` tells songs apart.
+smf::Bytes beats(int pitch = 60) {
+    smf::Track t;
+    t.name("Lead").tempo(0, 500000).ev(0, {0xC0, 0});
+    for (int beat = 0; beat < 16; ++beat)
+        t.ev(0, {0x90, std::uint8_t(pitch), 100}).ev(96, {0x80, std::uint8_t(pitch), 64});
+    t.end();
+    return smf::file(0, 96, {t});
+}
+
+// The key of a state line, from the state file's text.
+QString stateLine(const MainWndProc& w, const QString& key) {
+    for (const QString& line : stateText(w).split('\n'))
+        if (line.startsWith(key + ' ')) return line.mid(key.size() + 1);
+    return QStringLiteral("(none)");
+}
+
+QStringList recentTexts(const MainWndProc& w) {
+    QStringList texts;
+    for (QAction* a : w.recentMenu()->actions()) texts << (a->isSeparator() ? "-" : a->text());
+    return texts;
+}
+
+}  // namespace
+
+class PracticeTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init();
+    void cleanup();
+    void commandsStepWithinTheirRangesAndPassagesSnapToBeats();
+    void settingsFollowTheSongsContent();
+    void recentSongsKeepTheLastTenNewestFirst();
+    void aSongThatIsGoneIsReportedOnceAndTakenOff();
+
+  private:
+    // A window as start-up makes it; a second one reads what the first left.
+    void newWindow() {
+        w_.reset();  // deletes the play file, as the program's end does
+        playback.sTmpName = gettmpname();
+        w_ = f_->makeWindow(&device_);
+    }
+    void open(const std::string& path) {
+        setFileDialogs({[path] { return std::optional<std::string>(path); }, {}});
+        w_->command(IDM_OPEN);
+    }
+    void commandTimes(int id, int times) {
+        for (int i = 0; i < times; ++i) w_->command(id);
+    }
+
+    std::unique_ptr<ShellFixture> f_;
+    FakeDevice device_;
+    std::unique_ptr<MainWndProc> w_;
+};
+
+void PracticeTest::init() {
+    f_ = std::make_unique<ShellFixture>();
+    device_ = FakeDevice{};
+    device_.length = 32;  // the songs' length in units
+    newWindow();
+}
+
+void PracticeTest::cleanup() {
+    w_.reset();
+    f_.reset();
+}
+
+void PracticeTest::commandsStepWithinTheirRangesAndPassagesSnapToBeats() {
+    // No song: the items are gray and a command does nothing.
+    QVERIFY(!w_->menuAction(IDM_SLOWER)->isEnabled());
+    w_->command(IDM_SLOWER);
+    QCOMPARE(device_.playback, device::PlaybackSettings{});
+    QCOMPARE(stateLine(*w_, "speed"), QString("100"));
+    QCOMPARE(stateLine(*w_, "key"), QString("0"));
+    QCOMPARE(stateLine(*w_, "section"), QString());
+    QVERIFY(w_->practiceBadge()->isHidden());
+
+    open(f_->file("song.mid", beats()));
+    for (int id = IDM_FASTER; id <= IDM_CLEARPASSAGE; ++id)
+        QVERIFY(w_->menuAction(id)->isEnabled());
+    commandTimes(IDM_SLOWER, 8);
+    QCOMPARE(device_.playback.speed, 60);
+    commandTimes(IDM_SLOWER, 20);
+    QCOMPARE(device_.playback.speed, 25);
+    commandTimes(IDM_FASTER, 40);
+    QCOMPARE(device_.playback.speed, 200);
+    w_->command(IDM_NORMALSPEED);
+    QCOMPARE(device_.playback.speed, 100);
+    commandTimes(IDM_KEYUP, 13);
+    QCOMPARE(device_.playback.transpose, 12);
+    commandTimes(IDM_KEYDOWN, 26);
+    QCOMPARE(device_.playback.transpose, -12);
+    w_->command(IDM_ORIGINALKEY);
+    commandTimes(IDM_KEYDOWN, 2);
+    commandTimes(IDM_SLOWER, 8);
+    QCOMPARE(w_->practiceBadge()->text(), QString::fromUtf8("60%\n\u22122"));
+    QVERIFY(!w_->practiceBadge()->isHidden());
+
+    // 2.125 s is beat 4.25: the passage starts on beat 4 (tick 384) and runs
+    // to the song's end until an end is set; 4.125 s ends it on beat 8.
+    const auto passageAt = [this](int id, std::uint32_t units) {
+        playback.dwPlayPos = units;
+        w_->command(id);
+        return device_.playback.passage;
+    };
+    QCOMPARE(passageAt(IDM_PASSAGESTART, 17), (device::Passage{384, 1536}));
+    QCOMPARE(passageAt(IDM_PASSAGEEND, 33), (device::Passage{384, 768}));
+    // An end before the start, or a start after the end, lets the other go.
+    QCOMPARE(passageAt(IDM_PASSAGEEND, 9), (device::Passage{0, 192}));
+    QCOMPARE(passageAt(IDM_PASSAGESTART, 17), (device::Passage{384, 1536}));
+    QCOMPARE(passageAt(IDM_PASSAGEEND, 33), (device::Passage{384, 768}));
+    QCOMPARE(stateLine(*w_, "speed"), QString("60"));
+    QCOMPARE(stateLine(*w_, "key"), QString("-2"));
+    QCOMPARE(stateLine(*w_, "section"), QString("16 32"));
+    QVERIFY(w_->timeCoord()->passageMarks().has_value());
+
+    // A play from outside the passage starts at its start.
+    playback.dwPlayPos = 2;
+    w_->command(IDM_PLAY);
+    QCOMPARE(device_.plays.back().from, 16u);
+    w_->command(IDM_STOP);
+    w_->command(IDM_CLEARPASSAGE);
+    QCOMPARE(device_.playback.passage, std::nullopt);
+    QCOMPARE(stateLine(*w_, "section"), QString());
+    QVERIFY(!w_->timeCoord()->passageMarks());
+    QVERIFY(f_->boxes.messages.empty());
+}
+
+void PracticeTest::settingsFollowTheSongsContent() {
+    const std::string first = f_->file("first.mid", beats());
+    open(first);
+    commandTimes(IDM_SLOWER, 8);
+    commandTimes(IDM_KEYDOWN, 2);
+    playback.dwPlayPos = 16;
+    w_->command(IDM_PASSAGESTART);
+    playback.dwPlayPos = 32;
+    w_->command(IDM_PASSAGEEND);
+    const device::PlaybackSettings practised = device_.playback;
+    QCOMPARE(practised.passage, (device::Passage{384, 768}));
+
+    // Another song plays as it is.
+    open(f_->file("other.mid", beats(62)));
+    QCOMPARE(device_.playback, device::PlaybackSettings{});
+
+    // The next run, with the song moved and renamed: all of it is back.
+    newWindow();
+    const std::string moved = f_->tmp.file("moved.mid");
+    QVERIFY(QFile::rename(QString::fromStdString(first), QString::fromStdString(moved)));
+    open(moved);
+    QCOMPARE(device_.playback, practised);
+    QCOMPARE(stateLine(*w_, "section"), QString("16 32"));
+
+    // An edited copy is a song of its own; the original keeps its settings.
+    w_->trackView()->rows().typeName(0, "Lead sheet");
+    const std::string edited = f_->tmp.file("edited.mid");
+    setFileDialogs({{}, [edited](const std::string&) { return std::optional(edited); }});
+    w_->command(IDM_SAVEAS);
+    open(edited);
+    QCOMPARE(device_.playback, device::PlaybackSettings{});
+    w_->command(IDM_FASTER);
+    open(f_->file("edited-again.mid", test::readFile(edited)));  // the same bytes: the same song
+    QCOMPARE(device_.playback.speed, 105);
+    open(moved);
+    QCOMPARE(device_.playback, practised);
+    // Back to normal leaves nothing behind.
+    w_->command(IDM_NORMALSPEED);
+    w_->command(IDM_ORIGINALKEY);
+    w_->command(IDM_CLEARPASSAGE);
+    newWindow();
+    open(moved);
+    QCOMPARE(device_.playback, device::PlaybackSettings{});
+    QVERIFY(f_->boxes.messages.empty());
+}
+
+void PracticeTest::recentSongsKeepTheLastTenNewestFirst() {
+    QVERIFY(!w_->recentMenu()->isEnabled());
+    std::vector<std::string> songs;
+    for (int i = 0; i < 12; ++i) {
+        songs.push_back(f_->file("song" + std::to_string(i) + ".mid", beats(40 + i)));
+        open(songs.back());
+    }
+    open(songs[5]);  // again: to the top, not twice
+    QStringList expected;
+    for (int i : {5, 11, 10, 9, 8, 7, 6, 4, 3, 2}) expected << QString::fromStdString(songs[i]);
+    QCOMPARE(w_->recentSongs().files(), expected);
+
+    // The next run reads the same list, numbered, with Clear List last.
+    newWindow();
+    QCOMPARE(w_->recentSongs().files(), expected);
+    const QStringList texts = recentTexts(*w_);
+    QCOMPARE(texts.size(), 12);
+    QCOMPARE(texts[0], "&1 " + expected[0]);
+    QCOMPARE(texts[9], "1&0 " + expected[9]);
+    QCOMPARE(texts.mid(10), (QStringList{"-", "&Clear List"}));
+
+    // Choosing one opens and plays it.
+    w_->recentMenu()->actions()[2]->trigger();
+    QCOMPARE(QString::fromStdString(shell.szFileName), expected[2]);
+    QCOMPARE(playback.nMode, kModePlaying);
+    QCOMPARE(w_->recentSongs().files().front(), expected[2]);
+
+    w_->menuAction(IDM_CLEARRECENT)->trigger();
+    QVERIFY(w_->recentSongs().files().isEmpty());
+    QCOMPARE(recentTexts(*w_), (QStringList{"-", "&Clear List"}));
+    QVERIFY(!w_->recentMenu()->isEnabled());
+    newWindow();
+    QVERIFY(w_->recentSongs().files().isEmpty());
+}
+
+void PracticeTest::aSongThatIsGoneIsReportedOnceAndTakenOff() {
+    const std::string gone = f_->file("gone.mid", beats());
+    const std::string kept = f_->file("kept.mid", beats(62));
+    open(gone);
+    open(kept);
+    QVERIFY(QFile::remove(QString::fromStdString(gone)));
+    w_->recentMenu()->actions()[1]->trigger();
+    QCOMPARE(f_->boxes.messages.size(), std::size_t(1));
+    QVERIFY(QString::fromStdString(f_->boxes.messages[0].text)
+                .startsWith(QString::fromStdString(gone)));
+    QCOMPARE(w_->recentSongs().files(), QStringList{QString::fromStdString(kept)});
+    QCOMPARE(recentTexts(*w_).size(), 3);
+    // The song that was loaded stays loaded; the next run has not heard of the other.
+    QVERIFY(shell.szFileName == kept);
+    QVERIFY(playback.fFileLoaded);
+    newWindow();
+    QCOMPARE(w_->recentSongs().files(), QStringList{QString::fromStdString(kept)});
+}
+
+QTEST_MAIN(PracticeTest)
+#include "practice_test.moc"
