@@ -25,6 +25,7 @@
 #include "device/engine/synth.h"
 #include "device/render/offline.h"
 #include "device/song/song_file.h"
+#include "device/song/timing.h"
 #include "mmio/loadsave.h"
 #include "mmio/message.h"
 #include "mmio/playback.h"
@@ -260,6 +261,21 @@ struct PlayingMidway {
     lirno::MessageBoxHandler oldHandler;
 };
 
+// One measured change to a playing song: its time counted, then the song
+// plays on a little, as it would between two changes.
+void timedChange(benchmark::State& state, FluidDevice& dev, double wall, double& worst) {
+    worst = std::max(worst, wall);
+    state.SetIterationTime(wall);
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+}
+
+void songCounters(benchmark::State& state, std::size_t mb, int tracks, double worst) {
+    state.counters["song_MB"] = static_cast<double>(mb);
+    state.counters["tracks"] = tracks;
+    state.counters["worst_ms"] = worst * 1000;
+}
+
 // With a big song playing, what the player does after a volume edit: the
 // track's bytes change in the image, and mcimidiChange rewrites the play
 // file and restarts the song at the current position from it (close, open,
@@ -297,26 +313,20 @@ void BM_EditToSound(benchmark::State& state) {
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cpu += threadCpuSeconds() - c0;
-        worst = std::max(worst, wall);
-        state.SetIterationTime(wall);
-        // Play on a little, as the song would between two edits.
-        for (int i = 0; i < 20; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+        timedChange(state, dev, wall, worst);
     }
-    state.counters["song_MB"] = static_cast<double>(mb);
-    state.counters["tracks"] = tracks;
+    songCounters(state, mb, tracks, worst);
     state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
-    state.counters["worst_ms"] = worst * 1000;
     state.counters["blocks"] = static_cast<double>(blocks);
     state.counters["boxes"] = boxes;
     std::filesystem::remove(path);
 }
-BENCHMARK(BM_EditToSound)
-    ->Args({1, 17})
-    ->Args({1, 100})
-    ->Args({10, 17})
-    ->Args({10, 100})
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+// The songs changes are timed on: 1 and 10 MB, 17 and 100 tracks.
+void songSizes(benchmark::internal::Benchmark* b) {
+    b->Args({1, 17})->Args({1, 100})->Args({10, 17})->Args({10, 100});
+    b->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_EditToSound)->Apply(songSizes);
 
 // The audio callback's cost per 64-frame block while edits restart a 10 MB,
 // 100-track song: a thread renders block by block at the real-time pace, as
@@ -373,6 +383,139 @@ void BM_CallbackDuringEdits(benchmark::State& state) {
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_CallbackDuringEdits)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ speed, key, passage
+
+// With a big song playing from its middle, a speed and key change (60 % and
+// two semitones down, then back): timed from setPlayback to the end of the
+// first block rendered with it, the block that proves it by the song time it
+// advanced. Arguments: song size in MB, tracks.
+void BM_PlaybackChangeToSound(benchmark::State& state) {
+    const auto mb = static_cast<std::size_t>(state.range(0));
+    const int tracks = static_cast<int>(state.range(1));
+    const std::string path = writeTemp("lirno_bench_practice.mid", bigSong(mb << 20, tracks - 1));
+    PlayingMidway session(path, [](const Message&) {});
+    FluidDevice& dev = *session.device;
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    for (int i = 0; i < 100; ++i) dev.renderManual(l.data(), r.data(), kBlockFrames);
+    double worst = 0;
+    int wrong = 0;
+    for (auto _ : state) {
+        const bool slow = state.iterations() % 2 == 0;
+        const PlaybackSettings settings{slow ? 60 : 100, slow ? -2 : 0, {}};
+        const auto t0 = std::chrono::steady_clock::now();
+        dev.setPlayback(settings);
+        const std::uint64_t before = dev.playedFrame();
+        dev.renderManual(l.data(), r.data(), kBlockFrames);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        // The block went by at the new speed (positions are whole frames).
+        const auto advanced = static_cast<std::int64_t>(dev.playedFrame() - before) * 100;
+        if (std::abs(advanced - static_cast<std::int64_t>(kBlockFrames) * settings.speed) >= 100)
+            ++wrong;
+        timedChange(state, dev, wall, worst);
+    }
+    songCounters(state, mb, tracks, worst);
+    state.counters["not_heard"] = wrong;  // blocks that did not play at the new speed
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_PlaybackChangeToSound)->Iterations(200)->Apply(songSizes);
+
+// A passage of two bars in the middle of the notes of a dense 1 MB song
+// (it starts on a note), played round after round through the synthesizer
+// at 80 %. At each seam (the block in which the position goes back): how
+// far, in real frames, the block's start is from the passage's ideal end,
+// whether that same block sent the next round's first events (otherwise
+// a block without them would follow the end), the worst event timing
+// error of every round (probe), and the seam block's processor time.
+void BM_PassageSeam(benchmark::State& state) {
+    constexpr int kSpeed = 80;
+    std::shared_ptr<const Song> song;
+    parseSong(bigSong(1u << 20, 16), song);
+    const auto from = static_cast<std::uint32_t>(
+        song->timing->nsToTick(song->events[song->events.size() / 2].timeNs));
+    const auto plan = makePlan(song, 0, kSampleRate, PlanPassage{{from, from + 2 * 4 * 480}, true});
+    int err = 0;
+    const auto synth = createSynth(kSoundFont, err);
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    std::uint64_t seams = 0, seamsWithoutEvents = 0;
+    std::int64_t worstOffset = 0;
+    double worstSeamUs = 0, worstBlockUs = 0;
+    TimingProbe probe;
+    for (auto _ : state) {
+        Scheduler sch(synth->synth.get());
+        sch.setProbe(&probe);
+        sch.setSpeed(kSpeed);
+        sch.start(*plan);
+        for (int block = 0; block < 20000; ++block) {
+            const std::uint64_t was = sch.songFrame();
+            const std::uint64_t sent = probe.events;
+            const double c0 = threadCpuSecondsFine();
+            sch.render(l.data(), r.data(), kBlockFrames);
+            const double us = (threadCpuSecondsFine() - c0) * 1e6;
+            if (sch.songFrame() >= was) {
+                worstBlockUs = std::max(worstBlockUs, us);
+                continue;
+            }
+            ++seams;
+            worstSeamUs = std::max(worstSeamUs, us);
+            const auto off =
+                (static_cast<std::int64_t>(was) - static_cast<std::int64_t>(plan->endFrame)) * 100 /
+                kSpeed;
+            worstOffset = std::max(worstOffset, std::abs(off));
+            if (probe.events == sent) ++seamsWithoutEvents;
+        }
+    }
+    state.counters["seams"] = static_cast<double>(seams);
+    state.counters["seam_offset_frames"] = static_cast<double>(worstOffset);
+    state.counters["seams_without_events"] = static_cast<double>(seamsWithoutEvents);
+    state.counters["worst_err_frames"] = static_cast<double>(probe.worstFrames);
+    state.counters["seam_block_us"] = worstSeamUs;
+    state.counters["other_block_us"] = worstBlockUs;
+}
+BENCHMARK(BM_PassageSeam)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Ten minutes of song (a note a second) at 37 %: the song's position
+// against the samples played, block after block, with the events' timing.
+void BM_NoDriftAtSlowSpeed(benchmark::State& state) {
+    Bytes t;
+    for (int i = 0; i < 620; ++i) {
+        vlq(t, i == 0 ? 0 : 960);
+        t.insert(t.end(), {0x90, 60, 90});
+        vlq(t, 960);
+        t.insert(t.end(), {0x80, 60, 0});
+    }
+    t.insert(t.end(), {0x00, 0xFF, 0x2F, 0x00});
+    Bytes bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x03, 0xC0};  // 960 a quarter (0.5 s)
+    addChunk(bytes, "MTrk", t);
+    std::shared_ptr<const Song> song;
+    parseSong(bytes, song);
+    const auto plan = makePlan(song, 0);
+    std::int64_t worst = 0;
+    std::uint64_t played = 0, songFrames = 0;
+    TimingProbe probe;
+    for (auto _ : state) {
+        Scheduler sch(nullptr);
+        sch.setProbe(&probe);
+        sch.setSpeed(37);
+        sch.start(*plan);
+        played = 0;
+        while (sch.playing()) {
+            sch.render(nullptr, nullptr, 441);  // unaligned periods, as a card asks
+            played += 441;
+            if (!sch.playing()) break;
+            const auto expected = static_cast<std::int64_t>(played * 37 / 100);
+            worst =
+                std::max(worst, std::abs(static_cast<std::int64_t>(sch.songFrame()) - expected));
+        }
+        songFrames = sch.songFrame();
+    }
+    state.counters["song_minutes"] = static_cast<double>(songFrames) / kSampleRate / 60;
+    state.counters["real_minutes"] = static_cast<double>(played) / kSampleRate / 60;
+    state.counters["worst_drift_frames"] = static_cast<double>(worst);
+    state.counters["worst_err_frames"] = static_cast<double>(probe.worstFrames);
+}
+BENCHMARK(BM_NoDriftAtSlowSpeed)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // ------------------------------------------------------------------ reader against FluidSynth
 

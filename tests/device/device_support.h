@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/device.h"
+#include "device/engine/fluid_device.h"
 #include "midi_writer.h"
 
 namespace lirno::device::test {
@@ -53,6 +54,15 @@ class Notices {
     std::condition_variable cv_;
     std::vector<Got> got_;
 };
+
+// A device on the test clock, with the small font: the caller renders
+// exactly what the audio callback would.
+inline DeviceSettings manualSettings() {
+    DeviceSettings s;
+    s.audioDriver = kAudioManual;
+    s.soundFont = LIRNO_TEST_SOUNDFONT;
+    return s;
+}
 
 // A song of `seconds` (whole quarter notes at 120 bpm, 2 per second).
 inline Bytes songOfSeconds(int seconds) {

@@ -170,10 +170,7 @@ TEST(PlaybackClock, PassageLoopsWithItsStartStateNotesReleasedAndNoGap) {
 }
 
 TEST(PlaybackClock, DevicePlaysThePassageInSongTimeUntilStopped) {
-    DeviceSettings ds;
-    ds.audioDriver = kAudioManual;
-    ds.soundFont = LIRNO_TEST_SOUNDFONT;
-    FluidDevice dev(ds);
+    FluidDevice dev(test::manualSettings());
     ASSERT_EQ(dev.waitReady(), 0);
     DeviceId id = 0;
     std::uint32_t len = 0;
