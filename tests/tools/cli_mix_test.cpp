@@ -349,5 +349,91 @@ TEST_F(CliMix, UnreadableFileWritesNothing) {
     EXPECT_FALSE(fs::exists(out()));
 }
 
+// --- speed and key written into the file -----------------------------------------
+
+// Tempo (none at tick 0), a lead on channel 0, a part on channel 2 and a
+// later track that makes channel 2 a GS rhythm part at tick 48 and plays
+// drums and that part. Every listed track starts with a name (and a single-channel
+// one with its pan and volume), so the saved file holds these bytes as they
+// are. `moved`: as mix --speed 80 --transpose -2 must write them.
+Bytes practiceSong(bool moved) {
+    auto key = [moved](int k) { return std::uint8_t(moved ? k - 2 : k); };
+    Track tempo, lead, part, rhythm;
+    if (moved) tempo.tempo(0, 625000);  // the default, 500000 us a quarter, at 80 %
+    tempo.tempo(96, moved ? 500000 : 400000).end();
+    lead.name("Lead").raw(panEvent(0)).raw(volEvent(0)).ev(0, {0x90, key(60), 100});
+    lead.ev(0, {0xA0, key(60), 20});
+    if (!moved) lead.ev(0, {0x90, 1, 100}).ev(0, {62, 100});  // below key 0 once moved
+    if (moved) lead.ev(0, {0x90, 60, 100});  // running status no more: its status written
+    if (!moved) lead.ev(48, {0x80, 1, 0});   // its end goes with it, its time to the next
+    lead.ev(moved ? 48 : 0, {0x80, key(60), 0}).ev(0, {key(62), 0}).end(48);
+    part.name("Part").raw(panEvent(2)).raw(volEvent(2));
+    part.ev(0, {0x92, key(64), 90}).ev(24, {0x92, key(64), 0});  // melodic until tick 48...
+    part.ev(72, {0x92, 64, 90}).ev(24, {0x92, 64, 0}).end();     // ...a rhythm part from then
+    rhythm.name("Kit").sysex(48, 0xF0,
+                             {0x41, 0x10, 0x42, 0x12, 0x40, 0x13, 0x15, 0x01, 0x17, 0xF7});
+    rhythm.ev(0, {0x99, 36, 100}).ev(48, {0x92, 38, 100}).ev(24, {0x82, 38, 0});
+    rhythm.ev(0, {0x89, 36, 0}).end();
+    return lirno::smf::file(1, 96, {tempo, lead, part, rhythm});
+}
+
+TEST_F(CliMix, SpeedAndKeyAreWrittenIntoTheFile) {
+    const fs::path in = put("practice.mid", practiceSong(false));
+    mixOk(in, {"-o", out()});
+    ASSERT_EQ(readBytes(out()), practiceSong(false));  // nothing but the settings changes it
+    const RunResult r = mix({"--speed", "80", "--transpose", "-2"}, in);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(out()), practiceSong(true));
+    EXPECT_EQ(readBytes(play()), practiceSong(true));
+
+    // A tempo at the start is scaled, nothing added; an upward move keeps
+    // the drums too, and a note moved past 127 goes with its end.
+    Track tempo, high;
+    tempo.tempo(0, 600000).end();
+    high.name("High").raw(panEvent(0)).raw(volEvent(0)).on(0, 0, 127).off(10, 0, 127, 0);
+    high.on(0, 0, 100).ev(10, {0x99, 40, 64}).end();
+    Track tempoUp, highUp;
+    tempoUp.tempo(0, 300000).end();
+    highUp.name("High").raw(panEvent(0)).raw(volEvent(0)).on(10, 0, 101);
+    highUp.ev(10, {0x99, 40, 64}).end();
+    ASSERT_EQ(mix({"--speed", "200", "--transpose", "1"},
+                  put("high.mid", lirno::smf::file(1, 96, {tempo, high})))
+                  .exitCode,
+              0);
+    EXPECT_EQ(readBytes(out()), lirno::smf::file(1, 96, {tempoUp, highUp}));
+}
+
+TEST_F(CliMix, SpeedOfASongInSmpteFramesScalesItsTimesWithoutAddingUp) {
+    // 25 frames of 40 ticks a second; its tempo event counts for nothing.
+    auto song = [](std::initializer_list<std::uint32_t> deltas) {
+        Track t;
+        t.name("Frames").raw(panEvent(0)).raw(volEvent(0)).tempo(0, 400000);
+        for (const std::uint32_t d : deltas) t.ev(d, {0x90, 60, 100}).ev(0, {0x90, 60, 0});
+        return lirno::smf::file(0, 0xE728, {t.end()});
+    };
+    const fs::path in = put("frames.mid", song({10, 10, 10, 200}));
+    mixOk(in, {"-o", out()});
+    ASSERT_EQ(readBytes(out()), song({10, 10, 10, 200}));
+    mixOk(in, {"--speed", "80", "-o", out()});
+    // 10, 20, 30 and 230 ticks become 12.5, 25, 37.5 and 287.5, rounded each.
+    EXPECT_EQ(readBytes(out()), song({13, 12, 13, 250}));
+}
+
+TEST_F(CliMix, SpeedAndKeyOutOfRangeAreRefusedWithTheirRange) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--speed", "24"}, "25 to 200"},      {{"--speed", "201"}, "25 to 200"},
+        {{"--speed", "80.5"}, "25 to 200"},    {{"--transpose", "13"}, "-12 to 12"},
+        {{"--transpose", "-13"}, "-12 to 12"},
+    };
+    for (const auto& [args, range] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const RunResult r = mix(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(range), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out()));
+        EXPECT_FALSE(fs::exists(play()));
+    }
+}
+
 }  // namespace
 }  // namespace clitest

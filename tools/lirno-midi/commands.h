@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "practice.h"
 #include "session.h"
 
 namespace lirno::cli {
@@ -13,8 +14,9 @@ namespace lirno::cli {
 struct MixOptions {
     std::string file;
     std::vector<Edit> edits;
-    std::string out;       // -o: the file Save As writes
-    std::string playFile;  // --play-file: the image as the play file holds it
+    std::string out;         // -o: the file Save As writes
+    std::string playFile;    // --play-file: the image as the play file holds it
+    PracticeFlags practice;  // speed and key written into both
 };
 
 struct RenderOptions {
@@ -26,12 +28,14 @@ struct RenderOptions {
     std::string format;      // --format: the stems' format (an extension)
     std::uint32_t rate = 0;  // --rate: 0 for the format's default
     std::optional<double> normalizeDb;
+    PracticeFlags practice;
 };
 
 struct PlayOptions {
     std::string file;
     std::vector<Edit> edits;
     bool loop = false;
+    PracticeFlags practice;
 };
 
 // Each returns the process exit code.

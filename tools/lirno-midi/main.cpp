@@ -1,9 +1,10 @@
 // lirno-midi: the player's file model and sequencer on the command line.
 //
 //   lirno-midi info FILE
-//   lirno-midi mix FILE [EDIT ...] [-o OUT] [--play-file OUT2]
-//   lirno-midi render FILE [EDIT ...] [--from UNITS] [-o OUT.wav|.flac|...] [--stems DIR]
-//   lirno-midi play FILE [EDIT ...] [--loop]
+//   lirno-midi mix FILE [EDIT ...] [-o OUT] [--play-file OUT2] [--speed PCT] [--transpose N]
+//   lirno-midi render FILE [EDIT ...] [--from UNITS | --section FROM..TO] [--speed PCT]
+//                     [--transpose N] [-o OUT.wav|.flac|...] [--stems DIR]
+//   lirno-midi play FILE [EDIT ...] [--loop] [--speed PCT] [--transpose N] [--section FROM..TO]
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -67,6 +68,30 @@ class EditOptions {
     std::map<const CLI::Option*, Edit::Kind> kinds_;
 };
 
+// The render command's own options (the edits and practice settings come after).
+CLI::App* addRender(CLI::App& app, lirno::cli::RenderOptions& o) {
+    auto* render = app.add_subcommand("render", "render the edited song to audio files (stereo)");
+    render->add_option("FILE", o.file, "the MIDI file")->required();
+    render->add_option("--from", o.from, "start position in units of 1/8 second");
+    auto* out = render->add_option(
+        "-o", o.out, "the mix's audio file: .wav, .flac, .ogg, .mp3 or .opus by its name");
+    auto* stems = render->add_option("--stems", o.stems,
+                                     "a folder for one file per audible track, NN-name.ext");
+    render->add_option("--format", o.format, "the stems' format: wav (default), flac, ogg, ...")
+        ->needs(stems);
+    const std::string rateHelp = "sample rate in Hz, " +
+                                 std::to_string(lirno::device::kMinRenderRate) + " to " +
+                                 std::to_string(lirno::device::kMaxRenderRate) + " (default " +
+                                 std::to_string(lirno::device::kDefaultRenderRate) + ")";
+    render->add_option("--rate", o.rate, rateHelp);
+    render->add_option("--normalize", o.normalizeDb,
+                       "scale the render so that its peak is at DB (e.g. -1)");
+    render->callback([out, stems] {
+        if (out->count() == 0 && stems->count() == 0) throw CLI::RequiredError("-o or --stems");
+    });
+    return render;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,39 +111,27 @@ int main(int argc, char** argv) {
     mix->add_option("--play-file", mixOptions.playFile,
                     "write the image as the play file holds it");
     const EditOptions mixEdits(mix);
+    lirno::cli::addPracticeOptions(*mix, mixOptions.practice, false);
 
     lirno::cli::RenderOptions renderOptions;
-    auto* render = app.add_subcommand("render", "render the edited song to audio files (stereo)");
-    render->add_option("FILE", renderOptions.file, "the MIDI file")->required();
-    render->add_option("--from", renderOptions.from, "start position in units of 1/8 second");
-    auto* out =
-        render->add_option("-o", renderOptions.out,
-                           "the mix's audio file: .wav, .flac, .ogg, .mp3 or .opus by its name");
-    auto* stems = render->add_option("--stems", renderOptions.stems,
-                                     "a folder for one file per audible track, NN-name.ext");
-    render
-        ->add_option("--format", renderOptions.format,
-                     "the stems' format: wav (default), flac, ogg, ...")
-        ->needs(stems);
-    const std::string rateHelp = "sample rate in Hz, " +
-                                 std::to_string(lirno::device::kMinRenderRate) + " to " +
-                                 std::to_string(lirno::device::kMaxRenderRate) + " (default " +
-                                 std::to_string(lirno::device::kDefaultRenderRate) + ")";
-    render->add_option("--rate", renderOptions.rate, rateHelp);
-    render->add_option("--normalize", renderOptions.normalizeDb,
-                       "scale the render so that its peak is at DB (e.g. -1)");
-    render->callback([out, stems] {
-        if (out->count() == 0 && stems->count() == 0) throw CLI::RequiredError("-o or --stems");
-    });
+    auto* render = addRender(app, renderOptions);
     const EditOptions renderEdits(render);
+    lirno::cli::addPracticeOptions(*render, renderOptions.practice, true);
+    render->get_option("--section")->excludes("--from");
 
     lirno::cli::PlayOptions playOptions;
     auto* play = app.add_subcommand("play", "play the edited song through the audio output");
     play->add_option("FILE", playOptions.file, "the MIDI file")->required();
     play->add_flag("--loop", playOptions.loop, "start again at the end, until Ctrl-C");
     const EditOptions playEdits(play);
+    lirno::cli::addPracticeOptions(*play, playOptions.practice, true);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // A usage error, a value out of its range among them, is a refusal.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     if (*info) return lirno::cli::runInfo(infoFile);
     if (*mix) return mixEdits.collect(mixOptions.edits) ? lirno::cli::runMix(mixOptions) : 2;

@@ -68,11 +68,11 @@ class PositionLine {
     std::uint32_t lastSecond_ = ~0u;
 };
 
-// Opens the play file and plays it from the start, as the player's Play does.
-bool start(const device::Notifier& notify) {
+// Opens the play file and plays it from `from`, as the player's Play does.
+bool start(const device::Notifier& notify, std::uint32_t from) {
     playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
     if (!playback.wOutDeviceID) return false;
-    playback.dwPlayPos = 0;
+    playback.dwPlayPos = from;
     playback.nMode = kModePlaying;
     return mcimidiPlay(notify, playback.wOutDeviceID) == 0;
 }
@@ -85,52 +85,58 @@ void finish() {
     playback.nMode = kModeStopped;
 }
 
+// Plays until the end (each end with --loop), a failure or Ctrl-C; the exit code.
+int playThrough(bool loop, std::uint32_t from, EndOfSong& end, const device::Notifier& notify,
+                const device::Device& dev) {
+    const std::atomic<bool>& interrupted = catchInterrupts();
+    if (!start(notify, from)) return 1;
+    PositionLine line(playback.dwFileSize);
+    for (;;) {
+        const int ended = end.wait(std::chrono::milliseconds(100));
+        if (ended == device::kNotifyFailure) {
+            // No output, or it was lost: the device's own words, and a failure.
+            line.end("Failed.");
+            mcimidiError(dev.failure(playback.wOutDeviceID));
+            return 1;
+        }
+        if (interrupted.load()) {
+            line.end("Stopped.");
+            return 130;
+        }
+        if (ended != 0 && !loop) {
+            line.show(playback.dwFileSize);
+            line.end("Played to the end.");
+            return 0;
+        }
+        if (ended != 0) {  // the player's loop: a newly opened device, from the start
+            finish();
+            if (!start(notify, from)) return 1;
+        }
+        if (const auto pos = mcimidiPosition(playback.wOutDeviceID)) line.show(*pos);
+    }
+}
+
 }  // namespace
 
 int runPlay(const PlayOptions& options) {
     EditedSong song(EditedSong::PlayFileUse::Edited);
     if (const int code = song.load(options.file, options.edits)) return code;
+    device::PlaybackSettings settings;
+    std::uint32_t from = 0;
+    if (const int code = practiceSettings({loaded.image.data(), loaded.image.dwFileBufSize},
+                                          options.practice, settings, from))
+        return code;
 
     EndOfSong end;  // outlives the device, which may still call it while closing
     const device::Notifier notify = [&end](device::DeviceId, int code) { end.notice(code); };
     const auto dev = device::makeDevice();
     const SequencerInstall link(dev.get(), notify);
-    const std::atomic<bool>& interrupted = catchInterrupts();
-
-    int code = 0;
-    if (!start(notify)) {
-        code = 1;
-    } else {
-        PositionLine line(playback.dwFileSize);
-        for (;;) {
-            const int ended = end.wait(std::chrono::milliseconds(100));
-            if (ended == device::kNotifyFailure) {
-                // No output, or it was lost: the device's own words, and a failure.
-                line.end("Failed.");
-                mcimidiError(dev->failure(playback.wOutDeviceID));
-                code = 1;
-                break;
-            }
-            if (interrupted.load()) {
-                line.end("Stopped.");
-                code = 130;
-                break;
-            }
-            if (ended != 0 && !options.loop) {
-                line.show(playback.dwFileSize);
-                line.end("Played to the end.");
-                break;
-            }
-            if (ended != 0) {  // the player's loop: a newly opened device, from the start
-                finish();
-                if (!start(notify)) {
-                    code = 1;
-                    break;
-                }
-            }
-            if (const auto pos = mcimidiPosition(playback.wOutDeviceID)) line.show(*pos);
-        }
+    if (const int code = dev->setPlayback(settings)) {
+        mcimidiError(code);
+        return 1;
     }
+    // A passage plays over and over whether or not --loop asks, until Ctrl-C.
+    const int code = playThrough(options.loop, from, end, notify, *dev);
     finish();
     return code;
 }

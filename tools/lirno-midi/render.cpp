@@ -173,7 +173,12 @@ int runRender(const RenderOptions& options) {
         return 1;
     }
 
-    job.fromUnits = options.from;
+    // Every target holds the same tempo map, so any gives the section's ticks.
+    std::uint32_t passageStart = 0;
+    if (const int c = practiceSettings(targets.front().midi, options.practice, job.render.playback,
+                                       passageStart))
+        return c;
+    job.fromUnits = job.render.playback.passage ? passageStart : options.from;
     job.normalizeDb = options.normalizeDb;
     job.render.rate = rate;
     const std::atomic<bool>& interrupted = catchInterrupts();
