@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lirno::device {
 
@@ -50,6 +51,27 @@ struct PlaybackSettings {
     friend bool operator==(const PlaybackSettings&, const PlaybackSettings&) = default;
 };
 
+// The sound of the synthesizer: an ordered stack of SoundFonts (the first
+// that has a preset plays it) and the effects. Kept by the program between
+// runs; empty `soundFonts` means the one found on the system.
+struct Reverb {
+    bool on = true;
+    double room = 0.2;   // room size, 0..1 (FluidSynth's default)
+    double level = 0.9;  // 0..1
+    friend bool operator==(const Reverb&, const Reverb&) = default;
+};
+struct Chorus {
+    bool on = true;
+    double level = 2.0;  // 0..10
+    friend bool operator==(const Chorus&, const Chorus&) = default;
+};
+struct SoundSettings {
+    std::vector<std::string> soundFonts;
+    Reverb reverb;
+    Chorus chorus;
+    friend bool operator==(const SoundSettings&, const SoundSettings&) = default;
+};
+
 constexpr bool validPlayback(const PlaybackSettings& s) noexcept {
     return s.speed >= kMinSpeed && s.speed <= kMaxSpeed && s.transpose >= kMinTranspose &&
            s.transpose <= kMaxTranspose && (!s.passage || s.passage->fromTick < s.passage->toTick);
@@ -78,6 +100,10 @@ class Device {
     // (speed and key without a restart). kErrOutOfRange for values out of
     // their ranges, or a passage that is empty; nothing changes then.
     virtual int setPlayback(const PlaybackSettings& settings) = 0;
+    // From now on every song sounds so; a play under way goes on from where
+    // it is with the new sound. A SoundFont that cannot be read is refused
+    // (kErrNoSoundFont, kErrSoundFontLoad) and the old sound kept.
+    virtual int setSound(const SoundSettings& settings) = 0;
     // The text of an error code, or nothing for a code this device never returns.
     virtual std::optional<std::string> errorText(int code) const = 0;
 };

@@ -37,6 +37,7 @@ class FakeDevice : public device::Device {
         return device::errorTextFor(code);
     }
     int setPlayback(const device::PlaybackSettings&) override { return 0; }
+    int setSound(const device::SoundSettings&) override { return 0; }
 
     int record(const char* what, device::DeviceId id) {
         log.push_back(std::string(what) + " " + std::to_string(id));

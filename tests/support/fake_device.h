@@ -49,6 +49,7 @@ class FakeDevice : public device::Device {
     std::vector<std::string> calls;     // successful calls
     std::vector<std::string> failed;    // calls the device refused
     device::PlaybackSettings playback;  // as last set (not in the log)
+    device::SoundSettings sound;        // likewise
 
     // The calls since the mark, and a new mark.
     std::vector<std::string> since() {
@@ -96,6 +97,11 @@ class FakeDevice : public device::Device {
         return 0;
     }
     int failure(device::DeviceId id) const override { return real_ ? real_->failure(id) : 0; }
+    int setSound(const device::SoundSettings& s) override {
+        const int r = real_ ? real_->setSound(s) : 0;
+        if (r == 0) sound = s;
+        return r;
+    }
     int setPlayback(const device::PlaybackSettings& s) override {
         int r = real_ ? real_->setPlayback(s) : (validPlayback(s) ? 0 : device::kErrOutOfRange);
         if (r == 0) playback = s;

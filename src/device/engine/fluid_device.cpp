@@ -268,6 +268,12 @@ void FluidDevice::replan(Lock& lk) {
     wake_.notify_all();
 }
 
+int FluidDevice::setSound(const SoundSettings& settings) {
+    std::lock_guard lk(m_);
+    sound_ = settings;
+    return 0;
+}
+
 std::optional<std::string> FluidDevice::errorText(int code) const {
     std::lock_guard lk(m_);
     if (code == kErrAudioOutput && !driversTried_.empty()) {

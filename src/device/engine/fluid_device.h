@@ -75,6 +75,7 @@ class FluidDevice final : public Device, private OutputSink {
     int position(DeviceId id, std::uint32_t& pos) override;
     int failure(DeviceId id) const override;
     int setPlayback(const PlaybackSettings& settings) override;
+    int setSound(const SoundSettings& settings) override;
     std::optional<std::string> errorText(int code) const override;
 
     // Opens a song from bytes already in memory (same rules as open()).
@@ -167,6 +168,7 @@ class FluidDevice final : public Device, private OutputSink {
     } lastRead_;
     std::optional<ActivePlay> active_;
     PlaybackSettings playback_;
+    SoundSettings sound_;
     std::deque<Notice> notices_;
     std::vector<std::unique_ptr<PlayPlan>> plans_;  // kept while the audio side may read them
     // Plans and songs no longer needed, freed by the worker: a big song takes
