@@ -4,6 +4,7 @@
 #include <QMenu>
 
 #include "ctrl/trackview.h"
+#include "device/song/song.h"
 #include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "mmio/playback.h"
