@@ -26,7 +26,7 @@ QColor lightColour(float level) {
     const auto mix = [level](int dim, int bright) {
         return dim + static_cast<int>(static_cast<float>(bright - dim) * level);
     };
-    return {mix(40, 60), mix(110, 255), mix(40, 60)};
+    return {mix(60, 90), mix(150, 255), mix(60, 90)};
 }
 
 }  // namespace
@@ -66,7 +66,7 @@ void TrackViewWndProc::paintLights() {
         if (level < kVisibleLevel) continue;
         const QRect place = lightRect(r);
         if (!client_->rect().intersects(place)) continue;
-        painter.setPen(QColor(0, 64, 0));
+        painter.setPen(QColor(0, 90, 0));
         painter.setBrush(lightColour(level));
         painter.drawEllipse(QRectF(place).adjusted(0.5, 0.5, -0.5, -0.5));
     }
