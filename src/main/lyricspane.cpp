@@ -6,6 +6,7 @@
 #include <span>
 
 #include "device/song/song.h"
+#include "main/shell.h"
 #include "mmio/playback.h"
 
 namespace lirno {
@@ -149,7 +150,8 @@ void LyricsPane::showPlace() {
 }
 
 void LyricsPane::closeEvent(QCloseEvent* event) {
-    setWanted(false);
+    // The user's close box; the program's own end leaves the wish as it was.
+    if (!shell.fEnding) setWanted(false);
     emit shownChanged(false);
     QWidget::closeEvent(event);
 }
