@@ -35,9 +35,10 @@ void printPlain(const device::Lyrics& lyrics) {
     for (const device::LyricLine& line : lyrics.lines) {
         if (line.paragraph && !first) std::cout << '\n';
         first = false;
-        std::cout << '[' << timeText(line.syllables.front().timeNs, false) << "] ";
-        for (const device::Syllable& s : line.syllables) std::cout << s.text;
-        std::cout << '\n';
+        std::string text;
+        for (const device::Syllable& s : line.syllables) text += s.text;
+        text.erase(text.find_last_not_of(' ') + 1);
+        std::cout << '[' << timeText(line.syllables.front().timeNs, false) << "] " << text << '\n';
     }
 }
 
