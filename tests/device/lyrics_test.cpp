@@ -58,14 +58,16 @@ TEST(SongLyrics, KaraokeTagsAndBreakMarks) {
 }
 
 // Lyric events end lines at CR or LF (CR LF split over two events being one
-// break, an empty line a paragraph); text events never join them.
+// break, an empty line a paragraph); text events never join them, nor the
+// lyric events of a track with fewer (another voice's copy of the words).
 TEST(SongLyrics, LyricEventsAloneAreTheWords) {
     Track t;
     t.text(0, "@TTitle").text(0, "/Not sung");
     t = lyric(lyric(lyric(t, 0, "One "), 120, "line\r"), 120, "\nTwo\r\n");
     t = lyric(lyric(lyric(t, 120, "\r"), 120, "Three"), 120, "/Four");
     t = lyric(t, 120, "Five and more words cut short");
-    Bytes file = smf(0, 480, {t.end()});
+    const Track echo = lyric(lyric(Track{}, 60, "Echo"), 0, "\rEcho").end();
+    Bytes file = smf(1, 480, {echo, t.end()});
     file.resize(file.size() - 12);  // the last event cut short, no End of Track
     const Lyrics lyrics = readLyrics(file);
 
