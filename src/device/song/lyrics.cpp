@@ -133,27 +133,27 @@ bool isTag(const MetaText& t) {
     return t.type == midi::meta::kText && !t.bytes.empty() && t.bytes[0] == '@';
 }
 
-// The events the words come from: every lyric event; without any, the text
-// events of a karaoke file (one with @ tags), from the track holding the most
-// of them, so that a note or credit elsewhere in the song is not sung.
+// The events the words come from: the lyric events; without any, the text
+// events of a karaoke file (one with @ tags). Only the track holding the most
+// of them: a part's copy of the words (each voice of a choir) is not sung
+// twice, nor a credit elsewhere in the song.
 std::vector<const MetaText*> wordEvents(const std::vector<MetaText>& all, bool& karaoke) {
+    const auto isLyric = [](const MetaText& t) { return t.type == midi::meta::kLyric; };
+    karaoke = std::none_of(all.begin(), all.end(), isLyric);
+    const std::uint8_t type = karaoke ? midi::meta::kText : midi::meta::kLyric;
     std::vector<const MetaText*> words;
-    for (const MetaText& t : all)
-        if (t.type == midi::meta::kLyric) words.push_back(&t);
-    karaoke = false;
-    if (!words.empty() || std::none_of(all.begin(), all.end(), isTag)) return words;
+    if (karaoke && std::none_of(all.begin(), all.end(), isTag)) return words;
     std::vector<std::size_t> perTrack;
     for (const MetaText& t : all) {
-        if (t.type != midi::meta::kText || isTag(t)) continue;
+        if (t.type != type || isTag(t)) continue;
         if (perTrack.size() <= t.track) perTrack.resize(t.track + 1);
         ++perTrack[t.track];
     }
-    if (perTrack.empty()) return words;
     const auto track = static_cast<std::uint32_t>(
         std::max_element(perTrack.begin(), perTrack.end()) - perTrack.begin());
     for (const MetaText& t : all)
-        if (t.type == midi::meta::kText && t.track == track && !isTag(t)) words.push_back(&t);
-    karaoke = true;
+        if (t.type == type && t.track == track && !isTag(t)) words.push_back(&t);
+    karaoke = karaoke && !words.empty();
     return words;
 }
 
