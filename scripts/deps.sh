@@ -4,7 +4,7 @@
 set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev libasound2-dev
-          libsndfile1-dev
+          libsndfile1-dev libuchardet-dev
           fluid-soundfont-gm nlohmann-json3-dev libcli11-dev)
 test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb
            desktop-file-utils appstream dbus-daemon clang-format)

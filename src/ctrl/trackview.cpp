@@ -150,6 +150,8 @@ void TrackViewWndProc::wheelEvent(QWheelEvent* event) {
 }
 
 bool TrackViewWndProc::eventFilter(QObject* watched, QEvent* event) {
+    // The client's background is filled by now; the lights go on top.
+    if (watched == client_ && event->type() == QEvent::Paint) paintLights();
     if (event->type() == QEvent::Wheel) {
         QCoreApplication::sendEvent(scrollBar_, event);
         return true;

@@ -11,7 +11,10 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
+#include <vector>
 
+#include "ctrl/activity.h"
 #include "ctrl/trackrows.h"
 #include "ctrl/trackview_scroll.h"
 
@@ -64,6 +67,16 @@ class TrackViewWndProc : public QFrame {
     QWidget* client() const { return client_; }
     QScrollBar* scrollBar() const { return scrollBar_; }
 
+    // The rows' activity lights at a song position (the loaded song's notes
+    // are read at the first call after a fill), and all of them dark.
+    void showActivity(std::int64_t atNs);
+    void darkenActivity();
+    // Each row's light, 0 (dark) to 1; empty when darkened.
+    const std::vector<float>& activityLevels() const { return levels_; }
+    // Where row r's light is drawn in the client area: the free margin right
+    // of its balance slider, clear of every control.
+    QRect lightRect(int r) const;
+
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
@@ -85,6 +98,7 @@ class TrackViewWndProc : public QFrame {
     void onScrollValue(int value);
     void moveRows(int dy);
     void mirrorRows();
+    void paintLights();
 
     QWidget* client_ = nullptr;
     QScrollBar* scrollBar_ = nullptr;
@@ -94,6 +108,8 @@ class TrackViewWndProc : public QFrame {
     RowControls controls_;
     int items_ = 0;
     TrackScroll scroll_;
+    TrackActivity activity_;
+    std::vector<float> levels_;
 };
 
 // Creates the hidden view and header as children of mainWindow and lays them

@@ -34,6 +34,8 @@ QWidget* RowControls::byId(int id) const {
 int TrackViewWndProc::fillRows() {
     hide();
     destroyRows();
+    activity_.forget();
+    levels_.clear();
     rows_.fill();
     const int n = rows_.count();
     for (int r = 0; r < n; ++r) makeRow(r);

@@ -1,6 +1,7 @@
 // The main window's commands that do not touch playback.
 #include "ctrl/trackview.h"
 #include "main/aboutdlg.h"
+#include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "main/mixer.h"
 #include "main/shell.h"
@@ -20,6 +21,10 @@ void MainWndProc::command(int id, int param) {
     const bool needsDisplay = id == IDM_OPEN || id == IDM_SAVEAS || id == IDM_STOP ||
                               id == IDM_PLAY || id == IDM_PAUSE || id == IDM_VIEWTRACKS;
     if (needsDisplay && !timeTrack_) return;
+    if (id == IDM_LYRICS) {
+        if (lyrics_) lyrics_->toggle();
+        return;
+    }
     if (id >= IDM_FASTER) {
         if (timeTrack_) practiceCommand(id);
         return;

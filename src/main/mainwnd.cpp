@@ -58,6 +58,7 @@ MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(
     createPositionDisplay();
     createLogo();
     createPracticeBadge();
+    createLyricsPane();
     playback.dwPlayPos = 0;
     resize(kCompactWidth, kCompactHeight);
     // The desktop's ways in: keyboard and dropped files.

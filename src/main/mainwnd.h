@@ -18,6 +18,7 @@
 namespace lirno {
 
 class AboutDlgProc;
+class LyricsPane;
 class TimeCoordWndProc;
 class TimeTrackWndProc;
 class Toolbar;
@@ -66,6 +67,7 @@ class MainWndProc : public QMainWindow {
     QLabel* practiceBadge() const { return badge_; }
     QMenu* recentMenu() const { return recentMenu_; }
     const RecentSongs& recentSongs() const { return recent_; }
+    LyricsPane* lyricsPane() const { return lyrics_; }
 
   signals:
     // The window has run its shut-down; the program ends (the quit message).
@@ -125,6 +127,10 @@ class MainWndProc : public QMainWindow {
     void showPractice();
     void startInPassage();
 
+    // The words and the rows' lights (lyricscommands.cpp).
+    void createLyricsPane();
+    void followSong(std::uint32_t units);
+
     Toolbar* toolbar_ = nullptr;
     TrackViewWndProc* trackView_ = nullptr;
     TimeTrackWndProc* timeTrack_ = nullptr;
@@ -144,6 +150,7 @@ class MainWndProc : public QMainWindow {
     QString songKey_;  // what the loaded song's settings are remembered by
     SongClock clock_;
     std::optional<UnitSpan> passageUnits_;
+    LyricsPane* lyrics_ = nullptr;
 };
 
 }  // namespace lirno

@@ -2,6 +2,7 @@
 #include <QFile>
 
 #include "ctrl/trackview.h"
+#include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "main/shell.h"
 #include "main/timetrack.h"
@@ -57,6 +58,7 @@ void MainWndProc::openFile(int param) {
     timeCoord_->update();
     enableFileButtons(true);
     recallPlayback();
+    lyrics_->songLoaded();
     if (toolbar_->isButtonChecked(IDM_VIEWTRACKS))
         ShowTrack(this);
     else
@@ -119,6 +121,7 @@ void MainWndProc::unloadFile() {
     timeCoord_->update();
     shell.szFileName.clear();
     clock_.forget();
+    lyrics_->songLoaded();
     songKey_.clear();
     applyPlayback(device::PlaybackSettings{});
     setWindowTitle(QString::fromStdString(shell.szTitle));

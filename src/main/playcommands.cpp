@@ -136,6 +136,7 @@ void MainWndProc::timer() {
     }
     if (playback.nMode == kModePlaying || playback.nMode == kModeSeeking)
         setReadout(QString::fromStdString(formatReadout(p)));
+    followSong(p);
 }
 
 }  // namespace lirno

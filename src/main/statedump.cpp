@@ -4,6 +4,7 @@
 #include <QSaveFile>
 
 #include "ctrl/trackview.h"
+#include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
@@ -51,6 +52,7 @@ QString stateText(const MainWndProc& w) {
     const auto passage = w.passageUnits();
     s += line("section",
               passage ? num(passage->first) + QLatin1Char(' ') + num(passage->second) : QString());
+    s += line("lyrics", num(int(w.lyricsPane() && w.lyricsPane()->isVisible())));
     return s;
 }
 

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "ctrl/trackview.h"
+#include "main/lyricspane.h"
 #include "main/statedump.h"
 #include "main/timetrack.h"
 #include "mmio/loadsave.h"
@@ -34,6 +35,19 @@ smf::Bytes beats(int pitch = 60) {
     return smf::file(0, 96, {t});
 }
 
+// Words on beats: "Hel" "lo " "world" on beats 0 to 2, "Next " "line" on
+// beats 4 and 5, over the notes of beats().
+smf::Bytes sung() {
+    smf::Track words;
+    words.tempo(0, 500000).meta(0, 0x05, "Hel").meta(96, 0x05, "lo ").meta(96, 0x05, "world\r");
+    words.meta(192, 0x05, "Next ").meta(96, 0x05, "line\r").end();
+    smf::Track notes;
+    notes.name("Lead").ev(0, {0xC0, 0});
+    for (int beat = 0; beat < 16; ++beat) notes.ev(0, {0x90, 60, 100}).ev(96, {0x80, 60, 64});
+    notes.end();
+    return smf::file(1, 96, {words, notes});
+}
+
 // The key of a state line, from the state file's text.
 QString stateLine(const MainWndProc& w, const QString& key) {
     for (const QString& line : stateText(w).split('\n'))
@@ -58,6 +72,7 @@ class PracticeTest : public QObject {
     void settingsFollowTheSongsContent();
     void recentSongsKeepTheLastTenNewestFirst();
     void aSongThatIsGoneIsReportedOnceAndTakenOff();
+    void lyricsFollowThePositionAndOpenOnceAsked();
 
   private:
     // A window as start-up makes it; a second one reads what the first left.
@@ -250,6 +265,54 @@ void PracticeTest::aSongThatIsGoneIsReportedOnceAndTakenOff() {
     QVERIFY(playback.fFileLoaded);
     newWindow();
     QCOMPARE(w_->recentSongs().files(), QStringList{QString::fromStdString(kept)});
+}
+
+void PracticeTest::lyricsFollowThePositionAndOpenOnceAsked() {
+    QAction* item = w_->menuAction(IDM_LYRICS);
+    QCOMPARE(item->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    const std::string song = f_->file("sung.mid", sung());
+    open(song);
+    QVERIFY(w_->lyricsPane()->isHidden());  // words, but never asked for
+    QCOMPARE(stateLine(*w_, "lyrics"), QString("0"));
+    w_->command(IDM_LYRICS);
+    LyricsPane* pane = w_->lyricsPane();
+    QVERIFY(pane->isVisible() && item->isChecked());
+    QCOMPARE(stateLine(*w_, "lyrics"), QString("1"));
+    QCOMPARE(pane->words().lines.size(), std::size_t(2));
+
+    // Song time whatever the speed: units 5 and 17 lie a quarter beat past
+    // beats 1 and 4.
+    commandTimes(IDM_SLOWER, 10);
+    w_->command(IDM_PLAY);
+    device_.position_ = 5;
+    w_->timer();
+    QCOMPARE(pane->place(), (LyricsPlace{0, 1}));
+    QCOMPARE(pane->currentLine()->text(),
+             QString("<span style=\"color:#1f4fbf\">Hel</span><b style=\"color:#c02020\">lo "
+                     "</b>world"));
+    QCOMPARE(pane->nextLine()->text(), QString("Next line"));
+    QVERIFY(!w_->trackView()->activityLevels().empty());
+    QVERIFY(w_->trackView()->activityLevels()[0] > 0.0F);  // beat 1's note, 1/8 s ago
+    device_.position_ = 17;
+    w_->timer();
+    QCOMPARE(pane->place(), (LyricsPlace{1, 0}));
+    QCOMPARE(pane->nextLine()->text(), QString());
+    QVERIFY(w_->timeTrack()->seekTo(0));  // back to the start, heard at once
+    QCOMPARE(pane->place(), (LyricsPlace{0, 0}));
+    w_->command(IDM_STOP);
+    QVERIFY(w_->trackView()->activityLevels().empty());  // stopped: dark
+
+    // Asked for once: the next run opens it for a song with words.
+    newWindow();
+    QVERIFY(w_->lyricsPane()->isHidden());
+    open(song);
+    QVERIFY(w_->lyricsPane()->isVisible());
+    QVERIFY(w_->menuAction(IDM_LYRICS)->isChecked());
+    w_->lyricsPane()->close();  // the close box takes the wish back
+    QVERIFY(!w_->menuAction(IDM_LYRICS)->isChecked());
+    newWindow();
+    open(song);
+    QVERIFY(w_->lyricsPane()->isHidden());
 }
 
 QTEST_MAIN(PracticeTest)

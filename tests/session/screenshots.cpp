@@ -3,8 +3,11 @@
 // The compact window playing SONG, the track list with SONG half played,
 // the box a file the analysis refuses brings, and SONG practised: at 60 %,
 // two semitones down, bars 9 to 12 on repeat, with the Music menu and the
-// recent songs. The program's settings go to a folder of its own.
+// recent songs. Then a karaoke song in Windows-1251 sung along in the lyrics
+// pane, with the rows' lights on (one row switched off) for the session's
+// activity shot. The program's settings go to a folder of its own.
 #include <QApplication>
+#include <QCheckBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,9 +17,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include "ctrl/trackview.h"
 #include "device/engine/fluid_device.h"
 #include "device/song/song_file.h"
 #include "device/song/timing.h"
+#include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
 #include "main/resload.h"
@@ -141,6 +146,80 @@ void practiceShots(MainWndProc& window, const std::string& song, const QString& 
     window.command(res::IDM_STOP);
 }
 
+// Cyrillic text in Windows-1251, as an old karaoke file has it: the letters
+// A..ya sit in one block from 0xC0.
+std::string cp1251(const QString& text) {
+    std::string bytes;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        bytes += u >= 0x410 && u <= 0x44F ? char(0xC0 + (u - 0x410)) : char(u);
+    }
+    return bytes;
+}
+
+// "Kalinka" (a folk song), its refrain twice: the words as a karaoke file's
+// text events with its tags, a tune note per syllable, bass, chords, drums.
+std::string karaokeSong() {
+    const QStringList syllables =
+        QStringLiteral(
+            "\\Ка|лин|ка, |ка|лин|ка, |ка|лин|ка |мо|я!|/В са|ду |я|го|да |ма|лин|ка, |ма|лин|ка "
+            "|мо|я!")
+            .split(QLatin1Char('|'));
+    const int tune[] = {76, 74, 72, 76, 74, 72, 76, 74, 72, 71, 69, 69, 71,
+                        72, 74, 76, 77, 76, 74, 72, 71, 72, 74, 72, 69};
+    smf::Track words, melody, bass, chords, drums;
+    words.tempo(0, 500000).text(0, "@KMIDI KARAOKE FILE").text(0, cp1251("@TКалинка"));
+    words.text(0, cp1251("@Iнародная песня"));
+    melody.name("Melody").program(0, 0, 73);
+    bass.name("Bass").program(0, 1, 33);
+    chords.name("Chords").program(0, 2, 0);
+    drums.name("Drums");
+    std::uint32_t since = 0;  // ticks since the last syllable began
+    std::uint32_t gap = 0;    // ticks since the last note ended
+    for (int verse = 0; verse < 2; ++verse) {
+        // A verse is four bars: 23 eighths, two half notes and an eighth's rest.
+        for (int i = 0; i < syllables.size(); ++i) {
+            const std::uint32_t len = i == 10 || i == 24 ? 192 : 48;
+            words.text(since, cp1251(syllables[i]));
+            melody.on(gap, 0, tune[i], 110).off(len, 0, tune[i]);
+            since = len;
+            gap = 0;
+        }
+        since += 48;
+        gap = 48;
+        for (int beat = 0; beat < 16; ++beat) {
+            const int bassKey = beat % 2 ? 45 : 40;
+            const int drumKey = beat % 2 ? 38 : 36;
+            bass.on(0, 1, bassKey, 100).off(96, 1, bassKey);
+            drums.on(0, 9, drumKey, 90).off(96, 9, drumKey);
+        }
+        for (int bar = 0; bar < 4; ++bar)
+            chords.on(0, 2, 57, 70).on(0, 2, 64, 70).off(384, 2, 57).off(0, 2, 64);
+    }
+    for (smf::Track* t : {&words, &melody, &bass, &chords, &drums}) t->end();
+    const std::string path = QDir::tempPath().toStdString() + "/kalinka.kar";
+    test::writeFile(path, smf::file(1, 96, {words, melody, bass, chords, drums}));
+    return path;
+}
+
+// The karaoke song played with the lyrics pane open below the window, and
+// the rows lighting up with the bass row off.
+void karaokeShots(MainWndProc& window, const QString& dir) {
+    const std::string song = karaokeSong();
+    load(window, song);
+    window.command(res::IDM_LYRICS);
+    QTest::mouseClick(window.trackView()->controls().hwndOn[1], Qt::LeftButton);
+    playback.dwPlayPos = 14;  // into the second line
+    window.command(res::IDM_PLAY);
+    QTest::qWait(1100);
+    save(grabScreenArea(window.frameGeometry().united(window.lyricsPane()->frameGeometry())), dir,
+         "session-lyrics.png");
+    save(window.grab(), dir, "session-activity.png");
+    window.command(res::IDM_STOP);
+    window.command(res::IDM_LYRICS);
+    std::remove(song.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -176,6 +255,7 @@ int main(int argc, char** argv) {
 
         messageShot(window, dir);
         practiceShots(window, song, dir);
+        karaokeShots(window, dir);
         window.close();
     }
     deltmp(playback.sTmpName);

@@ -2,6 +2,7 @@
 // after a load, and what every edit does to the image.
 #include <QAccessible>
 
+#include <cmath>
 #include <random>
 
 #include "ctrl/instruments.h"
@@ -181,6 +182,53 @@ class RowsTest : public QObject {
         click(c().hwndOnly[1]);
         for (int r : {0, 2, 3, 4}) QCOMPARE(mutes.muted(r), 0);
         QCOMPARE(mutes.muted(1), 1);
+    }
+
+    // The lights: a muted row and a row a solo silences stay dark, a sounding
+    // one glows with its notes' velocity and fades; the lights sit in the
+    // rows' free margin and move nothing.
+    void activityLightsFollowTheNotesMuteAndSolo() {
+        const std::vector<int> tops = controlTops(fx->view());
+        const auto levels = [this](std::int64_t ns) {
+            fx->view()->showActivity(ns);
+            return fx->view()->activityLevels();
+        };
+        // Muted before the song's notes are first read: its notes still count
+        // once it is back on.
+        click(c().hwndOn[1]);
+        std::vector<float> now = levels(0);
+        QCOMPARE(now.size(), std::size_t(5));
+        QCOMPARE(now[1], 0.0F);
+        for (std::size_t r : {0u, 2u, 3u, 4u}) QVERIFY(now[r] > 0.7F);
+        QVERIFY(qFuzzyCompare(now[0], 100.0F / 127.0F));
+        // Half the fading time after the last note (tick 10, 52 ms), half as bright.
+        const std::int64_t tick10 = 52'083'333;
+        now = levels(tick10 + TrackActivity::kDecayNs / 2);
+        QVERIFY(std::abs(now[0] - 0.5F * 90.0F / 127.0F) < 0.01F);
+        QCOMPARE(levels(tick10 + TrackActivity::kDecayNs)[0], 0.0F);
+        click(c().hwndOn[1]);
+        QVERIFY(qFuzzyCompare(levels(0)[1], 100.0F / 127.0F));
+
+        click(c().hwndOnly[3]);
+        now = levels(0);
+        for (std::size_t r : {0u, 1u, 2u, 4u}) QCOMPARE(now[r], 0.0F);
+        QVERIFY(now[3] > 0.7F);
+        const QImage lit = c().hwndOn[0]->parentWidget()->grab().toImage();
+        const QColor sounding = lit.pixelColor(fx->view()->lightRect(3).center());
+        QVERIFY2(sounding.green() > 200 && sounding.red() < 100, qPrintable(sounding.name()));
+        QCOMPARE(lit.pixelColor(fx->view()->lightRect(2).center()), QColor(192, 192, 192));
+        for (int r = 0; r < 5; ++r) {
+            const QRect light = fx->view()->lightRect(r);
+            QVERIFY(fx->view()->client()->rect().contains(light));
+            for (int col = 0; col < 6; ++col)
+                QVERIFY(!c().byId(100 * col + r)->geometry().intersects(light));
+        }
+        QCOMPARE(controlTops(fx->view()), tops);
+
+        fx->view()->darkenActivity();
+        QVERIFY(fx->view()->activityLevels().empty());
+        const QImage dark = fx->view()->client()->grab().toImage();
+        QCOMPARE(dark.pixelColor(fx->view()->lightRect(3).center()), QColor(192, 192, 192));
     }
 
     void choosingAProgramRewritesEveryProgramChangeOfTheTrack() {

@@ -43,5 +43,6 @@ int runInfo(const std::string& file);
 int runMix(const MixOptions& options);
 int runRender(const RenderOptions& options);
 int runPlay(const PlayOptions& options);
+int runLyrics(const std::string& file, bool lrc);  // --lrc: an LRC file
 
 }  // namespace lirno::cli

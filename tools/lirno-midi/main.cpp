@@ -5,6 +5,7 @@
 //   lirno-midi render FILE [EDIT ...] [--from UNITS | --section FROM..TO] [--speed PCT]
 //                     [--transpose N] [-o OUT.wav|.flac|...] [--stems DIR]
 //   lirno-midi play FILE [EDIT ...] [--loop] [--speed PCT] [--transpose N] [--section FROM..TO]
+//   lirno-midi lyrics FILE [--lrc]
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -126,6 +127,12 @@ int main(int argc, char** argv) {
     const EditOptions playEdits(play);
     lirno::cli::addPracticeOptions(*play, playOptions.practice, true);
 
+    std::string lyricsFile;
+    bool lrc = false;
+    auto* lyrics = app.add_subcommand("lyrics", "print the song's words with their times");
+    lyrics->add_option("FILE", lyricsFile, "the MIDI file")->required();
+    lyrics->add_flag("--lrc", lrc, "as an LRC file, with each syllable's time (enhanced LRC)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -134,6 +141,7 @@ int main(int argc, char** argv) {
     }
 
     if (*info) return lirno::cli::runInfo(infoFile);
+    if (*lyrics) return lirno::cli::runLyrics(lyricsFile, lrc);
     if (*mix) return mixEdits.collect(mixOptions.edits) ? lirno::cli::runMix(mixOptions) : 2;
     if (*render)
         return renderEdits.collect(renderOptions.edits) ? lirno::cli::runRender(renderOptions) : 2;
