@@ -31,6 +31,8 @@ inline constexpr int IDM_CLEARPASSAGE = 508;
 inline constexpr int IDM_CLEARRECENT = 509;
 inline constexpr int IDM_RECENTFIRST = 510;  // the recent songs, newest first
 inline constexpr int kMaxRecentSongs = 10;
+// Sound: the SoundFonts, reverb and chorus (Music menu).
+inline constexpr int IDM_SOUND = 520;
 
 // Strings that are not tooltips.
 inline constexpr int IDS_TITLE = 1;

@@ -4,6 +4,7 @@
 #include "main/mainwnd.h"
 #include "main/mixer.h"
 #include "main/shell.h"
+#include "main/sounddialog.h"
 #include "main/toolbar.h"
 #include "res/resource.h"
 
@@ -20,6 +21,10 @@ void MainWndProc::command(int id, int param) {
     const bool needsDisplay = id == IDM_OPEN || id == IDM_SAVEAS || id == IDM_STOP ||
                               id == IDM_PLAY || id == IDM_PAUSE || id == IDM_VIEWTRACKS;
     if (needsDisplay && !timeTrack_) return;
+    if (id == IDM_SOUND) {
+        showSoundDialog(*sound_, this);
+        return;
+    }
     if (id >= IDM_FASTER) {
         if (timeTrack_) practiceCommand(id);
         return;

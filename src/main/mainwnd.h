@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "device/device.h"
@@ -18,6 +19,7 @@
 namespace lirno {
 
 class AboutDlgProc;
+class SoundChoice;
 class TimeCoordWndProc;
 class TimeTrackWndProc;
 class Toolbar;
@@ -66,6 +68,8 @@ class MainWndProc : public QMainWindow {
     QLabel* practiceBadge() const { return badge_; }
     QMenu* recentMenu() const { return recentMenu_; }
     const RecentSongs& recentSongs() const { return recent_; }
+    // SoundFonts and effects, as Music > Sound... sets them.
+    SoundChoice& sound() { return *sound_; }
 
   signals:
     // The window has run its shut-down; the program ends (the quit message).
@@ -144,6 +148,7 @@ class MainWndProc : public QMainWindow {
     QString songKey_;  // what the loaded song's settings are remembered by
     SongClock clock_;
     std::optional<UnitSpan> passageUnits_;
+    std::unique_ptr<SoundChoice> sound_;
 };
 
 }  // namespace lirno

@@ -220,7 +220,7 @@ void MainWndTest::menuTextsAndGrayedItems() {
         {"&File", "!&New", "&Open...", "Save &As...", "-", "!Recent &Songs", "-", "E&xit"},
         {"&Music", "&Play", "&Stop", "P&ause", "-", "&Record Track", "-", "!&Faster", "!S&lower",
          "!&Normal Speed", "!Key &Up", "!Key &Down", "!&Original Key", "!Passage S&tart Here",
-         "!Passage &End Here", "!&Clear Passage"},
+         "!Passage &End Here", "!&Clear Passage", "-", "Sound..."},
         {"&Help", "!&Help", "-", "&About Lirno Player..."},
     };
     const QList<QAction*> menus = w->menuBar()->actions();
