@@ -70,6 +70,7 @@ class MainWndProc : public QMainWindow {
     const RecentSongs& recentSongs() const { return recent_; }
     // SoundFonts and effects, as Music > Sound... sets them.
     SoundChoice& sound() { return *sound_; }
+    const SoundChoice& sound() const { return *sound_; }
 
   signals:
     // The window has run its shut-down; the program ends (the quit message).

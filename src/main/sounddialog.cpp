@@ -54,7 +54,10 @@ QWidget* SoundDialog::createFontList() {
     auto* box = new QGroupBox(QStringLiteral("SoundFonts (the first with an instrument plays it)"));
     auto* grid = new QGridLayout(box);
     fonts_ = new QListWidget(box);
-    fonts_->setMinimumWidth(360);
+    // Long paths keep both ends in sight: the folder's start and the name.
+    fonts_->setMinimumWidth(440);
+    fonts_->setTextElideMode(Qt::ElideMiddle);
+    fonts_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid->addWidget(fonts_, 0, 0, 5, 1);
     const auto button = [&](const QString& text, int row, auto slot) {
         auto* b = new QPushButton(text, box);
@@ -174,7 +177,10 @@ void SoundDialog::showSound() {
     const int row = fonts_->currentRow();
     showing_ = true;
     fonts_->clear();
-    for (const std::string& f : s.soundFonts) fonts_->addItem(fontName(f));
+    for (const std::string& f : s.soundFonts) {
+        fonts_->addItem(fontName(f));
+        fonts_->item(fonts_->count() - 1)->setToolTip(fontName(f));
+    }
     fonts_->setCurrentRow(std::min(row, fonts_->count() - 1));
     reverb_->setChecked(s.reverb.on);
     chorus_->setChecked(s.chorus.on);

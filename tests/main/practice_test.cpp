@@ -301,6 +301,8 @@ void PracticeTest::soundIsKeptAndTheEnvironmentWinsForARun() {
         d.chorusBox()->setChecked(false);
         QCOMPARE(device_.sound.reverb, (device::Reverb{true, 0.5, 0.3}));
         QCOMPARE(device_.sound.chorus, (device::Chorus{false, 2.0}));
+        QCOMPARE(stateLine(*w_, "reverb"), QString("on 0.5 0.3"));
+        QCOMPARE(stateLine(*w_, "chorus"), QString("off 2"));
         QCOMPARE(keptSound(), (QStringList{"chorus=off", "chorusLevel=2", "reverb=on",
                                            "reverbLevel=0.3", "reverbRoom=0.5"}));
 
@@ -317,6 +319,7 @@ void PracticeTest::soundIsKeptAndTheEnvironmentWinsForARun() {
         d.removeButton()->click();
         QCOMPARE(listed(d), (QStringList{c, b}));
         QCOMPARE(device_.sound.soundFonts, paths({c, b}));
+        QCOMPARE(stateLine(*w_, "soundfonts"), c + ":" + b);
         QVERIFY(keptSound().contains("soundFonts=" + c + ":" + b));
     }
 
