@@ -83,22 +83,32 @@ std::vector<std::string> defaultSoundFonts() {
 }
 
 SoundChoice::SoundChoice(device::Device* device) : device_(device), now_(readKept()) {
-    if (now_.soundFonts.empty() || qEnvironmentVariableIsSet("LIRNO_SOUNDFONT"))
-        now_.soundFonts = defaultSoundFonts();
-    // A kept font since deleted: the device keeps the sound it found itself.
-    if (device_ && !now_.soundFonts.empty() && device_->setSound(now_) != 0)
+    fontsChosen_ = !now_.soundFonts.empty() && !qEnvironmentVariableIsSet("LIRNO_SOUNDFONT");
+    if (!fontsChosen_) now_.soundFonts = defaultSoundFonts();
+    // Nothing kept: the device's own sound is already this one, and a new
+    // synthesizer would only slow the first play. A kept font since deleted:
+    // the device keeps the sound it found itself.
+    const bool kept = QSettings().childGroups().contains(kGroup);
+    if (kept && give(now_, fontsChosen_) != 0)
         qWarning("lirno-player: the chosen SoundFonts could not be read");
 }
 
-int SoundChoice::give(const device::SoundSettings& settings) {
-    const int r = device_ ? device_->setSound(settings) : 0;
-    if (r == 0) now_ = settings;
+// Fonts nobody chose go to the device as none: it plays the ones it found
+// itself (the same list, without loading them again).
+int SoundChoice::give(const device::SoundSettings& settings, bool chosen) {
+    device::SoundSettings given = settings;
+    if (!chosen) given.soundFonts.clear();
+    const int r = device_ ? device_->setSound(given) : 0;
+    if (r == 0) {
+        now_ = settings;
+        fontsChosen_ = chosen;
+    }
     return r;
 }
 
 int SoundChoice::change(const device::SoundSettings& settings) {
     const bool fontsChanged = settings.soundFonts != now_.soundFonts;
-    const int r = give(settings);
+    const int r = give(settings, fontsChosen_ || fontsChanged);
     if (r == 0) keep(now_, fontsChanged);
     return r;
 }
@@ -106,7 +116,7 @@ int SoundChoice::change(const device::SoundSettings& settings) {
 int SoundChoice::restoreDefaults() {
     device::SoundSettings defaults;
     defaults.soundFonts = defaultSoundFonts();
-    const int r = give(defaults);
+    const int r = give(defaults, false);
     if (r == 0) QSettings().remove(kGroup);
     return r;
 }

@@ -33,10 +33,11 @@ class SoundChoice {
     QString errorText(int code) const;
 
   private:
-    int give(const device::SoundSettings& settings);
+    int give(const device::SoundSettings& settings, bool chosen);
 
     device::Device* device_;
     device::SoundSettings now_;
+    bool fontsChosen_ = false;  // the list is the user's, not LIRNO_SOUNDFONT's or discovery's
 };
 
 }  // namespace lirno

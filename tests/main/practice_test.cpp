@@ -289,7 +289,8 @@ void PracticeTest::soundIsKeptAndTheEnvironmentWinsForARun() {
                   c = f_->folder() + "/c.sf2";
     EnvGuard env("LIRNO_SOUNDFONT", (a + ":" + b).toStdString());
     newWindow();
-    QCOMPARE(device_.sound.soundFonts, paths({a, b}));  // before any play
+    // Nothing kept: the device plays the fonts it found itself (the same).
+    QCOMPARE(device_.sound, device::SoundSettings{});
     {
         SoundDialog d(w_->sound(), w_.get());
         QCOMPARE(listed(d), (QStringList{a, b}));
@@ -299,8 +300,7 @@ void PracticeTest::soundIsKeptAndTheEnvironmentWinsForARun() {
         d.roomSlider()->setValue(50);
         d.reverbLevelSlider()->setValue(30);
         d.chorusBox()->setChecked(false);
-        QCOMPARE(device_.sound.reverb, (device::Reverb{true, 0.5, 0.3}));
-        QCOMPARE(device_.sound.chorus, (device::Chorus{false, 2.0}));
+        QCOMPARE(device_.sound, (device::SoundSettings{{}, {true, 0.5, 0.3}, {false, 2.0}}));
         QCOMPARE(stateLine(*w_, "reverb"), QString("on 0.5 0.3"));
         QCOMPARE(stateLine(*w_, "chorus"), QString("off 2"));
         QCOMPARE(keptSound(), (QStringList{"chorus=off", "chorusLevel=2", "reverb=on",
@@ -323,10 +323,12 @@ void PracticeTest::soundIsKeptAndTheEnvironmentWinsForARun() {
         QVERIFY(keptSound().contains("soundFonts=" + c + ":" + b));
     }
 
-    // The next run: the environment wins for the run and nothing is lost.
+    // The next run, before any play: the environment wins for the run and
+    // nothing is lost.
+    device_.sound = {};
     newWindow();
-    QCOMPARE(device_.sound.soundFonts, paths({a, b}));
-    QCOMPARE(device_.sound.chorus.on, false);
+    QCOMPARE(device_.sound, (device::SoundSettings{{}, {true, 0.5, 0.3}, {false, 2.0}}));
+    QCOMPARE(stateLine(*w_, "soundfonts"), a + ":" + b);
     QVERIFY(keptSound().contains("soundFonts=" + c + ":" + b));
     ::unsetenv("LIRNO_SOUNDFONT");
     device_.sound = {};
@@ -368,7 +370,7 @@ void PracticeTest::soundDialogRefusesAFontAndRestoresDefaults() {
     // Restore defaults: FluidSynth's effects, the fonts found, nothing kept.
     device_.soundError = 0;
     d.defaultsButton()->click();
-    QCOMPARE(device_.sound, (device::SoundSettings{paths({a}), {}, {}}));
+    QCOMPARE(device_.sound, device::SoundSettings{});
     QCOMPARE(listed(d), QStringList{a});
     QVERIFY(d.reverbBox()->isChecked());
     QCOMPARE(d.roomSlider()->value(), 20);
