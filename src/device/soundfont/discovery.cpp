@@ -115,4 +115,13 @@ std::string findSoundFont() {
     return findSoundFont(soundFontPlacesFromEnvironment());
 }
 
+std::vector<std::string> chosenSoundFonts() {
+    std::vector<std::string> out;
+    std::istringstream list(env("LIRNO_SOUNDFONT"));
+    for (std::string path; std::getline(list, path, ':');) {
+        if (!path.empty()) out.push_back(path);
+    }
+    return out;
+}
+
 }  // namespace lirno::device
