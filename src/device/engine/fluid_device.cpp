@@ -294,13 +294,16 @@ int FluidDevice::setSound(const SoundSettings& settings) {
         synth = createSynth(sound, error, kSampleRate, 0, FontUse::AsPlayed);
         if (!synth) return error;
     }
-    {
-        std::lock_guard lk(m_);
-        sound_ = settings;
-        soundFontMissing_ = false;
-        if (started_) startupError_ = 0;
-        if (synth) newSynth_ = std::move(synth);
-    }
+    // The manual clock is the caller's own thread: the new sound is in
+    // place when this returns, so what it renders stays reproducible.
+    if (mode_ == Mode::Manual) waitReady();
+    Lock lk(m_);
+    sound_ = settings;
+    soundFontMissing_ = false;
+    if (started_) startupError_ = 0;
+    if (synth) newSynth_ = std::move(synth);
+    if (mode_ == Mode::Manual) changeSound(lk);
+    lk.unlock();
     wake_.notify_all();
     return 0;
 }
@@ -742,7 +745,6 @@ void FluidDevice::changeSound(Lock& lk) {
         fresh->fonts.cover(fresh->synth.get(),
                            shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose), asked);
     }
-    song.reset();
     lk.lock();
     std::unique_ptr<PlayPlan> plan = planHere(lk);
     std::unique_ptr<SynthInstance> old;
@@ -751,14 +753,18 @@ void FluidDevice::changeSound(Lock& lk) {
         const SynthClaim claim(synthInUse_);  // the audio side renders silence meanwhile
         scheduler_.setSynth(fresh->synth.get());
         old = std::exchange(synth_, std::move(fresh));
-        if (plan) {
+        if (plan && plan->song == song) {
+            awaitingPins_ = nullptr;
+            mailbox_.store(plan.get());
+        } else if (plan) {  // another song started meanwhile: its presets first
             awaitingPins_ = plan.get();
             mailbox_.store(&haltPlan_);
-            plans_.push_back(std::move(plan));
         }
+        if (plan) plans_.push_back(std::move(plan));
     }
     synthReady_.store(true, std::memory_order_release);
     collectPlans();
+    song.reset();
     lk.unlock();
     old.reset();  // a big font takes a while to let go
     lk.lock();

@@ -2,7 +2,6 @@
 
 #include <fluidsynth.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "device/engine/fluid_log.h"
 #include "device/errors.h"
 #include "device/files.h"
+#include "device/soundfont/discovery.h"
 
 namespace lirno::device {
 
@@ -106,17 +106,6 @@ std::unique_ptr<SynthInstance> createSynth(const SoundSettings& sound, int& erro
 SoundSettings withFonts(SoundSettings sound, const std::string& fallback) {
     if (sound.soundFonts.empty()) sound.soundFonts = splitFontList(fallback);
     return sound;
-}
-
-std::vector<std::string> splitFontList(const std::string& joined) {
-    std::vector<std::string> out;
-    std::size_t from = 0;
-    while (from <= joined.size()) {
-        const std::size_t to = std::min(joined.find(':', from), joined.size());
-        if (to > from) out.push_back(joined.substr(from, to - from));
-        from = to + 1;
-    }
-    return out;
 }
 
 std::uint32_t nextSongId() noexcept {

@@ -46,8 +46,6 @@ std::unique_ptr<SynthInstance> createSynth(const SoundSettings& sound, int& erro
 // `sound` with its stack made explicit: `fallback` (one path or several
 // joined with ':', as LIRNO_SOUNDFONT names them) when it names none.
 SoundSettings withFonts(SoundSettings sound, const std::string& fallback);
-// The paths of a list joined with ':'.
-std::vector<std::string> splitFontList(const std::string& joined);
 
 // Ids for opened songs: never 0 and never reused in this process.
 std::uint32_t nextSongId() noexcept;

@@ -116,8 +116,12 @@ std::string findSoundFont() {
 }
 
 std::vector<std::string> chosenSoundFonts() {
+    return splitFontList(env("LIRNO_SOUNDFONT"));
+}
+
+std::vector<std::string> splitFontList(const std::string& joined) {
     std::vector<std::string> out;
-    std::istringstream list(env("LIRNO_SOUNDFONT"));
+    std::istringstream list(joined);
     for (std::string path; std::getline(list, path, ':');) {
         if (!path.empty()) out.push_back(path);
     }

@@ -29,5 +29,7 @@ std::string findSoundFont();
 // The fonts LIRNO_SOUNDFONT names, in order; empty when it is not set. For
 // the run it is set in, they win over any list the user saved.
 std::vector<std::string> chosenSoundFonts();
+// The paths of a list joined with ':'.
+std::vector<std::string> splitFontList(const std::string& joined);
 
 }  // namespace lirno::device
