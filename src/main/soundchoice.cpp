@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "device/soundfont/discovery.h"
+#include "main/songmemory.h"
 
 namespace lirno {
 
@@ -48,7 +49,7 @@ QString onOff(bool on) {
 }
 
 device::SoundSettings readKept() {
-    QSettings s;
+    QSettings s = settingsFile();
     s.beginGroup(kGroup);
     const device::SoundSettings d;
     device::SoundSettings kept;
@@ -62,7 +63,7 @@ device::SoundSettings readKept() {
 }
 
 void keep(const device::SoundSettings& sound, bool withFonts) {
-    QSettings s;
+    QSettings s = settingsFile();
     s.beginGroup(kGroup);
     if (withFonts) s.setValue(kFonts, joinFonts(sound.soundFonts));
     s.setValue(kReverb, onOff(sound.reverb.on));
@@ -88,7 +89,7 @@ SoundChoice::SoundChoice(device::Device* device) : device_(device), now_(readKep
     // Nothing kept: the device's own sound is already this one, and a new
     // synthesizer would only slow the first play. A kept font since deleted:
     // the device keeps the sound it found itself.
-    const bool kept = QSettings().childGroups().contains(kGroup);
+    const bool kept = settingsFile().childGroups().contains(kGroup);
     if (kept && give(now_, fontsChosen_) != 0)
         qWarning("lirno-player: the chosen SoundFonts could not be read");
 }
@@ -117,7 +118,7 @@ int SoundChoice::restoreDefaults() {
     device::SoundSettings defaults;
     defaults.soundFonts = defaultSoundFonts();
     const int r = give(defaults, false);
-    if (r == 0) QSettings().remove(kGroup);
+    if (r == 0) settingsFile().remove(kGroup);
     return r;
 }
 

@@ -70,7 +70,7 @@ std::vector<std::string> paths(const QStringList& names) {
 
 // The kept sound as lirno-midi reads it: the group's keys and their strings.
 QStringList keptSound() {
-    QSettings s;
+    QSettings s("lirno", "Lirno Player");
     s.beginGroup("Sound");
     QStringList lines;
     for (const QString& key : s.childKeys()) lines << key + "=" + s.value(key).toString();
