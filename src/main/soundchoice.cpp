@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSettings>
 #include <algorithm>
+#include <optional>
 
 #include "device/soundfont/discovery.h"
 #include "main/songmemory.h"
@@ -62,10 +63,15 @@ device::SoundSettings readKept() {
     return kept;
 }
 
-void keep(const device::SoundSettings& sound, bool withFonts) {
+// fonts: the list to keep, or nothing to leave it as it is; an empty one
+// forgets it.
+void keep(const device::SoundSettings& sound, const std::optional<QString>& fonts) {
     QSettings s = settingsFile();
     s.beginGroup(kGroup);
-    if (withFonts) s.setValue(kFonts, joinFonts(sound.soundFonts));
+    if (fonts && fonts->isEmpty())
+        s.remove(kFonts);
+    else if (fonts)
+        s.setValue(kFonts, *fonts);
     s.setValue(kReverb, onOff(sound.reverb.on));
     s.setValue(kRoom, QString::number(sound.reverb.room));
     s.setValue(kReverbLevel, QString::number(sound.reverb.level));
@@ -109,8 +115,17 @@ int SoundChoice::give(const device::SoundSettings& settings, bool chosen) {
 
 int SoundChoice::change(const device::SoundSettings& settings) {
     const bool fontsChanged = settings.soundFonts != now_.soundFonts;
-    const int r = give(settings, fontsChosen_ || fontsChanged);
-    if (r == 0) keep(now_, fontsChanged);
+    device::SoundSettings s = settings;
+    bool chosen = fontsChosen_ || fontsChanged;
+    // Every font taken off: the ones found, as when nothing was chosen.
+    if (s.soundFonts.empty()) {
+        s.soundFonts = defaultSoundFonts();
+        chosen = false;
+    }
+    const int r = give(s, chosen);
+    if (r == 0)
+        keep(now_, fontsChanged ? std::optional(chosen ? joinFonts(now_.soundFonts) : QString())
+                                : std::nullopt);
     return r;
 }
 

@@ -23,8 +23,9 @@ class SoundChoice {
     const device::SoundSettings& settings() const { return now_; }
     // The device sounds so from now on (a song under way too) and the
     // choice is kept; the list only when it differs from the one shown, so
-    // a list from LIRNO_SOUNDFONT or discovery stays unsaved until changed.
-    // 0, or the device's error: then nothing changes.
+    // a list from LIRNO_SOUNDFONT or discovery stays unsaved until changed;
+    // an empty list goes back to defaultSoundFonts(), none kept. 0, or the
+    // device's error: then nothing changes.
     int change(const device::SoundSettings& settings);
     // FluidSynth's effects and the fonts of defaultSoundFonts(); nothing is
     // kept any more. 0, or the device's error as for change().

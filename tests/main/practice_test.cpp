@@ -367,8 +367,16 @@ void PracticeTest::soundDialogRefusesAFontAndRestoresDefaults() {
     QCOMPARE(d.chorusLevelSlider()->value(), 20);
     QCOMPARE(f_->boxes.messages.size(), std::size_t(2));
 
-    // Restore defaults: FluidSynth's effects, the fonts found, nothing kept.
+    // Every font taken off: those found again, and no list kept.
     device_.soundError = 0;
+    d.fontList()->setCurrentRow(0);
+    d.removeButton()->click();
+    d.removeButton()->click();
+    QCOMPARE(listed(d), QStringList{a});
+    QCOMPARE(device_.sound.soundFonts, std::vector<std::string>{});
+    QVERIFY(!keptSound().join(' ').contains("soundFonts"));
+
+    // Restore defaults: FluidSynth's effects, the fonts found, nothing kept.
     d.defaultsButton()->click();
     QCOMPARE(device_.sound, device::SoundSettings{});
     QCOMPARE(listed(d), QStringList{a});
