@@ -139,6 +139,11 @@ TEST(SoundStack, ASongGoesOnFromWhereItIsWithTheNewSound) {
     ASSERT_EQ(dev.setSound(s), 0);
     dev.renderManual(l.data(), r.data(), kSampleRate / 4);
     EXPECT_GE(dev.playedFrame(), at);
+    const std::uint64_t later = dev.playedFrame();
+    s.reverb.on = false;  // and again, from there
+    ASSERT_EQ(dev.setSound(s), 0);
+    dev.renderManual(l.data(), r.data(), kSampleRate / 4);
+    EXPECT_GE(dev.playedFrame(), later);
     EXPECT_EQ(notices.size(), 0u);  // the same play, not a new one
     std::uint32_t pos = 0;
     ASSERT_EQ(dev.position(id, pos), 0);

@@ -286,6 +286,15 @@ std::unique_ptr<PlayPlan> FluidDevice::planHere(Lock& lk) {
 // it in place.
 int FluidDevice::setSound(const SoundSettings& settings) {
     const SoundSettings sound = withFonts(settings, settings_.soundFont);
+    {
+        std::lock_guard lk(m_);
+        // The same sound again (a dialog closed without a change): no restart.
+        if (sound == withFonts(sound_, settings_.soundFont) && !soundFontMissing_ &&
+            startupError_ == 0) {
+            sound_ = settings;
+            return 0;
+        }
+    }
     std::unique_ptr<SynthInstance> synth;
     if (mode_ == Mode::Silent) {
         if (!allFound(sound.soundFonts)) return kErrNoSoundFont;
