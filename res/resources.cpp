@@ -33,16 +33,25 @@ constexpr std::array kFileItems{
     MenuItem{"E&xit", IDM_EXIT},
 };
 constexpr std::array kMusicItems{
-    MenuItem{"&Play", IDM_PLAY}, MenuItem{"&Stop", IDM_STOP}, MenuItem{"P&ause", IDM_PAUSE},
-    MenuItem{}, MenuItem{"&Record Track", IDM_RECORD}, MenuItem{},
+    MenuItem{"&Play", IDM_PLAY},
+    MenuItem{"&Stop", IDM_STOP},
+    MenuItem{"P&ause", IDM_PAUSE},
+    MenuItem{},
+    MenuItem{"&Record Track", IDM_RECORD},
+    MenuItem{},
     // Usable once a song is loaded.
-    MenuItem{"&Faster", IDM_FASTER, true}, MenuItem{"S&lower", IDM_SLOWER, true},
-    MenuItem{"&Normal Speed", IDM_NORMALSPEED, true}, MenuItem{"Key &Up", IDM_KEYUP, true},
-    MenuItem{"Key &Down", IDM_KEYDOWN, true}, MenuItem{"&Original Key", IDM_ORIGINALKEY, true},
+    MenuItem{"&Faster", IDM_FASTER, true},
+    MenuItem{"S&lower", IDM_SLOWER, true},
+    MenuItem{"&Normal Speed", IDM_NORMALSPEED, true},
+    MenuItem{"Key &Up", IDM_KEYUP, true},
+    MenuItem{"Key &Down", IDM_KEYDOWN, true},
+    MenuItem{"&Original Key", IDM_ORIGINALKEY, true},
     MenuItem{"Passage S&tart Here", IDM_PASSAGESTART, true},
     MenuItem{"Passage &End Here", IDM_PASSAGEEND, true},
-    MenuItem{"&Clear Passage", IDM_CLEARPASSAGE, true}, MenuItem{},
-    MenuItem{"Sound...", IDM_SOUND},  // every letter of it is taken: Ctrl+Shift+F
+    MenuItem{"&Clear Passage", IDM_CLEARPASSAGE, true},
+    MenuItem{},
+    // Every letter of it is taken above: Ctrl+Shift+F reaches it.
+    MenuItem{"Sound...", IDM_SOUND},
 };
 constexpr std::array kHelpItems{
     MenuItem{"&Help", IDM_HELP, true},
