@@ -33,6 +33,8 @@ inline constexpr int IDM_RECENTFIRST = 510;  // the recent songs, newest first
 inline constexpr int kMaxRecentSongs = 10;
 // The words of the song being played (Music menu).
 inline constexpr int IDM_LYRICS = 530;
+// Sound: the SoundFonts, reverb and chorus (Music menu).
+inline constexpr int IDM_SOUND = 520;
 
 // Strings that are not tooltips.
 inline constexpr int IDS_TITLE = 1;

@@ -49,6 +49,9 @@ constexpr std::array kMusicItems{
     MenuItem{"Passage S&tart Here", IDM_PASSAGESTART, true},
     MenuItem{"Passage &End Here", IDM_PASSAGEEND, true},
     MenuItem{"&Clear Passage", IDM_CLEARPASSAGE, true},
+    MenuItem{},
+    // Every letter of it is taken above: Ctrl+Shift+F reaches it.
+    MenuItem{"Sound...", IDM_SOUND},
 };
 constexpr std::array kHelpItems{
     MenuItem{"&Help", IDM_HELP, true},

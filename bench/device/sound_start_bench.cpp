@@ -10,7 +10,16 @@
 //                   underruns only past about 23 ms)
 //   late_blocks     blocks that took longer than their own 1.45 ms
 //   rss_mb          the process's peak resident memory
+// BM_SoundChangeWhilePlaying plays the song with TimGM6mb, then sets the
+// sound to SOUNDFONT alone and then to TimGM6mb over SOUNDFONT (reverb off):
+//   set_ms, stack_set_ms    how long setSound took the caller (the new
+//                           synthesizer reads the fonts' directories)
+//   to_sound_ms, stack_to_sound_ms
+//                           from the call to the song restarting where it
+//                           was with the new sound (its position going
+//                           back to the start of its unit)
 //
+// SOUNDFONT may name several files joined with ':' (a stack).
 //   sound_bench SONG.mid [SOUNDFONT] [SECONDS] --benchmark_repetitions=3
 // Defaults: FluidR3 GM, 30 seconds. One run per process is the honest cold
 // start; repetitions show the spread with the file in the page cache.
@@ -24,6 +33,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "device/engine/fluid_device.h"
@@ -105,6 +115,68 @@ void BM_FirstSoundAndMemory(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirstSoundAndMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+constexpr const char* kSmallFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// Sets the sound while the song plays: how long the call takes, and how long
+// until the play restarts with it (-1 if it never did within 5 s).
+std::pair<double, double> changeSound(FluidDevice& dev, const SoundSettings& sound) {
+    std::uint64_t reached = dev.playedFrame();
+    const auto t0 = Clock::now();
+    if (dev.setSound(sound) != 0) return {-1, -1};
+    const double setMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    while (Clock::now() - t0 < std::chrono::seconds(5)) {
+        const std::uint64_t now = dev.playedFrame();
+        if (now < reached)
+            return {setMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count()};
+        reached = now;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return {setMs, -1};
+}
+
+void BM_SoundChangeWhilePlaying(benchmark::State& state) {
+    for (auto _ : state) {
+        Watch watch;
+        DeviceSettings s;
+        s.soundFont = kSmallFont;
+        s.output = [&watch](const std::string&, const OutputOptions&, OutputSink& sink) {
+            return std::make_unique<CardOutput>(sink, watch);
+        };
+        watch.start = Clock::now();
+        FluidDevice dev(s);
+        DeviceId id = 0;
+        std::uint32_t len = 0;
+        if (dev.open(gSong, id, len) != 0 || dev.play(id, 0, {}) != 0) {
+            state.SkipWithError("the song does not open or play");
+            return;
+        }
+        // Changes halfway through a unit, so that the restart (at the unit's
+        // start) shows as the position going back.
+        constexpr auto kHalfUnit = std::chrono::milliseconds(62);
+        std::this_thread::sleep_for(std::chrono::seconds(2) + kHalfUnit);
+        SoundSettings alone;
+        alone.soundFonts = {gSoundFont};
+        const auto [setMs, toSoundMs] = changeSound(dev, alone);
+        std::this_thread::sleep_for(std::chrono::seconds(2) -
+                                    std::chrono::milliseconds(static_cast<int>(toSoundMs)));
+        SoundSettings stacked;
+        stacked.soundFonts = {kSmallFont, gSoundFont};
+        stacked.reverb.on = false;
+        const auto [stackSetMs, stackToSoundMs] = changeSound(dev, stacked);
+        std::this_thread::sleep_for(std::chrono::seconds(std::max(1, gSeconds - 4)));
+        dev.stop(id);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        state.counters["set_ms"] = setMs;
+        state.counters["to_sound_ms"] = toSoundMs;
+        state.counters["stack_set_ms"] = stackSetMs;
+        state.counters["stack_to_sound_ms"] = stackToSoundMs;
+        state.counters["worst_block_ms"] = static_cast<double>(watch.worstBlockNs.load()) / 1e6;
+        state.counters["rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    }
+}
+BENCHMARK(BM_SoundChangeWhilePlaying)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace lirno::device

@@ -5,6 +5,7 @@
 #include "main/mainwnd.h"
 #include "main/mixer.h"
 #include "main/shell.h"
+#include "main/sounddialog.h"
 #include "main/toolbar.h"
 #include "res/resource.h"
 
@@ -23,6 +24,10 @@ void MainWndProc::command(int id, int param) {
     if (needsDisplay && !timeTrack_) return;
     if (id == IDM_LYRICS) {
         if (lyrics_) lyrics_->toggle();
+        return;
+    }
+    if (id == IDM_SOUND) {
+        showSoundDialog(*sound_, this);
         return;
     }
     if (id >= IDM_FASTER) {

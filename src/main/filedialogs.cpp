@@ -37,6 +37,15 @@ std::string fitNameField(const std::string& name) {
     return name.substr(0, end);
 }
 
+QStringList chooseSoundFonts(QWidget* parent) {
+    if (shell.fEnding) return {};
+    QFileDialog dialog(parent, QStringLiteral("Add SoundFonts"));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(
+        {QStringLiteral("SoundFonts (*.sf2 *.sf3)"), QStringLiteral("All Files (*)")});
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList{};
+}
+
 void setUpOpenDialog(QFileDialog& dialog) {
     setUpCommon(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -22,6 +22,10 @@ FileDialogs qtFileDialogs();
 void setUpOpenDialog(QFileDialog& dialog);
 void setUpSaveDialog(QFileDialog& dialog, const std::string& current);
 
+// The SoundFonts to add (.sf2, .sf3, several at once), for the sound
+// dialog's Add; empty when cancelled.
+QStringList chooseSoundFonts(QWidget* parent);
+
 // The start of name that fits the name field, cut where a character begins.
 std::string fitNameField(const std::string& name);
 

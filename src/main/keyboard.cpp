@@ -32,6 +32,7 @@ void addShortcuts(MainWndProc& w) {
         {IDM_PASSAGESTART, QKeySequence(Qt::CTRL | Qt::Key_BracketLeft)},
         {IDM_PASSAGEEND, QKeySequence(Qt::CTRL | Qt::Key_BracketRight)},
         {IDM_CLEARPASSAGE, QKeySequence(Qt::CTRL | Qt::Key_Backslash)},
+        {IDM_SOUND, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
     };
     for (const auto& [id, keys] : shortcuts)
         if (QAction* action = w.menuAction(id)) action->setShortcut(keys);

@@ -11,6 +11,7 @@
 #include "main/keyboard.h"
 #include "main/resload.h"
 #include "main/shell.h"
+#include "main/soundchoice.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/message.h"
@@ -44,6 +45,8 @@ MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(
     pal.setColor(QPalette::Window, kLightGrey);
     setPalette(pal);
     installDevice(device);
+    // Before the first play: the chosen sound, read once.
+    sound_ = std::make_unique<SoundChoice>(device);
 
     createMenus();
     createToolBar();

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "device/device.h"
@@ -19,6 +20,7 @@ namespace lirno {
 
 class AboutDlgProc;
 class LyricsPane;
+class SoundChoice;
 class TimeCoordWndProc;
 class TimeTrackWndProc;
 class Toolbar;
@@ -68,6 +70,9 @@ class MainWndProc : public QMainWindow {
     QMenu* recentMenu() const { return recentMenu_; }
     const RecentSongs& recentSongs() const { return recent_; }
     LyricsPane* lyricsPane() const { return lyrics_; }
+    // SoundFonts and effects, as Music > Sound... sets them.
+    SoundChoice& sound() { return *sound_; }
+    const SoundChoice& sound() const { return *sound_; }
 
   signals:
     // The window has run its shut-down; the program ends (the quit message).
@@ -151,6 +156,7 @@ class MainWndProc : public QMainWindow {
     SongClock clock_;
     std::optional<UnitSpan> passageUnits_;
     LyricsPane* lyrics_ = nullptr;
+    std::unique_ptr<SoundChoice> sound_;
 };
 
 }  // namespace lirno

@@ -13,16 +13,15 @@ namespace {
 
 const QString kRecentKey = QStringLiteral("recentSongs");
 
-// The program's settings, written out when the object goes.
-QSettings settingsFile() {
-    return QSettings(QStringLiteral("lirno"), QStringLiteral("Lirno Player"));
-}
-
 QString groupOf(const QString& key) {
     return QStringLiteral("song-") + key;
 }
 
 }  // namespace
+
+QSettings settingsFile() {
+    return QSettings(QStringLiteral("lirno"), QStringLiteral("Lirno Player"));
+}
 
 QString songKeyOf(const QString& path) {
     QFile file(path);

@@ -2,12 +2,16 @@
 // Player"): each song's speed, key and passage, and the songs played last.
 #pragma once
 
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 
 #include "device/device.h"
 
 namespace lirno {
+
+// The program's settings, written out when the object goes.
+QSettings settingsFile();
 
 // What names a song: a hash of its file's bytes, so a moved or renamed copy
 // is the same song and an edited one is not. Empty when it cannot be read.

@@ -1,11 +1,13 @@
 #include "main/statedump.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QSaveFile>
 
 #include "ctrl/trackview.h"
 #include "main/lyricspane.h"
 #include "main/mainwnd.h"
+#include "main/soundchoice.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
@@ -22,6 +24,15 @@ constexpr int kDumpPeriodMs = 50;
 std::uint32_t currentPosition() {
     if (playback.nMode != kModePlaying || playback.wOutDeviceID == 0) return playback.dwPlayPos;
     return mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
+}
+
+QString soundText(const device::SoundSettings& sound) {
+    const auto onOff = [](bool on) { return QLatin1String(on ? "on " : "off "); };
+    QStringList fonts;
+    for (const std::string& f : sound.soundFonts) fonts << QFile::decodeName(f.c_str());
+    return "soundfonts " + fonts.join(':') + "\nreverb " + onOff(sound.reverb.on) +
+           QString::number(sound.reverb.room) + ' ' + QString::number(sound.reverb.level) +
+           "\nchorus " + onOff(sound.chorus.on) + QString::number(sound.chorus.level) + '\n';
 }
 
 }  // namespace
@@ -53,7 +64,7 @@ QString stateText(const MainWndProc& w) {
     s += line("section",
               passage ? num(passage->first) + QLatin1Char(' ') + num(passage->second) : QString());
     s += line("lyrics", num(int(w.lyricsPane() && w.lyricsPane()->isVisible())));
-    return s;
+    return s + soundText(w.sound().settings());
 }
 
 StateDump::StateDump(const MainWndProc* window, QString path)

@@ -14,7 +14,9 @@ class MainWndProc;
 // One "key value" line each: mode, pos, length, device, loaded, change,
 // rows, readout, slider, play, pause, size, caption, modal (the title of
 // the box or dialog shown, if any), speed (percent), key (semitones),
-// section (the passage's two positions in units, or nothing).
+// section (the passage's two positions in units, or nothing), soundfonts
+// (the stack, first first, separated by ':'), reverb ("on" or "off", room,
+// level), chorus ("on" or "off", level).
 QString stateText(const MainWndProc& window);
 
 class StateDump : public QObject {

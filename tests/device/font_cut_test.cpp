@@ -146,9 +146,9 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
     if (fontFiles.empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
     int error = 0;
     auto inst = createSynth(fontFiles[0], error, 44100, 0, FontUse::AsPlayed);
-    ASSERT_TRUE(inst && inst->cut) << error;
+    ASSERT_TRUE(inst && inst->fonts.firstCut()) << error;
     fluid_synth_t* synth = inst->synth.get();
-    fluid_sfont_t* empty = fluid_synth_get_sfont_by_id(synth, inst->cut->fontId());
+    fluid_sfont_t* empty = fluid_synth_get_sfont_by_id(synth, inst->fonts.firstCut()->fontId());
     ASSERT_NE(empty, nullptr);
     fluid_sfont_iteration_start(empty);
     EXPECT_EQ(fluid_sfont_iteration_next(empty), nullptr);  // nothing before a song
@@ -156,8 +156,8 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
     std::shared_ptr<const Song> song;
     ASSERT_EQ(parseSong(testSong(), song), 0);
     PresetNotes played = presetsPlayed(*song);
-    ASSERT_TRUE(inst->cut->cover(synth, played));
-    const int first = inst->cut->fontId();
+    ASSERT_TRUE(inst->fonts.firstCut()->cover(synth, played));
+    const int first = inst->fonts.firstCut()->fontId();
     std::vector<PresetRef> held;
     fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth, first);
     fluid_sfont_iteration_start(font);
@@ -165,15 +165,15 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
         held.push_back({fluid_preset_get_banknum(p), fluid_preset_get_num(p)});
     }
     std::vector<PresetRef> want;
-    for (const auto& [p, notes] : inst->cut->loaded()) want.push_back(p);
+    for (const auto& [p, notes] : inst->fonts.firstCut()->loaded()) want.push_back(p);
     EXPECT_EQ(held, want);
     EXPECT_TRUE(std::find(held.begin(), held.end(), PresetRef{0, 40}) != held.end());
     EXPECT_LT(held.size(), 12u);
 
     // Fewer notes: the same cut. A new instrument: a new cut, the old gone.
     played.erase(PresetRef{0, 40});
-    ASSERT_TRUE(inst->cut->cover(synth, played));
-    EXPECT_EQ(inst->cut->fontId(), first);
+    ASSERT_TRUE(inst->fonts.firstCut()->cover(synth, played));
+    EXPECT_EQ(inst->fonts.firstCut()->fontId(), first);
     // A voice of the old cut still sounds (a play cut short fades out):
     // it ends before the old cut goes.
     fluid_synth_program_select(synth, 0, first, 0, 0);
@@ -182,13 +182,13 @@ TEST(FontCut, HoldsOnlyWhatIsPlayedAndIsReplacedWhenThatGrows) {
     fluid_synth_write_float(synth, 64, l.data(), 0, 1, r.data(), 0, 1);
     ASSERT_GT(fluid_synth_get_active_voice_count(synth), 0);
     played[PresetRef{0, 56}].set(60, 100);
-    ASSERT_TRUE(inst->cut->cover(synth, played));
+    ASSERT_TRUE(inst->fonts.firstCut()->cover(synth, played));
     EXPECT_EQ(fluid_synth_get_active_voice_count(synth), 0);
-    EXPECT_NE(inst->cut->fontId(), first);
+    EXPECT_NE(inst->fonts.firstCut()->fontId(), first);
     EXPECT_EQ(fluid_synth_sfcount(synth), 1);
-    EXPECT_NE(
-        fluid_sfont_get_preset(fluid_synth_get_sfont_by_id(synth, inst->cut->fontId()), 0, 56),
-        nullptr);
+    EXPECT_NE(fluid_sfont_get_preset(
+                  fluid_synth_get_sfont_by_id(synth, inst->fonts.firstCut()->fontId()), 0, 56),
+              nullptr);
 }
 
 TEST(FontCut, FilesBeyondTheReadersRulesAreLoadedWhole) {

@@ -1,14 +1,22 @@
 // Practice settings in the window: the Music menu's speed, key and passage
 // commands as the device receives them and the state file shows them, and
 // what the program remembers between runs (each song's settings by its
-// content, the recent songs), through settings in the fixture's folder.
+// content, the recent songs, the sound), through settings in the fixture's
+// folder.
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
 #include <QTest>
 
 #include "ctrl/trackview.h"
 #include "main/lyricspane.h"
+#include "main/soundchoice.h"
+#include "main/sounddialog.h"
 #include "main/statedump.h"
 #include "main/timetrack.h"
 #include "mmio/loadsave.h"
@@ -19,6 +27,7 @@
 
 using namespace lirno;
 using namespace lirno::res;
+using lirno::test::EnvGuard;
 using lirno::test::FakeDevice;
 using lirno::test::ShellFixture;
 
@@ -61,6 +70,27 @@ QStringList recentTexts(const MainWndProc& w) {
     return texts;
 }
 
+QStringList listed(const SoundDialog& d) {
+    QStringList texts;
+    for (int i = 0; i < d.fontList()->count(); ++i) texts << d.fontList()->item(i)->text();
+    return texts;
+}
+
+std::vector<std::string> paths(const QStringList& names) {
+    std::vector<std::string> out;
+    for (const QString& n : names) out.push_back(n.toStdString());
+    return out;
+}
+
+// The kept sound as lirno-midi reads it: the group's keys and their strings.
+QStringList keptSound() {
+    QSettings s("lirno", "Lirno Player");
+    s.beginGroup("Sound");
+    QStringList lines;
+    for (const QString& key : s.childKeys()) lines << key + "=" + s.value(key).toString();
+    return lines;
+}
+
 }  // namespace
 
 class PracticeTest : public QObject {
@@ -73,6 +103,8 @@ class PracticeTest : public QObject {
     void recentSongsKeepTheLastTenNewestFirst();
     void aSongThatIsGoneIsReportedOnceAndTakenOff();
     void lyricsFollowThePositionAndOpenOnceAsked();
+    void soundIsKeptAndTheEnvironmentWinsForARun();
+    void soundDialogRefusesAFontAndRestoresDefaults();
 
   private:
     // A window as start-up makes it; a second one reads what the first left.
@@ -313,6 +345,107 @@ void PracticeTest::lyricsFollowThePositionAndOpenOnceAsked() {
     newWindow();
     open(song);
     QVERIFY(w_->lyricsPane()->isHidden());
+}
+
+void PracticeTest::soundIsKeptAndTheEnvironmentWinsForARun() {
+    const QString a = f_->folder() + "/a.sf2", b = f_->folder() + "/b.sf3",
+                  c = f_->folder() + "/c.sf2";
+    EnvGuard env("LIRNO_SOUNDFONT", (a + ":" + b).toStdString());
+    newWindow();
+    // Nothing kept: the device plays the fonts it found itself (the same).
+    QCOMPARE(device_.sound, device::SoundSettings{});
+    {
+        SoundDialog d(w_->sound(), w_.get());
+        QCOMPARE(listed(d), (QStringList{a, b}));
+
+        // Reverb down and chorus off: heard at once, kept; the list from the
+        // environment is not kept.
+        d.roomSlider()->setValue(50);
+        d.reverbLevelSlider()->setValue(30);
+        d.chorusBox()->setChecked(false);
+        QCOMPARE(device_.sound, (device::SoundSettings{{}, {true, 0.5, 0.3}, {false, 2.0}}));
+        QCOMPARE(stateLine(*w_, "reverb"), QString("on 0.5 0.3"));
+        QCOMPARE(stateLine(*w_, "chorus"), QString("off 2"));
+        QCOMPARE(keptSound(), (QStringList{"chorus=off", "chorusLevel=2", "reverb=on",
+                                           "reverbLevel=0.3", "reverbRoom=0.5"}));
+
+        // A font added last, moved up, the first removed: the list is the user's now.
+        d.chooseFonts = [c] { return QStringList{c}; };
+        d.addButton()->click();
+        QCOMPARE(device_.sound.soundFonts, paths({a, b, c}));
+        QCOMPARE(d.fontList()->currentRow(), 2);
+        QVERIFY(!d.downButton()->isEnabled());
+        d.upButton()->click();
+        QCOMPARE(device_.sound.soundFonts, paths({a, c, b}));
+        d.fontList()->setCurrentRow(0);
+        QVERIFY(!d.upButton()->isEnabled());
+        d.removeButton()->click();
+        QCOMPARE(listed(d), (QStringList{c, b}));
+        QCOMPARE(device_.sound.soundFonts, paths({c, b}));
+        QCOMPARE(stateLine(*w_, "soundfonts"), c + ":" + b);
+        QVERIFY(keptSound().contains("soundFonts=" + c + ":" + b));
+    }
+
+    // The next run, before any play: the environment wins for the run and
+    // nothing is lost.
+    device_.sound = {};
+    newWindow();
+    QCOMPARE(device_.sound, (device::SoundSettings{{}, {true, 0.5, 0.3}, {false, 2.0}}));
+    QCOMPARE(stateLine(*w_, "soundfonts"), a + ":" + b);
+    QVERIFY(keptSound().contains("soundFonts=" + c + ":" + b));
+    ::unsetenv("LIRNO_SOUNDFONT");
+    device_.sound = {};
+    newWindow();
+    QCOMPARE(w_->sound().settings(), device_.sound);
+    QCOMPARE(device_.sound.soundFonts, paths({c, b}));
+    QCOMPARE(device_.sound.reverb, (device::Reverb{true, 0.5, 0.3}));
+    QCOMPARE(device_.sound.chorus, (device::Chorus{false, 2.0}));
+    QVERIFY(f_->boxes.messages.empty());
+}
+
+void PracticeTest::soundDialogRefusesAFontAndRestoresDefaults() {
+    const QString a = f_->folder() + "/a.sf2", b = f_->folder() + "/b.sf2",
+                  bad = f_->folder() + "/broken.sf2";
+    EnvGuard env("LIRNO_SOUNDFONT", a.toStdString());
+    newWindow();
+    SoundDialog d(w_->sound(), w_.get());
+    d.chooseFonts = [b] { return QStringList{b}; };
+    d.addButton()->click();
+    d.reverbBox()->setChecked(false);
+    const device::SoundSettings before = device_.sound;
+    const QStringList keptBefore = keptSound();
+
+    // A font the device cannot read: one box names it; list, sound and
+    // settings stay as they were.
+    device_.soundError = device::kErrSoundFontLoad;
+    d.chooseFonts = [bad] { return QStringList{bad}; };
+    d.addButton()->click();
+    QCOMPARE(f_->boxes.messages.size(), std::size_t(1));
+    QVERIFY(QString::fromStdString(f_->boxes.messages[0].text).contains(bad));
+    QCOMPARE(listed(d), (QStringList{a, b}));
+    QCOMPARE(device_.sound, before);
+    QCOMPARE(w_->sound().settings(), before);
+    QCOMPARE(keptSound(), keptBefore);
+    d.chorusLevelSlider()->setValue(0);  // refused too: the slider goes back
+    QCOMPARE(d.chorusLevelSlider()->value(), 20);
+    QCOMPARE(f_->boxes.messages.size(), std::size_t(2));
+
+    // Every font taken off: those found again, and no list kept.
+    device_.soundError = 0;
+    d.fontList()->setCurrentRow(0);
+    d.removeButton()->click();
+    d.removeButton()->click();
+    QCOMPARE(listed(d), QStringList{a});
+    QCOMPARE(device_.sound.soundFonts, std::vector<std::string>{});
+    QVERIFY(!keptSound().join(' ').contains("soundFonts"));
+
+    // Restore defaults: FluidSynth's effects, the fonts found, nothing kept.
+    d.defaultsButton()->click();
+    QCOMPARE(device_.sound, device::SoundSettings{});
+    QCOMPARE(listed(d), QStringList{a});
+    QVERIFY(d.reverbBox()->isChecked());
+    QCOMPARE(d.roomSlider()->value(), 20);
+    QVERIFY(keptSound().isEmpty());
 }
 
 QTEST_MAIN(PracticeTest)

@@ -1,9 +1,12 @@
 // Writes the shell's screenshots for docs/screenshots (run under Xvfb):
 //   xvfb-run -a -s "-screen 0 1024x768x24" lirno_screenshots DIR
 #include <QApplication>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
 
@@ -11,6 +14,8 @@
 #include "main/mainwnd.h"
 #include "main/resload.h"
 #include "main/shell.h"
+#include "main/soundchoice.h"
+#include "main/sounddialog.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
 #include "mmio/playback.h"
@@ -92,6 +97,27 @@ void keyboardShots(MainWndProc& window, const QString& dir) {
     file->hide();
 }
 
+// Two fonts stacked, the reverb turned down and the chorus off, as a
+// player of solo piano might leave it; kept in a folder of its own.
+void soundShot(MainWndProc& window, const QString& dir) {
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    qputenv("LIRNO_SOUNDFONT",
+            "/home/ana/.local/share/soundfonts/SalamanderGrandPiano.sf2:"
+            "/usr/share/sounds/sf2/FluidR3_GM.sf2");
+    SoundChoice choice(nullptr);
+    device::SoundSettings s = choice.settings();
+    s.reverb = {true, 0.35, 0.4};
+    s.chorus.on = false;
+    choice.change(s);
+    SoundDialog dialog(choice, &window);
+    dialog.move(40, 40);
+    dialog.show();
+    dialog.fontList()->setCurrentRow(0);
+    QTest::qWait(300);
+    save(dialog.grab(), dir, "main-sound.png");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,5 +142,6 @@ int main(int argc, char** argv) {
     dialogShot(window, res::IDD_RECORD, dir, "main-record.png");
     timeScaleShot(window, dir);
     keyboardShots(window, dir);
+    soundShot(window, dir);
     return 0;
 }

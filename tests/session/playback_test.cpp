@@ -1,9 +1,17 @@
 // A whole session through the real window and the real (silent) device:
 // open, play, pause, resume, stop, replay, the end of a song with and
 // without Loop Music, a second file while the first plays, and the end-of-
-// play notices that must change nothing.
+// play notices that must change nothing; the sound changed while a song
+// plays.
 #include <QDeadlineTimer>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
 #include <QThread>
+
+#include "main/soundchoice.h"
+#include "main/sounddialog.h"
 
 #include "mmio/timeconv.h"
 #include "session.h"
@@ -26,6 +34,7 @@ class PlaybackTest : public QObject {
     void sliderMovedWhilePausedIsWhereResumeStarts();
     void emptySongEndsAtOnce();
     void anEarlierPlaysEndDoesNotEndTheNextPlay();
+    void soundChangedWhilePlayingGoesOnFromWhereItIs();
 };
 
 void PlaybackTest::openMeasuresListsAndEnables() {
@@ -348,6 +357,41 @@ void PlaybackTest::anEarlierPlaysEndDoesNotEndTheNextPlay() {
     // Its own end still ends it.
     QTRY_VERIFY_WITH_TIMEOUT(playback.nMode == kModeStopped, kWaitMs);
     QVERIFY(s.boxes.messages.empty());
+}
+
+void PlaybackTest::soundChangedWhilePlayingGoesOnFromWhereItIs() {
+    Session s;
+    s.open(s.file("song.mid", song(20, {0})));
+    s.clickButton(IDM_PLAY);
+    QTRY_VERIFY_WITH_TIMEOUT(s.reached(4), kWaitMs);
+    const std::string tim = "/usr/share/sounds/sf2/TimGM6mb.sf2";  // LIRNO_SOUNDFONT
+    const QString second = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    const QString missing = s.folder() + "/missing.sf2";
+    {
+        SoundDialog d(s.window->sound(), s.window.get());
+        QCOMPARE(d.fontList()->count(), 1);
+        d.chooseFonts = [second] { return QStringList{second}; };
+        d.addButton()->click();
+        d.upButton()->click();  // the second font first
+        d.reverbLevelSlider()->setValue(20);
+        d.chorusBox()->setChecked(false);
+        QCOMPARE(s.device.sound.soundFonts, (std::vector<std::string>{second.toStdString(), tim}));
+        QCOMPARE(s.device.sound.reverb.level, 0.2);
+        QVERIFY(!s.device.sound.chorus.on);
+        QVERIFY(s.boxes.messages.empty());
+        d.chooseFonts = [missing] { return QStringList{missing}; };
+        d.addButton()->click();
+        QCOMPARE(s.boxes.messages.size(), std::size_t(1));
+        QVERIFY(QString::fromStdString(s.boxes.messages[0].text).contains(missing));
+        QCOMPARE(d.fontList()->count(), 2);
+        QCOMPARE(s.device.sound.soundFonts.size(), std::size_t(2));
+    }
+    // One play all along, going on.
+    const std::uint32_t at = *s.position();
+    QTRY_VERIFY_WITH_TIMEOUT(s.reached(at + 4), kWaitMs);
+    QCOMPARE(s.device.plays.size(), std::size_t(1));
+    QCOMPARE(playback.nMode, kModePlaying);
+    QCOMPARE(s.device.failure(playback.wOutDeviceID), 0);
 }
 
 QTEST_MAIN(PlaybackTest)

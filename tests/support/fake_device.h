@@ -39,6 +39,7 @@ class FakeDevice : public device::Device {
     int positionError = 0;        // nonzero: position() fails with it
     // Either way.
     bool refuseOpens = false;  // as if no file could be read
+    int soundError = 0;        // nonzero: setSound refuses with it, as for an unreadable font
 
     // What it was asked, call by call.
     std::vector<Play> plays;
@@ -98,7 +99,7 @@ class FakeDevice : public device::Device {
     }
     int failure(device::DeviceId id) const override { return real_ ? real_->failure(id) : 0; }
     int setSound(const device::SoundSettings& s) override {
-        const int r = real_ ? real_->setSound(s) : 0;
+        const int r = real_ ? real_->setSound(s) : soundError;
         if (r == 0) sound = s;
         return r;
     }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "cli_support.h"
 
@@ -79,8 +80,49 @@ TEST_F(CliSound, InfoGivesTheLengthTheDeviceMeasures) {
     // With the SoundFont a play would use: the user's choice comes first.
     ::setenv("LIRNO_SOUNDFONT", "/fonts/Chosen GM.sf3", 1);
     const Json j = infoOf(song({0}, 8));
+    ::setenv("LIRNO_SOUNDFONT", "/fonts/Piano.sf2:/fonts/Chosen GM.sf3", 1);
+    const Json stacked = infoOf(song({0}, 8));
     ::unsetenv("LIRNO_SOUNDFONT");
-    EXPECT_EQ(j["soundFont"], "/fonts/Chosen GM.sf3");
+    EXPECT_EQ(j["soundFont"], Json::array({"/fonts/Chosen GM.sf3"}));
+    EXPECT_EQ(stacked["soundFont"], Json::array({"/fonts/Piano.sf2", "/fonts/Chosen GM.sf3"}));
+}
+
+// The [Sound] group as the player's window saves it (QSettings' INI file).
+void saveSound(const fs::path& configHome, const std::string& lines) {
+    fs::create_directories(configHome / "lirno");
+    std::ofstream(configHome / "lirno" / "Lirno Player.conf") << "[General]\nreverb=on\n\n[Sound]\n"
+                                                              << lines << "\n[Other]\nchorus=on\n";
+}
+
+TEST_F(CliSound, SoundComesFromTheSavedChoiceUnlessTheOptionsSayOtherwise) {
+    const std::string small = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    const std::string large = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    if (!fs::exists(small) || !fs::exists(large)) GTEST_SKIP() << "needs both fonts";
+    const fs::path in = put("one.mid", song({0}, 2));
+    const auto render = [&](const std::string& name, std::vector<std::string> args) {
+        std::vector<std::string> command = {"render", in.string(), "-o", path(name).string()};
+        command.insert(command.end(), args.begin(), args.end());
+        const RunResult r = run(command);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return readBytes(path(name));
+    };
+    const auto plain = render("plain.wav", {});
+    const auto dry = render("dry.wav", {"--reverb", "off", "--chorus", "off"});
+    EXPECT_NE(dry, plain);
+    EXPECT_NE(render("room.wav", {"--reverb", "0.9,1"}), plain);
+    // Saved: no effects, the small font over the large one, quoted and escaped as QSettings may.
+    saveSound(dir_ / "config", "soundFonts=\"" + small + ":" + large +
+                                   "\"\nreverb=off\nreverbRoom=0.5\nchorus=\\x6f\\x66\\x66");
+    ::unsetenv("LIRNO_SOUNDFONT");
+    EXPECT_EQ(infoOf(song({0}, 2))["soundFont"], Json::array({small, large}));
+    EXPECT_EQ(render("saved.wav", {}), dry);
+    // The options win over the saved choice, and LIRNO_SOUNDFONT over its list.
+    EXPECT_EQ(
+        render("options.wav", {"--soundfont", small, "--reverb", "0.2,0.9", "--chorus", "on"}),
+        plain);
+    ::setenv("LIRNO_SOUNDFONT", large.c_str(), 1);
+    EXPECT_EQ(infoOf(song({0}, 2))["soundFont"], Json::array({large}));
+    ::setenv("LIRNO_SOUNDFONT", small.c_str(), 1);
 }
 
 TEST_F(CliSound, RenderWritesTheEditedSong) {
@@ -160,6 +202,9 @@ TEST_F(CliSound, RenderRefusesWhatItCannotDoAndWritesNothing) {
         {{"--section", "1:5..2"}, "no bar and beat 1:5"},
         {{"--section", "9..10"}, "starts at or after the song's end"},
         {{"--section", "1..2", "--from", "1"}, "excludes"},
+        {{"--reverb", "0.5,2"}, "each from 0 to 1"},
+        {{"--reverb", "wet"}, "each from 0 to 1"},
+        {{"--chorus", "11"}, "from 0 to 10"},
     };
     for (const auto& [args, why] : practice) {
         SCOPED_TRACE(::testing::PrintToString(args));

@@ -131,6 +131,8 @@ void CliTest::SetUp() {
     dir_ = templ;
     tmp_ = dir_ / "playtmp";
     fs::create_directory(tmp_);
+    // The player's saved settings are the test's own, never the user's.
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
 }
 
 void CliTest::TearDown() {

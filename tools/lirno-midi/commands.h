@@ -8,6 +8,7 @@
 
 #include "practice.h"
 #include "session.h"
+#include "sound.h"
 
 namespace lirno::cli {
 
@@ -29,6 +30,7 @@ struct RenderOptions {
     std::uint32_t rate = 0;  // --rate: 0 for the format's default
     std::optional<double> normalizeDb;
     PracticeFlags practice;
+    SoundFlags sound;
 };
 
 struct PlayOptions {
@@ -36,6 +38,7 @@ struct PlayOptions {
     std::vector<Edit> edits;
     bool loop = false;
     PracticeFlags practice;
+    SoundFlags sound;
 };
 
 // Each returns the process exit code.

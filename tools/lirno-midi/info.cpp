@@ -97,9 +97,8 @@ int runInfo(const std::string& file) {
     out["imageSize"] = loaded.image.dwFileBufSize;
     out["length"] = length;
     out["messages"] = messages;
-    // The SoundFont a play would use, found as the device finds it.
-    const std::string soundFont = device::findSoundFont();
-    out["soundFont"] = soundFont.empty() ? json(nullptr) : json(soundFont);
+    // The SoundFonts a play would use, the first winning.
+    out["soundFont"] = soundFontList();
     std::cout << out.dump(-1, ' ', true) << '\n';
     return loadedOk ? 0 : 1;
 }

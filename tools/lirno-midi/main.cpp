@@ -3,9 +3,11 @@
 //   lirno-midi info FILE
 //   lirno-midi mix FILE [EDIT ...] [-o OUT] [--play-file OUT2] [--speed PCT] [--transpose N]
 //   lirno-midi render FILE [EDIT ...] [--from UNITS | --section FROM..TO] [--speed PCT]
-//                     [--transpose N] [-o OUT.wav|.flac|...] [--stems DIR]
+//                     [--transpose N] [-o OUT.wav|.flac|...] [--stems DIR] [SOUND ...]
 //   lirno-midi play FILE [EDIT ...] [--loop] [--speed PCT] [--transpose N] [--section FROM..TO]
+//                   [SOUND ...]
 //   lirno-midi lyrics FILE [--lrc]
+// SOUND: --soundfont F[:F...], --reverb on|off|ROOM,LEVEL, --chorus on|off|LEVEL
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -119,6 +121,7 @@ int main(int argc, char** argv) {
     const EditOptions renderEdits(render);
     lirno::cli::addPracticeOptions(*render, renderOptions.practice, true);
     render->get_option("--section")->excludes("--from");
+    lirno::cli::addSoundOptions(*render, renderOptions.sound);
 
     lirno::cli::PlayOptions playOptions;
     auto* play = app.add_subcommand("play", "play the edited song through the audio output");
@@ -126,6 +129,7 @@ int main(int argc, char** argv) {
     play->add_flag("--loop", playOptions.loop, "start again at the end, until Ctrl-C");
     const EditOptions playEdits(play);
     lirno::cli::addPracticeOptions(*play, playOptions.practice, true);
+    lirno::cli::addSoundOptions(*play, playOptions.sound);
 
     std::string lyricsFile;
     bool lrc = false;

@@ -135,6 +135,13 @@ int runPlay(const PlayOptions& options) {
         mcimidiError(code);
         return 1;
     }
+    const device::SoundSettings sound = soundFor(options.sound);
+    if (sound != device::SoundSettings{}) {
+        if (const int code = dev->setSound(sound)) {
+            mcimidiError(code);
+            return 1;
+        }
+    }
     // A passage plays over and over whether or not --loop asks, until Ctrl-C.
     const int code = playThrough(options.loop, from, end, notify, *dev);
     finish();

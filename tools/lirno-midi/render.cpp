@@ -181,6 +181,7 @@ int runRender(const RenderOptions& options) {
     job.fromUnits = job.render.playback.passage ? passageStart : options.from;
     job.normalizeDb = options.normalizeDb;
     job.render.rate = rate;
+    job.render.sound = soundFor(options.sound);
     const std::atomic<bool>& interrupted = catchInterrupts();
     Progress progress;
     device::JobReport report;

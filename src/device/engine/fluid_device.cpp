@@ -49,6 +49,11 @@ std::uint32_t unitsAt(std::int64_t ns) {
     return static_cast<std::uint32_t>(ns / kNsPerUnit);
 }
 
+bool allFound(const std::vector<std::string>& paths) {
+    return !paths.empty() && std::all_of(paths.begin(), paths.end(),
+                                         [](const std::string& p) { return isRegularFile(p); });
+}
+
 }  // namespace
 
 DeviceSettings settingsFromEnvironment() {
@@ -71,7 +76,7 @@ FluidDevice::Mode FluidDevice::modeFor(const std::string& driver) {
 FluidDevice::FluidDevice(DeviceSettings settings)
     : settings_(std::move(settings)),
       mode_(modeFor(settings_.audioDriver)),
-      soundFontMissing_(mode_ != Mode::Silent && !isRegularFile(settings_.soundFont)),
+      soundFontMissing_(mode_ != Mode::Silent && !allFound(splitFontList(settings_.soundFont))),
       worker_([this] { workerMain(); }) {}
 
 FluidDevice::~FluidDevice() {
@@ -241,22 +246,8 @@ int FluidDevice::setPlayback(const PlaybackSettings& settings) {
 // A new passage (or none) for the play under way: it starts again where it
 // is, or at the passage's start when that is outside it.
 void FluidDevice::replan(Lock& lk) {
-    drainEnded();
-    if (!active_) return;
-    const std::uint64_t serial = active_->serial;
-    const std::uint32_t at = activeUnits();
-    std::shared_ptr<const Song> song = songs_.at(active_->id).song;
-    const std::optional<PlanPassage> passage = livePassage(playback_);
-    lk.unlock();
-    std::unique_ptr<PlayPlan> plan = makePlan(std::move(song), at, kSampleRate, passage);
-    lk.lock();
-    if (!active_ || active_->serial != serial) {  // stopped or replaced meanwhile
-        garbage_.emplace_back(std::move(plan));
-        return;
-    }
-    plan->serial = nextSerial_++;
-    active_->serial = plan->serial;
-    active_->from = unitsAt(plan->startNs);
+    std::unique_ptr<PlayPlan> plan = planHere(lk);
+    if (!plan) return;
     // A play still waiting for its presets waits on with the new plan.
     if (awaitingPins_ != nullptr) {
         awaitingPins_ = plan.get();
@@ -268,9 +259,61 @@ void FluidDevice::replan(Lock& lk) {
     wake_.notify_all();
 }
 
+// The active play from where it is now (or its passage's start), as a new
+// plan that has taken over its serial; null when nothing plays.
+std::unique_ptr<PlayPlan> FluidDevice::planHere(Lock& lk) {
+    drainEnded();
+    if (!active_) return nullptr;
+    const std::uint64_t serial = active_->serial;
+    const std::uint32_t at = activeUnits();
+    std::shared_ptr<const Song> song = songs_.at(active_->id).song;
+    const std::optional<PlanPassage> passage = livePassage(playback_);
+    lk.unlock();
+    std::unique_ptr<PlayPlan> plan = makePlan(std::move(song), at, kSampleRate, passage);
+    lk.lock();
+    if (!active_ || active_->serial != serial) {  // stopped or replaced meanwhile
+        garbage_.emplace_back(std::move(plan));
+        return nullptr;
+    }
+    plan->serial = nextSerial_++;
+    active_->serial = plan->serial;
+    active_->from = unitsAt(plan->startNs);
+    return plan;
+}
+
+// The new synthesizer is made here, on the caller's thread, so that a font
+// that cannot be read is refused before anything changes; the worker puts
+// it in place.
 int FluidDevice::setSound(const SoundSettings& settings) {
-    std::lock_guard lk(m_);
+    const SoundSettings sound = withFonts(settings, settings_.soundFont);
+    {
+        std::lock_guard lk(m_);
+        // The same sound again (a dialog closed without a change): no restart.
+        if (sound == withFonts(sound_, settings_.soundFont) && !soundFontMissing_ &&
+            startupError_ == 0) {
+            sound_ = settings;
+            return 0;
+        }
+    }
+    std::unique_ptr<SynthInstance> synth;
+    if (mode_ == Mode::Silent) {
+        if (!allFound(sound.soundFonts)) return kErrNoSoundFont;
+    } else {
+        int error = 0;
+        synth = createSynth(sound, error, kSampleRate, 0, FontUse::AsPlayed);
+        if (!synth) return error;
+    }
+    // The manual clock is the caller's own thread: the new sound is in
+    // place when this returns, so what it renders stays reproducible.
+    if (mode_ == Mode::Manual) waitReady();
+    Lock lk(m_);
     sound_ = settings;
+    soundFontMissing_ = false;
+    if (started_) startupError_ = 0;
+    if (synth) newSynth_ = std::move(synth);
+    if (mode_ == Mode::Manual) changeSound(lk);
+    lk.unlock();
+    wake_.notify_all();
     return 0;
 }
 
@@ -464,6 +507,10 @@ void FluidDevice::workerMain() {
             continue;
         }
         if (quit_) break;
+        if (newSynth_) {
+            changeSound(lk);
+            continue;
+        }
         if (awaitingPins_ != nullptr && synthReady_.load(std::memory_order_acquire)) {
             pinPresets(lk);
             continue;
@@ -506,8 +553,13 @@ void FluidDevice::startUp() {
         finishStartUp(0);
         return;
     }
+    SoundSettings sound;
+    {
+        std::lock_guard lk(m_);
+        sound = withFonts(sound_, settings_.soundFont);
+    }
     int error = 0;
-    auto synth = createSynth(settings_.soundFont, error, kSampleRate, 0, FontUse::AsPlayed);
+    auto synth = createSynth(sound, error, kSampleRate, 0, FontUse::AsPlayed);
     if (!synth) {
         finishStartUp(error);
         return;
@@ -672,25 +724,59 @@ void FluidDevice::pinPresets(Lock& lk) {
     mailbox_.store(plan);
 }
 
-// Reads what the song's presets need from the SoundFont while the audio side
-// renders silence (it only ever tries for the synth). Nothing is read when
-// the presets are pinned already, as on every restart of the same song.
+// Reads what the song's presets need from the SoundFonts while the audio
+// side renders silence (it only ever tries for the synth). Nothing is read
+// when the presets are pinned already, as on every restart of the same song.
 void FluidDevice::pinFor(const Song& song) {
     std::lock_guard lk(pinning_);
+    if (!synth_) return;  // none yet: the sound set meanwhile pins it
+    const std::set<PresetRef> asked =
+        synth_->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(song);
+    // The key may change at any moment of the play: every key it may
+    // move to is read before.
+    const PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
     fluid_synth_t* synth = synth_->synth.get();
-    if (SubsetFont* cut = synth_->cut.get()) {
-        // The key may change at any moment of the play: every key it may
-        // move to is read before.
-        const PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
-        if (cut->holds(played)) return;
-        const SynthClaim claim(synthInUse_);
-        cut->cover(synth, played);
-        return;
-    }
-    const auto wanted = pins_.needed(synth, synth_->fontId, asked_.of(song));
-    if (wanted == pins_.pinned()) return;
+    if (synth_->fonts.holds(synth, played, asked)) return;
     const SynthClaim claim(synthInUse_);
-    pins_.pinOnly(synth, synth_->fontId, wanted);
+    synth_->fonts.cover(synth, played, asked);
+}
+
+// A new sound while a song plays: the new synthesizer reads the song's
+// presets while the old one plays on, then takes over, and the song starts
+// again where it is (as after an edit), through the pins of the new one.
+void FluidDevice::changeSound(Lock& lk) {
+    std::unique_ptr<SynthInstance> fresh = std::move(newSynth_);
+    std::shared_ptr<const Song> song = active_ ? songs_.at(active_->id).song : nullptr;
+    lk.unlock();
+    if (song) {
+        const std::set<PresetRef> asked =
+            fresh->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(*song);
+        fresh->fonts.cover(fresh->synth.get(),
+                           shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose), asked);
+    }
+    lk.lock();
+    std::unique_ptr<PlayPlan> plan = planHere(lk);
+    std::unique_ptr<SynthInstance> old;
+    {
+        const std::lock_guard pin(pinning_);
+        const SynthClaim claim(synthInUse_);  // the audio side renders silence meanwhile
+        scheduler_.setSynth(fresh->synth.get());
+        old = std::exchange(synth_, std::move(fresh));
+        if (plan && plan->song == song) {
+            awaitingPins_ = nullptr;
+            mailbox_.store(plan.get());
+        } else if (plan) {  // another song started meanwhile: its presets first
+            awaitingPins_ = plan.get();
+            mailbox_.store(&haltPlan_);
+        }
+        if (plan) plans_.push_back(std::move(plan));
+    }
+    synthReady_.store(true, std::memory_order_release);
+    collectPlans();
+    song.reset();
+    lk.unlock();
+    old.reset();  // a big font takes a while to let go
+    lk.lock();
 }
 
 }  // namespace lirno::device

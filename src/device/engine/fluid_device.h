@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -37,7 +38,10 @@ inline constexpr const char* kAudioNone = "none";      // silent real-time clock
 inline constexpr const char* kAudioManual = "manual";  // caller pumps renderManual()
 
 struct DeviceSettings {
-    std::string soundFont;    // path of the .sf2 or .sf3; empty means none was found
+    // Path of the .sf2 or .sf3, or several joined with ':' (a stack, the
+    // first winning); empty means none was found. Plays with it until
+    // setSound names others.
+    std::string soundFont;
     std::string audioDriver;  // "" = try the desktop defaults, kAudioNone, kAudioManual,
                               // or a FluidSynth driver name ("alsa", "pulseaudio", ...)
     // The output driver's device (its audio.<driver>.device setting), e.g.
@@ -135,6 +139,7 @@ class FluidDevice final : public Device, private OutputSink {
     void finishStartUp(int error);
     using Lock = std::unique_lock<ControlMutex>;
     void replan(Lock& lk);
+    std::unique_ptr<PlayPlan> planHere(Lock& lk);
     void followChase(Lock& lk);
     void runClock(Lock& lk);
     void manageOutput(Lock& lk);
@@ -143,6 +148,7 @@ class FluidDevice final : public Device, private OutputSink {
     bool outputStalled() const;
     void pinPresets(Lock& lk);
     void pinFor(const Song& song);
+    void changeSound(Lock& lk);
     void deliver(std::deque<Notice> batch);
 
     // Audio side.
@@ -155,7 +161,7 @@ class FluidDevice final : public Device, private OutputSink {
 
     const DeviceSettings settings_;
     const Mode mode_;
-    const bool soundFontMissing_;
+    bool soundFontMissing_;  // under m_
 
     mutable ControlMutex m_;
     std::condition_variable_any wake_;   // worker: commands, notices, quit
@@ -169,6 +175,8 @@ class FluidDevice final : public Device, private OutputSink {
     std::optional<ActivePlay> active_;
     PlaybackSettings playback_;
     SoundSettings sound_;
+    // A synthesizer made by setSound, which the worker puts in place.
+    std::unique_ptr<SynthInstance> newSynth_;
     std::deque<Notice> notices_;
     std::vector<std::unique_ptr<PlayPlan>> plans_;  // kept while the audio side may read them
     // Plans and songs no longer needed, freed by the worker: a big song takes
@@ -218,8 +226,7 @@ class FluidDevice final : public Device, private OutputSink {
     std::uint64_t clockFrames_ = 0;
     bool clockRunning_ = false;
     std::chrono::steady_clock::time_point idleSince_{};
-    std::mutex pinning_;  // the worker's and the manual clock's pins
-    PresetPins pins_;
+    std::mutex pinning_;      // the worker's and the manual clock's pins
     ProgramThinner thinner_;  // songs opened without the program changes nobody hears
     PresetsAsked asked_;      // what the songs played ask for (a font loaded whole)
     PresetsPlayed played_;    // what they play with (a font cut down to it)

@@ -83,6 +83,18 @@ void Scheduler::start(const PlayPlan& plan) noexcept {
     }
 }
 
+void Scheduler::setSynth(fluid_synth_t* synth) noexcept {
+    synth_ = synth;
+    if (synth == nullptr) return;
+    fluid_settings_t* settings = fluid_synth_get_settings(synth);
+    int reverb = 1;
+    int chorus = 1;
+    fluid_settings_getint(settings, "synth.reverb.active", &reverb);
+    fluid_settings_getint(settings, "synth.chorus.active", &chorus);
+    reverbOn_ = reverb != 0;
+    chorusOn_ = chorus != 0;
+}
+
 void Scheduler::begin() noexcept {
     waiting_ = false;
     prerollNext_ = 0;
@@ -94,8 +106,8 @@ void Scheduler::begin() noexcept {
     // Also clears the reverb and chorus lines before they are switched on.
     fluid_synth_system_reset(synth_);
     fluid_synth_all_sounds_off(synth_, -1);
-    fluid_synth_reverb_on(synth_, -1, 1);
-    fluid_synth_chorus_on(synth_, -1, 1);
+    fluid_synth_reverb_on(synth_, -1, reverbOn_ ? 1 : 0);
+    fluid_synth_chorus_on(synth_, -1, chorusOn_ ? 1 : 0);
 }
 
 void Scheduler::sendPreroll() noexcept {

@@ -82,9 +82,13 @@ class Scheduler {
   public:
     // synth may be null: then only time and the event cursor advance.
     explicit Scheduler(fluid_synth_t* synth, std::uint32_t rate = kSampleRate) noexcept
-        : synth_(synth), rate_(rate) {}
+        : rate_(rate) {
+        setSynth(synth);
+    }
 
-    void setSynth(fluid_synth_t* synth) noexcept { synth_ = synth; }
+    // Off the audio thread: also reads whether the synth's settings want
+    // its reverb and chorus, which each play switches on.
+    void setSynth(fluid_synth_t* synth) noexcept;
     void setProbe(TimingProbe* probe) noexcept { probe_ = probe; }
     // How many chased messages go out per block (kPrerollPerBlock unless
     // rendering offline, where no block has a deadline).
@@ -159,7 +163,9 @@ class Scheduler {
     void sendNote(int channel, int key, int velocity) noexcept;
     void write(float* left, float* right, std::size_t n) noexcept;
 
-    fluid_synth_t* synth_;
+    fluid_synth_t* synth_ = nullptr;
+    bool reverbOn_ = true;
+    bool chorusOn_ = true;
     std::uint32_t rate_;
     TimingProbe* probe_ = nullptr;
     const PlayPlan* plan_ = nullptr;

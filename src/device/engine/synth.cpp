@@ -10,14 +10,22 @@
 #include "device/engine/fluid_log.h"
 #include "device/errors.h"
 #include "device/files.h"
+#include "device/soundfont/discovery.h"
 
 namespace lirno::device {
 
 namespace {
 
-SettingsPtr makeSettings(std::uint32_t rate, int polyphony) {
+SettingsPtr makeSettings(std::uint32_t rate, int polyphony, const SoundSettings& sound) {
     SettingsPtr s(new_fluid_settings());
     if (!s) return s;
+    // The scheduler switches the effects on and off around plays; these
+    // are their levels, and whether it switches them on at all.
+    fluid_settings_setnum(s.get(), "synth.reverb.room-size", sound.reverb.room);
+    fluid_settings_setnum(s.get(), "synth.reverb.level", sound.reverb.level);
+    fluid_settings_setnum(s.get(), "synth.chorus.level", sound.chorus.level);
+    fluid_settings_setint(s.get(), "synth.reverb.active", sound.reverb.on ? 1 : 0);
+    fluid_settings_setint(s.get(), "synth.chorus.active", sound.chorus.on ? 1 : 0);
     fluid_settings_setnum(s.get(), "synth.sample-rate", rate);
     if (polyphony > 0) fluid_settings_setint(s.get(), "synth.polyphony", polyphony);
     // Only the thread that renders ever touches a synth, so FluidSynth's own
@@ -70,28 +78,34 @@ class EngineCache {
 
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
                                            std::uint32_t rate, int polyphony, FontUse use) {
+    return createSynth(withFonts({}, soundFont), error, rate, polyphony, use);
+}
+
+std::unique_ptr<SynthInstance> createSynth(const SoundSettings& sound, int& error,
+                                           std::uint32_t rate, int polyphony, FontUse use) {
     error = 0;
-    if (!isRegularFile(soundFont)) {
-        error = kErrNoSoundFont;
-        return nullptr;
+    for (const std::string& path : sound.soundFonts) {
+        if (!isRegularFile(path)) error = kErrNoSoundFont;
     }
+    if (sound.soundFonts.empty()) error = kErrNoSoundFont;
+    if (error != 0) return nullptr;
     EngineCache::instance();  // quiets FluidSynth's chatter before the first synth
     auto inst = std::make_unique<SynthInstance>();
-    inst->settings = makeSettings(rate, polyphony);
+    inst->settings = makeSettings(rate, polyphony, sound);
     if (inst->settings) inst->synth.reset(new_fluid_synth(inst->settings.get()));
-    if (inst->synth && use == FontUse::AsPlayed) {
-        if (auto index = FontIndex::read(soundFont)) {
-            inst->cut = std::make_unique<SubsetFont>(std::move(*index));
-            if (inst->cut->attach(inst->synth.get(), inst->settings.get())) return inst;
-            inst->cut.reset();  // the whole file then, and FluidSynth's word on it
-        }
-    }
-    if (inst->synth) inst->fontId = fluid_synth_sfload(inst->synth.get(), soundFont.c_str(), 1);
-    if (!inst->synth || inst->fontId == FLUID_FAILED) {
+    if (!inst->synth) {
         error = kErrSoundFontLoad;
         return nullptr;
     }
+    error = inst->fonts.load(inst->synth.get(), inst->settings.get(), sound.soundFonts,
+                             use == FontUse::AsPlayed);
+    if (error != 0) return nullptr;
     return inst;
+}
+
+SoundSettings withFonts(SoundSettings sound, const std::string& fallback) {
+    if (sound.soundFonts.empty()) sound.soundFonts = splitFontList(fallback);
+    return sound;
 }
 
 std::uint32_t nextSongId() noexcept {

@@ -6,21 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "device/device.h"
 #include "device/engine/sample_rates.h"
 #include "device/soundfont/fluid_handles.h"
-#include "device/soundfont/font_cut.h"
+#include "device/soundfont/font_stack.h"
 
 namespace lirno::device {
 
-// A synthesizer with its own settings and the SoundFont loaded. Members are
+// A synthesizer with its own settings and the SoundFonts loaded. Members are
 // declared so that the synth goes before the settings it was made from.
 struct SynthInstance {
     SettingsPtr settings;
     SynthPtr synth;
-    int fontId = -1;  // the SoundFont's id in the synth, when loaded whole
-    // When the font is loaded as the songs need it (FontUse::AsPlayed, and
-    // the file is a SoundFont this program can cut down).
-    std::unique_ptr<SubsetFont> cut;
+    // Cut down as the songs need them with FontUse::AsPlayed (each file this
+    // program can cut), otherwise whole.
+    FontStack fonts;
 };
 
 enum class FontUse {
@@ -37,6 +37,15 @@ enum class FontUse {
 std::unique_ptr<SynthInstance> createSynth(const std::string& soundFont, int& error,
                                            std::uint32_t rate = kSampleRate, int polyphony = 0,
                                            FontUse use = FontUse::Whole);
+// The same with a stack of SoundFonts (sound.soundFonts, not empty) and the
+// effects of `sound`.
+std::unique_ptr<SynthInstance> createSynth(const SoundSettings& sound, int& error,
+                                           std::uint32_t rate = kSampleRate, int polyphony = 0,
+                                           FontUse use = FontUse::Whole);
+
+// `sound` with its stack made explicit: `fallback` (one path or several
+// joined with ':', as LIRNO_SOUNDFONT names them) when it names none.
+SoundSettings withFonts(SoundSettings sound, const std::string& fallback);
 
 // Ids for opened songs: never 0 and never reused in this process.
 std::uint32_t nextSongId() noexcept;

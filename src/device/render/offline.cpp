@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "device/engine/key_shift.h"
@@ -173,12 +174,14 @@ int renderSong(std::shared_ptr<const Song> song, std::uint32_t fromUnits,
     int error = 0;
     // A fresh synthesizer each time: nothing left over from an earlier render
     // (reverb lines, channel state) can change the result.
-    const auto synth = createSynth(options.soundFont.empty() ? findSoundFont() : options.soundFont,
-                                   error, options.rate, options.polyphony, options.fontUse);
+    const std::string fallback = options.soundFont.empty() ? findSoundFont() : options.soundFont;
+    const auto synth = createSynth(withFonts(options.sound, fallback), error, options.rate,
+                                   options.polyphony, options.fontUse);
     if (!synth) return error;
     const int shift = options.playback.transpose;
-    if (synth->cut)
-        synth->cut->cover(synth->synth.get(), shiftedNotes(presetsPlayed(*song), shift, shift));
+    if (options.fontUse == FontUse::AsPlayed)
+        synth->fonts.cover(synth->synth.get(), shiftedNotes(presetsPlayed(*song), shift, shift),
+                           synth->fonts.allCut() ? std::set<PresetRef>{} : presetsAskedFor(*song));
     const Song* const songs[] = {song.get()};
     const auto plan = makePlan(song, fromUnits, options.rate, oncePassage(options.playback));
     const SoundSpan span = options.span ? *options.span : soundSpan(songs, unitsAt(plan->startNs));

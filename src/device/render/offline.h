@@ -39,7 +39,10 @@ struct SoundSpan {
 SoundSpan soundSpan(std::span<const Song* const> songs, std::uint32_t fromUnits);
 
 struct RenderOptions {
-    std::string soundFont;  // empty: findSoundFont()
+    std::string soundFont;  // empty: findSoundFont(); several joined with ':' make a stack
+    // The stack (sound.soundFonts, when not empty, wins over soundFont) and
+    // the effects: the player's settings make a render sound as it plays.
+    SoundSettings sound;
     std::uint32_t rate = kDefaultRenderRate;
     // Offline there is no deadline to keep, so no note is ever dropped for
     // want of a voice: FluidSynth's default of 256 drops notes in dense

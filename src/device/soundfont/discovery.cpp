@@ -115,4 +115,17 @@ std::string findSoundFont() {
     return findSoundFont(soundFontPlacesFromEnvironment());
 }
 
+std::vector<std::string> chosenSoundFonts() {
+    return splitFontList(env("LIRNO_SOUNDFONT"));
+}
+
+std::vector<std::string> splitFontList(const std::string& joined) {
+    std::vector<std::string> out;
+    std::istringstream list(joined);
+    for (std::string path; std::getline(list, path, ':');) {
+        if (!path.empty()) out.push_back(path);
+    }
+    return out;
+}
+
 }  // namespace lirno::device

@@ -21,8 +21,15 @@ struct SoundFontPlaces {
 
 SoundFontPlaces soundFontPlacesFromEnvironment();
 
-// The SoundFont to use, or "" when there is none.
+// The SoundFont to use, or "" when there is none. LIRNO_SOUNDFONT may name
+// several joined with ':' (a stack, the first winning): it comes back as it is.
 std::string findSoundFont(const SoundFontPlaces& places);
 std::string findSoundFont();
+
+// The fonts LIRNO_SOUNDFONT names, in order; empty when it is not set. For
+// the run it is set in, they win over any list the user saved.
+std::vector<std::string> chosenSoundFonts();
+// The paths of a list joined with ':'.
+std::vector<std::string> splitFontList(const std::string& joined);
 
 }  // namespace lirno::device

@@ -153,7 +153,10 @@ bool SubsetFont::holds(const PresetNotes& played) const {
 }
 
 bool SubsetFont::cover(fluid_synth_t* synth, const PresetNotes& played) {
-    const PresetNotes wanted = selected(played);
+    return coverExactly(synth, selected(played));
+}
+
+bool SubsetFont::coverExactly(fluid_synth_t* synth, const PresetNotes& wanted) {
     if (covers(loaded_, wanted)) return true;
     return load(synth, wanted);
 }

@@ -27,6 +27,9 @@ class SubsetFont {
     // nothing renders. False when FluidSynth refused the new cut (the old
     // one stays).
     bool cover(fluid_synth_t* synth, const PresetNotes& played);
+    // cover() for presets already chosen (a font of a stack gets those it wins).
+    bool coverExactly(fluid_synth_t* synth, const PresetNotes& selected);
+    bool has(PresetRef p) const { return index_.has(p); }
 
     int fontId() const noexcept { return fontId_; }
     const PresetNotes& loaded() const noexcept { return loaded_; }
