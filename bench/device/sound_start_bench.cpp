@@ -88,35 +88,49 @@ class CardOutput final : public AudioOutput {
     std::thread thread_;
 };
 
+constexpr const char* kSmallFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// A device as the player starts it, playing the song into a card-like output.
+struct Playing {
+    Watch watch;
+    DeviceId id = 0;
+    std::unique_ptr<FluidDevice> dev;
+};
+
+// False, the run marked skipped, when the song does not play.
+bool startPlaying(benchmark::State& state, Playing& p, const std::string& font) {
+    DeviceSettings s;
+    s.soundFont = font;
+    s.output = [&p](const std::string&, const OutputOptions&, OutputSink& sink) {
+        return std::make_unique<CardOutput>(sink, p.watch);
+    };
+    p.watch.start = Clock::now();
+    p.dev = std::make_unique<FluidDevice>(s);
+    std::uint32_t len = 0;
+    if (p.dev->open(gSong, p.id, len) == 0 && p.dev->play(p.id, 0, {}) == 0) return true;
+    state.SkipWithError("the song does not open or play");
+    return false;
+}
+
+double peakMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
 void BM_FirstSoundAndMemory(benchmark::State& state) {
     for (auto _ : state) {
-        Watch watch;
-        DeviceSettings s;
-        s.soundFont = gSoundFont;
-        s.output = [&watch](const std::string&, const OutputOptions&, OutputSink& sink) {
-            return std::make_unique<CardOutput>(sink, watch);
-        };
-        watch.start = Clock::now();
-        FluidDevice dev(s);
-        DeviceId id = 0;
-        std::uint32_t len = 0;
-        if (dev.open(gSong, id, len) != 0 || dev.play(id, 0, {}) != 0) {
-            state.SkipWithError("the song does not open or play");
-            return;
-        }
+        Playing p;
+        if (!startPlaying(state, p, gSoundFont)) return;
         std::this_thread::sleep_for(std::chrono::seconds(gSeconds));
-        dev.stop(id);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        state.counters["first_sound_ms"] = static_cast<double>(watch.firstSoundNs.load()) / 1e6;
-        state.counters["worst_block_ms"] = static_cast<double>(watch.worstBlockNs.load()) / 1e6;
-        state.counters["late_blocks"] = static_cast<double>(watch.lateBlocks.load());
-        state.counters["rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+        p.dev->stop(p.id);
+        state.counters["first_sound_ms"] = static_cast<double>(p.watch.firstSoundNs.load()) / 1e6;
+        state.counters["worst_block_ms"] = static_cast<double>(p.watch.worstBlockNs.load()) / 1e6;
+        state.counters["late_blocks"] = static_cast<double>(p.watch.lateBlocks.load());
+        state.counters["rss_mb"] = peakMb();
     }
 }
 BENCHMARK(BM_FirstSoundAndMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-constexpr const char* kSmallFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 // Sets the sound while the song plays: how long the call takes, and how long
 // until the play restarts with it (-1 if it never did within 5 s).
@@ -137,43 +151,29 @@ std::pair<double, double> changeSound(FluidDevice& dev, const SoundSettings& sou
 
 void BM_SoundChangeWhilePlaying(benchmark::State& state) {
     for (auto _ : state) {
-        Watch watch;
-        DeviceSettings s;
-        s.soundFont = kSmallFont;
-        s.output = [&watch](const std::string&, const OutputOptions&, OutputSink& sink) {
-            return std::make_unique<CardOutput>(sink, watch);
-        };
-        watch.start = Clock::now();
-        FluidDevice dev(s);
-        DeviceId id = 0;
-        std::uint32_t len = 0;
-        if (dev.open(gSong, id, len) != 0 || dev.play(id, 0, {}) != 0) {
-            state.SkipWithError("the song does not open or play");
-            return;
-        }
+        Playing p;
+        if (!startPlaying(state, p, kSmallFont)) return;
         // Changes halfway through a unit, so that the restart (at the unit's
         // start) shows as the position going back.
         constexpr auto kHalfUnit = std::chrono::milliseconds(62);
         std::this_thread::sleep_for(std::chrono::seconds(2) + kHalfUnit);
         SoundSettings alone;
         alone.soundFonts = {gSoundFont};
-        const auto [setMs, toSoundMs] = changeSound(dev, alone);
+        const auto [setMs, toSoundMs] = changeSound(*p.dev, alone);
         std::this_thread::sleep_for(std::chrono::seconds(2) -
                                     std::chrono::milliseconds(static_cast<int>(toSoundMs)));
         SoundSettings stacked;
         stacked.soundFonts = {kSmallFont, gSoundFont};
         stacked.reverb.on = false;
-        const auto [stackSetMs, stackToSoundMs] = changeSound(dev, stacked);
+        const auto [stackSetMs, stackToSoundMs] = changeSound(*p.dev, stacked);
         std::this_thread::sleep_for(std::chrono::seconds(std::max(1, gSeconds - 4)));
-        dev.stop(id);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
+        p.dev->stop(p.id);
         state.counters["set_ms"] = setMs;
         state.counters["to_sound_ms"] = toSoundMs;
         state.counters["stack_set_ms"] = stackSetMs;
         state.counters["stack_to_sound_ms"] = stackToSoundMs;
-        state.counters["worst_block_ms"] = static_cast<double>(watch.worstBlockNs.load()) / 1e6;
-        state.counters["rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+        state.counters["worst_block_ms"] = static_cast<double>(p.watch.worstBlockNs.load()) / 1e6;
+        state.counters["rss_mb"] = peakMb();
     }
 }
 BENCHMARK(BM_SoundChangeWhilePlaying)->Iterations(1)->Unit(benchmark::kMillisecond);

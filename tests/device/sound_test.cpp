@@ -123,12 +123,12 @@ TEST(SoundStack, AFontThatCannotBeReadIsRefusedAndTheOldSoundKept) {
 }
 
 TEST(SoundStack, ASongGoesOnFromWhereItIsWithTheNewSound) {
+    test::Notices notices;  // outlives the device, which aborts the play as it goes
     FluidDevice dev(test::manualSettings());
     ASSERT_EQ(dev.waitReady(), 0);
     DeviceId id = 0;
     std::uint32_t length = 0;
     ASSERT_EQ(dev.openBytes(test::songOfSeconds(4), id, length), 0);
-    test::Notices notices;
     ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
     std::vector<float> l(kSampleRate), r(kSampleRate);
     dev.renderManual(l.data(), r.data(), l.size());

@@ -136,11 +136,15 @@ void finishVoices(fluid_synth_t* synth) {
 
 }  // namespace
 
-bool SubsetFont::attach(fluid_synth_t* synth, fluid_settings_t* settings) {
+bool SubsetFont::addLoader(fluid_synth_t* synth, fluid_settings_t* settings) {
     fluid_sfloader_t* loader = new_fluid_defsfloader(settings);
     if (loader == nullptr) return false;
     fluid_sfloader_set_callbacks(loader, &openFont, &readFont, &seekFont, &tellFont, &closeFont);
     fluid_synth_add_sfloader(synth, loader);  // the synth owns it from here
+    return true;
+}
+
+bool SubsetFont::attach(fluid_synth_t* synth) {
     return load(synth, {});
 }
 

@@ -13,10 +13,13 @@ class SubsetFont {
   public:
     explicit SubsetFont(FontIndex index) : index_(std::move(index)) {}
 
-    // Gives a new synthesizer (before any font is loaded into it) the loader
-    // that reads cut-down fonts, and loads one without presets, so that the
-    // file's header is checked at once. False when FluidSynth refuses it.
-    bool attach(fluid_synth_t* synth, fluid_settings_t* settings);
+    // Gives a new synthesizer the loader that reads cut-down fonts (of any
+    // file): once, before any font is loaded into it (FluidSynth takes
+    // loaders only then). False when it cannot be made.
+    static bool addLoader(fluid_synth_t* synth, fluid_settings_t* settings);
+    // Loads a cut without presets into a synthesizer that has the loader, so
+    // that the file's header is checked at once. False when FluidSynth refuses it.
+    bool attach(fluid_synth_t* synth);
 
     // Whether the loaded cut already holds what `played` needs.
     bool holds(const PresetNotes& played) const;

@@ -18,13 +18,14 @@ int FontStack::load(fluid_synth_t* synth, fluid_settings_t* settings,
     // from its end. A cut, reloaded later, lands on top, which is harmless:
     // it only ever holds presets its font wins.
     layers_.resize(paths.size());
+    cut = cut && SubsetFont::addLoader(synth, settings);
     for (std::size_t i = paths.size(); i-- > 0;) {
         Layer& layer = layers_[i];
         layer.path = paths[i];
         if (cut) {
             if (auto index = FontIndex::read(layer.path)) {
                 layer.cut = std::make_unique<SubsetFont>(std::move(*index));
-                if (layer.cut->attach(synth, settings)) continue;
+                if (layer.cut->attach(synth)) continue;
                 layer.cut.reset();  // the whole file then, and FluidSynth's word on it
             }
         }
