@@ -31,6 +31,12 @@ constexpr std::uint8_t channelOf(std::uint8_t status) noexcept {
 constexpr bool isChannelStatus(std::uint8_t status) noexcept {
     return status >= kNoteOff && status < kSysEx;
 }
+// Data bytes that follow a system common byte, which has no place in a file:
+// skipping them keeps the rest of a damaged track in step.
+constexpr int strayDataBytes(std::uint8_t status) noexcept {
+    return status == kTimeCode || status == kSongSelect ? 1 : status == kSongPosition ? 2 : 0;
+}
+
 // Data bytes following a channel status: one for program change and channel
 // pressure, two for the rest.
 constexpr int dataBytes(std::uint8_t status) noexcept {

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "device/song/drum_parts.h"
+#include "device/engine/key_shift.h"
 #include "midi/bytes.h"
 #include "midi/vlq.h"
 #include "midi/vocabulary.h"
@@ -20,7 +20,6 @@ constexpr std::uint32_t kDefaultTempo = 500000;  // microseconds a quarter: 120 
 constexpr std::uint32_t kMaxTempo = 0xFFFFFF;
 constexpr std::uint32_t kMaxDelta = 0x0FFFFFFF;  // the most four bytes of a delta time hold
 constexpr std::size_t kMaxVlqBytes = 4;
-constexpr int kKeys = 128;
 
 struct Event {
     std::uint64_t tick = 0;
@@ -156,67 +155,36 @@ Data sysexBody(Data d, const Event& e) {
     return body;
 }
 
-// Moves keys, following which channels are drum parts in time order; a note
-// ends on the key it started on whatever changed meanwhile.
-class KeyMover {
-  public:
-    explicit KeyMover(int transpose)
-        : transpose_(transpose), sounding_(midi::kChannels * kKeys, kSilent) {}
-
-    void see(Data d, Event& e) {
-        if (e.status == midi::kSysEx || e.status == midi::kSysExEscape) {
-            drums_.seeSysex(sysexBody(d, e));
+// Moves one event's key as the player's key shift does (drum parts left
+// alone; a note ends on the key it started on whatever changed meanwhile).
+void moveKey(device::KeyShift& keys, Data d, Event& e) {
+    if (e.status == midi::kSysEx || e.status == midi::kSysExEscape) {
+        keys.seeSysex(sysexBody(d, e));
+        return;
+    }
+    if (!midi::isChannelStatus(e.status)) return;
+    const std::size_t at = e.at + (e.ownStatus ? 1 : 0);
+    const int ch = midi::channelOf(e.status);
+    const int d1 = d[at];
+    const int d2 = midi::dataBytes(e.status) == 2 ? d[at + 1] : 0;
+    switch (midi::statusKind(e.status)) {
+        case midi::kControlChange:
+            keys.seeControl(ch, d1, d2);
             return;
-        }
-        if (!midi::isChannelStatus(e.status)) return;
-        const std::size_t at = e.at + (e.ownStatus ? 1 : 0);
-        const int ch = midi::channelOf(e.status);
-        const int d1 = d[at];
-        const int d2 = midi::dataBytes(e.status) == 2 ? d[at + 1] : 0;
-        switch (midi::statusKind(e.status)) {
-            case midi::kControlChange:
-                drums_.seeControl(ch, d1, d2);
-                return;
-            case midi::kNoteOn:
-                e.key = d2 != 0 ? start(ch, d1) : end(ch, d1);
-                break;
-            case midi::kNoteOff:
-                e.key = end(ch, d1);
-                break;
-            case midi::kKeyPressure:
-                e.key = playing(ch, d1);
-                break;
-            default:
-                return;
-        }
-        e.drop = e.key < 0;
+        case midi::kNoteOn:
+            e.key = d2 != 0 ? keys.noteOn(ch, d1).play : keys.noteOff(ch, d1);
+            break;
+        case midi::kNoteOff:
+            e.key = keys.noteOff(ch, d1);
+            break;
+        case midi::kKeyPressure:
+            e.key = keys.pressure(ch, d1);
+            break;
+        default:
+            return;
     }
-
-  private:
-    static constexpr int kSilent = -2;
-
-    // The key a note struck now sounds on; -1 when it would fall outside 0..127.
-    int moved(int ch, int key) const {
-        if (drums_.isDrum(ch)) return key;
-        const int k = key + transpose_;
-        return k < 0 || k >= kKeys ? -1 : k;
-    }
-    // As the player keeps them: the latest note of a key is the one its end finds.
-    int& sounding(int ch, int key) { return sounding_[std::size_t(ch * kKeys + key)]; }
-    int start(int ch, int key) { return sounding(ch, key) = moved(ch, key); }
-    int end(int ch, int key) {
-        const int k = std::exchange(sounding(ch, key), kSilent);
-        return k == kSilent ? moved(ch, key) : k;
-    }
-    int playing(int ch, int key) {
-        const int k = sounding(ch, key);
-        return k == kSilent ? moved(ch, key) : k;
-    }
-
-    int transpose_;
-    device::DrumParts drums_;
-    std::vector<int> sounding_;  // by channel and key as written: the key it sounds on
-};
+    e.drop = e.key < 0;
+}
 
 // The tracks' events in the order the song plays them: format 2 plays its
 // tracks one after another, the others together, ties in track order.
@@ -235,8 +203,9 @@ void moveKeys(std::vector<TrackWalk>& tracks, bool sequential, int transpose) {
     if (!sequential)
         std::stable_sort(order.begin(), order.end(),
                          [](const Ref& a, const Ref& b) { return a.tick < b.tick; });
-    KeyMover mover(transpose);
-    for (const Ref& r : order) mover.see(r.track->data, *r.event);
+    device::KeyShift keys;
+    keys.setTranspose(transpose);
+    for (const Ref& r : order) moveKey(keys, r.track->data, *r.event);
 }
 
 // Where the value of a Set Tempo the reader takes lies in the track's data,

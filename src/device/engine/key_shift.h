@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "device/song/drum_parts.h"
 #include "device/song/song.h"
@@ -27,6 +28,11 @@ class KeyShift {
     int transpose() const noexcept { return transpose_; }
     // Follows the drum parts through every event sent, chased ones too.
     void see(const Song& song, const SongEvent& e) noexcept { drums_.see(song, e); }
+    // The same from a file's bytes (a system-exclusive body, a controller).
+    void seeSysex(std::span<const std::uint8_t> body) noexcept { drums_.seeSysex(body); }
+    void seeControl(int channel, int controller, int value) noexcept {
+        drums_.seeControl(channel, controller, value);
+    }
     bool isDrum(int channel) const noexcept { return drums_.isDrum(channel); }
 
     // A note-on of `key`: the key to play (kNone: not played) and the key of

@@ -33,12 +33,6 @@ bool idIs(std::span<const std::uint8_t> b, std::size_t at, std::string_view id) 
     return at + 4 <= b.size() && std::memcmp(b.data() + at, id.data(), 4) == 0;
 }
 
-// Data bytes that follow a system common byte with no place in a file.
-int strayDataBytes(std::uint8_t status) {
-    if (status == midi::kTimeCode || status == midi::kSongSelect) return 1;
-    return status == midi::kSongPosition ? 2 : 0;
-}
-
 // The text and lyric events of one track chunk, up to its end, its End of
 // Track or the first event cut short, read in step with the device's reader
 // (meta and sysex events leave running status alone). Returns where it stopped.
@@ -72,7 +66,7 @@ const std::uint8_t* walkTrack(const std::uint8_t* p, const std::uint8_t* end, st
             if (p >= end) return end;
             type = *p++;
         } else if (status != midi::kSysEx && status != midi::kSysExEscape) {
-            for (int i = strayDataBytes(status); i > 0 && p < end && *p < 0x80; --i) ++p;
+            for (int i = midi::strayDataBytes(status); i > 0 && p < end && *p < 0x80; --i) ++p;
             continue;
         }
         std::uint32_t len = 0;

@@ -70,20 +70,6 @@ struct Cursor {
     }
 };
 
-// Data bytes that follow a system common / real-time byte that has no place
-// in a file; skipping them keeps the rest of the track in step.
-int strayDataBytes(std::uint8_t status) {
-    switch (status) {
-        case midi::kTimeCode:
-        case midi::kSongSelect:
-            return 1;
-        case midi::kSongPosition:
-            return 2;
-        default:
-            return 0;
-    }
-}
-
 struct TempoChange {
     std::uint64_t tick;
     std::uint32_t tempo;
@@ -152,7 +138,7 @@ struct TrackParse {
         if (b == midi::kSysEx || b == midi::kSysExEscape) return sysex(b);
         if (b == midi::kMeta) return metaEvent();
         lastTick = tick;
-        for (int i = strayDataBytes(b); i > 0 && c.p < c.end && *c.p < 0x80; --i) ++c.p;
+        for (int i = midi::strayDataBytes(b); i > 0 && c.p < c.end && *c.p < 0x80; --i) ++c.p;
         return true;
     }
 
