@@ -8,6 +8,7 @@
 #include <memory>
 #include <string_view>
 
+#include "device/song/smf_reader.h"
 #include "device/song/song_file.h"
 #include "device/song/timing.h"
 #include "midi/bytes.h"
@@ -17,8 +18,6 @@
 namespace lirno::device {
 namespace {
 
-// The device's reader finds its header this far into a file at most.
-constexpr std::size_t kHeaderSearchWindow = 512;
 constexpr std::uint64_t kMaxTick = std::uint64_t{1} << 60;
 
 // A text or lyric event: where it stands and its bytes as the file has them.
@@ -28,10 +27,6 @@ struct MetaText {
     std::uint8_t type = 0;
     std::string bytes;
 };
-
-bool idIs(std::span<const std::uint8_t> b, std::size_t at, std::string_view id) {
-    return at + 4 <= b.size() && std::memcmp(b.data() + at, id.data(), 4) == 0;
-}
 
 // The text and lyric events of one track chunk, up to its end, its End of
 // Track or the first event cut short, read in step with the device's reader
@@ -80,42 +75,13 @@ const std::uint8_t* walkTrack(const std::uint8_t* p, const std::uint8_t* end, st
     return p;
 }
 
-std::size_t findTrack(std::span<const std::uint8_t> b, std::size_t from) {
-    while (from + 8 <= b.size() && !idIs(b, from, "MTrk")) ++from;
-    return from;
-}
-
-// Where the first chunk after the header starts, as the device's reader
-// finds it (a wrong header length with a track right behind six bytes).
-std::size_t firstChunk(std::span<const std::uint8_t> b, std::size_t header) {
-    const std::uint32_t declared = midi::readBE32(b.data() + header + 4);
-    const std::size_t pos = header + 8 + std::min<std::size_t>(declared, b.size() - header - 8);
-    if (declared != 6 && idIs(b, header + 14, "MTrk") && !idIs(b, pos, "MTrk")) return header + 14;
-    return pos;
-}
-
 // Every track chunk's text and lyric events, in time order (ties in track
-// order). A chunk longer than the file is read to where its events stop and
-// the next track is looked for from there; junk between chunks is skipped.
+// order), from the chunks the device's reader finds.
 std::vector<MetaText> metaTexts(std::span<const std::uint8_t> b) {
-    std::size_t at = 0;
-    while (at < kHeaderSearchWindow && at + 4 <= b.size() && !idIs(b, at, "MThd")) ++at;
     std::vector<MetaText> out;
-    if (!idIs(b, at, "MThd") || at + 14 > b.size()) return out;
     std::uint32_t track = 0;
-    for (std::size_t pos = firstChunk(b, at); pos + 8 <= b.size();) {
-        const std::size_t body = pos + 8;
-        const std::size_t declared = midi::readBE32(b.data() + pos + 4);
-        const bool clamped = declared > b.size() - body;
-        const std::size_t end = clamped ? b.size() : body + declared;
-        const bool printable = std::all_of(b.data() + pos, b.data() + body - 4,
-                                           [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
-        if (idIs(b, pos, "MTrk")) {
-            const std::uint8_t* stop = walkTrack(b.data() + body, b.data() + end, track++, out);
-            pos = clamped ? findTrack(b, static_cast<std::size_t>(stop - b.data())) : end;
-        } else {
-            pos = printable ? end : findTrack(b, pos + 1);
-        }
+    for (const auto chunk : trackChunks(b)) {
+        walkTrack(chunk.data(), chunk.data() + chunk.size(), track++, out);
     }
     std::stable_sort(out.begin(), out.end(), [](const MetaText& x, const MetaText& y) {
         return x.tick != y.tick ? x.tick < y.tick : x.track < y.track;

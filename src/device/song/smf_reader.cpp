@@ -839,6 +839,14 @@ SmfResult readSmf(SharedBytes bytes) {
     return readWhole(view, std::move(bytes));
 }
 
+std::vector<std::span<const std::uint8_t>> trackChunks(std::span<const std::uint8_t> bytes) {
+    std::vector<std::span<const std::uint8_t>> chunks;
+    const Header h = readHeader(bytes);
+    if (h.error != SmfError::None) return chunks;
+    for (const TrackSpan& s : findTracks(h.file, h.firstChunk)) chunks.push_back(chunk(h.file, s));
+    return chunks;
+}
+
 SmfResult rereadSmf(SharedBytes bytes, const Song& previous) {
     const SongSource* old = previous.source.get();
     const std::span<const std::uint8_t> view = bytes->view();

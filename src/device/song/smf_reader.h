@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "device/song/song.h"
 
@@ -47,5 +48,10 @@ SmfResult readSmf(SharedBytes bytes);
 // Anything else reads the whole file. The song is always exactly the one
 // readSmf gives for the same bytes.
 SmfResult rereadSmf(SharedBytes bytes, const Song& previous);
+
+// The data of each track chunk, found as the reader finds them (past a RIFF
+// wrapper, a wrong header or chunk length, junk between chunks); none when
+// the file has no usable header.
+std::vector<std::span<const std::uint8_t>> trackChunks(std::span<const std::uint8_t> bytes);
 
 }  // namespace lirno::device
