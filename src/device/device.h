@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "device/errors.h"
+
 namespace lirno::device {
 
 using DeviceId = std::uint32_t;
@@ -77,6 +79,17 @@ constexpr bool validPlayback(const PlaybackSettings& s) noexcept {
            s.transpose <= kMaxTranspose && (!s.passage || s.passage->fromTick < s.passage->toTick);
 }
 
+// One message of a recording, in the song's own ticks (as the file counts
+// them) and its own key: where in the song it sounded, whatever the speed,
+// key or passage it was played at.
+struct RecordedEvent {
+    std::uint32_t tick = 0;
+    std::uint8_t status = 0;  // a channel message on the record channel
+    std::uint8_t data1 = 0;
+    std::uint8_t data2 = 0;  // 0 for two-byte messages
+    friend bool operator==(const RecordedEvent&, const RecordedEvent&) = default;
+};
+
 // Every operation returns 0 on success or a nonzero error code that
 // errorText() can describe.
 class Device {
@@ -104,6 +117,23 @@ class Device {
     // it is with the new sound. A SoundFont that cannot be read is refused
     // (kErrNoSoundFont, kErrSoundFontLoad) and the old sound kept.
     virtual int setSound(const SoundSettings& settings) = 0;
+    // Where songs play: "" for the synthesizer, else a MIDI port (as
+    // PortInfo::name). A play under way goes on from where it is through the
+    // new one. kErrMidiPort for a port that cannot be opened; nothing
+    // changes then.
+    virtual int setOutputPort(const std::string& port) { return port.empty() ? 0 : kErrMidiPort; }
+    virtual std::string outputPort() const { return {}; }
+    // Whether a MIDI source (a keyboard) is connected to the player's input.
+    virtual bool inputConnected() const { return false; }
+    // What comes in is heard on this channel (0..15), with whatever
+    // instrument, volume and balance the song gives it there.
+    virtual void setInputChannel(int /*channel*/) {}
+    // From now on, what comes in is also kept, stamped with where the song
+    // that plays is, until stopRecording(), which returns it in time order.
+    // What comes in while no song plays is heard but not kept. Notes still
+    // held when it stops are let go there, and a held pedal lifted.
+    virtual int startRecording() { return kErrNoMidiInput; }
+    virtual std::vector<RecordedEvent> stopRecording() { return {}; }
     // The text of an error code, or nothing for a code this device never returns.
     virtual std::optional<std::string> errorText(int code) const = 0;
 };

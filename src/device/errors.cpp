@@ -33,6 +33,13 @@ std::optional<std::string> errorTextFor(int code) {
             return "The render was interrupted; nothing was written.";
         case kErrAudioLost:
             return "The audio output stopped working while the song played.";
+        case kErrMidiPort:
+            return "The MIDI port could not be opened: see lirno-midi ports for the ports there "
+                   "are.";
+        case kErrMidiPortLost:
+            return "The MIDI port went away while the song played.";
+        case kErrNoMidiInput:
+            return "No MIDI keyboard is connected to Lirno Player's input.";
         default:
             return std::nullopt;
     }

@@ -19,6 +19,9 @@ inline constexpr int kErrFileTooLarge = 10;
 inline constexpr int kErrAudioWrite = 11;
 inline constexpr int kErrCancelled = 12;
 inline constexpr int kErrAudioLost = 13;
+inline constexpr int kErrMidiPort = 14;      // no such MIDI port, or it cannot be connected
+inline constexpr int kErrMidiPortLost = 15;  // the MIDI port went away while the song played
+inline constexpr int kErrNoMidiInput = 16;   // nothing is connected to the MIDI input
 
 // The text for a code returned by this library, or nothing for any other.
 std::optional<std::string> errorTextFor(int code);
