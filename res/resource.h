@@ -35,6 +35,8 @@ inline constexpr int kMaxRecentSongs = 10;
 inline constexpr int IDM_LYRICS = 530;
 // Sound: the SoundFonts, reverb and chorus (Music menu).
 inline constexpr int IDM_SOUND = 520;
+// Where songs play: the synthesizer or a MIDI port (Music menu).
+inline constexpr int IDM_MIDIOUTPUT = 521;
 
 // Strings that are not tooltips.
 inline constexpr int IDS_TITLE = 1;

@@ -52,6 +52,7 @@ constexpr std::array kMusicItems{
     MenuItem{},
     // Every letter of it is taken above: Ctrl+Shift+F reaches it.
     MenuItem{"Sound...", IDM_SOUND},
+    MenuItem{"MIDI Output...", IDM_MIDIOUTPUT},
 };
 constexpr std::array kHelpItems{
     MenuItem{"&Help", IDM_HELP, true},
@@ -80,29 +81,52 @@ constexpr std::array kAboutControls{
                   "Questions and reports: see the README file."},
 };
 
-constexpr std::array kRecordControls{
-    DialogControl{DefButton, 200, 5, 40, 15, "OK"},
-    DialogControl{Icon, 5, 5, 20, 20, IDI_DLG},
-    DialogControl{LeftText, 40, 5, 150, 50,
-                  "Recording is not available\n"
-                  "in this version of Lirno Player."},
-    DialogControl{LeftText, 20, 40, 200, 50,
-                  "Recording will take the notes you play on a MIDI keyboard "
-                  "into a new track of the open song, in time with the tracks "
-                  "you hear, so that you can mix it like any other track."},
-    DialogControl{LeftText, 20, 90, 200, 50,
-                  "Also planned:\n"
-                  "- tempo and key changes\n"
-                  "- saving the mix as a sound file\n"
-                  "- a list of recently played songs"},
-    DialogControl{CenteredText, 20, 140, 200, 30,
-                  "Written by the Lirno Player developers.\n"
-                  "Questions and reports: see the README file."},
-};
+// The record notice: why recording cannot start now (two lines), what
+// recording does, and what to do about it.
+constexpr std::array<DialogControl, 6> recordControls(std::string_view why,
+                                                      std::string_view whatToDo) {
+    return {{
+        DialogControl{DefButton, 200, 5, 40, 15, "OK"},
+        DialogControl{Icon, 5, 5, 20, 20, IDI_DLG},
+        DialogControl{LeftText, 40, 5, 150, 50, why},
+        DialogControl{LeftText, 20, 40, 200, 50,
+                      "Recording takes the notes you play on a MIDI keyboard "
+                      "into a new track of the open song, in time with the tracks "
+                      "you hear, so that you can mix it like any other track."},
+        DialogControl{LeftText, 20, 90, 200, 50, whatToDo},
+        DialogControl{CenteredText, 20, 140, 200, 30,
+                      "Written by the Lirno Player developers.\n"
+                      "Questions and reports: see the README file."},
+    }};
+}
+
+constexpr auto kRecordNoSong = recordControls(
+    "Recording is not available now:\n"
+    "no song is open.",
+    "Open a song first (File > Open...), then press Record Track: "
+    "the song plays and what you play goes into a new track.");
+constexpr auto kRecordNoInput = recordControls(
+    "Recording is not available now:\n"
+    "no MIDI keyboard is connected.",
+    "Plug the keyboard in: it is connected by itself. With JACK or another "
+    "program, connect its output to \"Lirno Player\"'s input. "
+    "\"lirno-midi ports\" lists the ports.");
+constexpr auto kRecordFull = recordControls(
+    "Recording is not available now:\n"
+    "the song is full (100 tracks).",
+    "A song holds at most 100 tracks. Save it, then record into a song "
+    "with fewer tracks.");
+constexpr auto kRecordUnfit = recordControls(
+    "Recording is not available now:\n"
+    "this song cannot take a new track.",
+    "The song could only be opened for playing. Open another song to "
+    "record into it.");
+
+constexpr std::string_view kRecordTitle = "About Lirno Melvanto";
 
 constexpr std::array kDialogs{
     DialogTemplate{IDD_ABOUT, "About Lirno Player", 20, 10, 250, 80, kAboutControls},
-    DialogTemplate{IDD_RECORD, "About Lirno Melvanto", 20, 10, 250, 170, kRecordControls},
+    DialogTemplate{IDD_RECORD, kRecordTitle, 20, 10, 250, 170, kRecordNoSong},
 };
 
 }  // namespace
@@ -115,6 +139,16 @@ std::string_view LoadString(int id) {
 
 std::span<const MenuPopup> mainMenu() {
     return kMenu;
+}
+
+const DialogTemplate& recordNotice(RecordNotice why) {
+    static constexpr std::array kNotices{
+        DialogTemplate{IDD_RECORD, kRecordTitle, 20, 10, 250, 170, kRecordNoSong},
+        DialogTemplate{IDD_RECORD, kRecordTitle, 20, 10, 250, 170, kRecordNoInput},
+        DialogTemplate{IDD_RECORD, kRecordTitle, 20, 10, 250, 170, kRecordFull},
+        DialogTemplate{IDD_RECORD, kRecordTitle, 20, 10, 250, 170, kRecordUnfit},
+    };
+    return kNotices[static_cast<std::size_t>(why)];
 }
 
 const DialogTemplate* findDialog(int id) {

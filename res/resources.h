@@ -45,7 +45,10 @@ struct DialogTemplate {
     int x = 0, y = 0, cx = 0, cy = 0;
     std::span<const DialogControl> controls;
 };
-// The template with this id, or nullptr.
+// The template with this id, or nullptr (the record notice: with no song).
 const DialogTemplate* findDialog(int id);
+// The record notice (999) for why recording cannot start.
+enum class RecordNotice { NoSong, NoInput, Full, Unfit };
+const DialogTemplate& recordNotice(RecordNotice why);
 
 }  // namespace lirno::res

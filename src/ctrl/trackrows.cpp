@@ -1,5 +1,6 @@
 #include "ctrl/trackrows.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "ctrl/instruments.h"
@@ -9,19 +10,40 @@ namespace lirno {
 TrackRows::TrackRows(FileImage& image, MidiInfo& info, ChangeHook onChange)
     : image_(image), info_(info), onChange_(std::move(onChange)) {}
 
+TrackRow TrackRows::freshRow(int n) const {
+    TrackRow row;
+    row.name = gettrackname(info_, n);
+    const InstrumentList list = instrumentList(getinstr(info_, n));
+    row.instrSpecial = list.special;
+    row.instrEntry = list.entry;
+    row.instrSel = list.selection;
+    row.instrEnabled = !list.special;
+    row.vol = getvol(info_, n);
+    row.bal = getbal(info_, n);
+    return row;
+}
+
 void TrackRows::fill() {
-    rows_.assign(static_cast<std::size_t>(std::min(getnumtracks(info_), kMaxTracks)), TrackRow{});
-    for (int r = 0; r < count(); ++r) {
-        TrackRow& row = rows_[static_cast<std::size_t>(r)];
-        row.name = gettrackname(info_, r);
-        const InstrumentList list = instrumentList(getinstr(info_, r));
-        row.instrSpecial = list.special;
-        row.instrEntry = list.entry;
-        row.instrSel = list.selection;
-        row.instrEnabled = !list.special;
-        row.vol = getvol(info_, r);
-        row.bal = getbal(info_, r);
-    }
+    rows_.clear();
+    const int n = std::min(getnumtracks(info_), kMaxTracks);
+    for (int r = 0; r < n; ++r) rows_.push_back(freshRow(r));
+}
+
+void TrackRows::addRow() {
+    if (count() >= std::min(getnumtracks(info_), kMaxTracks)) return;
+    const bool soloElsewhere = soloRow() >= 0;
+    rows_.push_back(freshRow(count()));
+    if (soloElsewhere) enableRow(rows_.back(), false);
+}
+
+void TrackRows::lastTrackFilled() {
+    if (count() > 0 && row(count() - 1).muted()) toggle(count() - 1);
+}
+
+void TrackRows::dropRow() {
+    if (rows_.empty()) return;
+    if (rows_.back().soloChecked) clickSolo(count() - 1);
+    rows_.pop_back();
 }
 
 int TrackRows::soloRow() const {

@@ -52,6 +52,13 @@ class TrackRows : public RowSource {
 
     // One fresh row per listed track: all On, no solo, names from the file.
     void fill();
+    // A fresh row for a listed track added after the rows (a recorded one);
+    // while another row holds the solo it is out of the sound like the rest.
+    void addRow();
+    // The last row's track now holds notes: muted like its row says.
+    void lastTrackFilled();
+    // The last row goes with its track; a solo it held ends first.
+    void dropRow();
     int count() const { return static_cast<int>(rows_.size()); }
     const TrackRow& row(int r) const { return rows_.at(static_cast<std::size_t>(r)); }
     // The row that holds the solo, or -1.
@@ -84,6 +91,7 @@ class TrackRows : public RowSource {
 
   private:
     struct ValueControl;
+    TrackRow freshRow(int n) const;
     void setValue(int r, const ValueControl& control, int value);
     int fileTrack(int r) const;
     void toggle(int r);  // flips the track's notes: muted <-> audible

@@ -59,7 +59,13 @@ class TrackViewWndProc : public QFrame {
     // Destroys the old rows and builds one per listed track of the loaded
     // file, unscrolled and without solo. Returns 1.
     int fillRows();
-    // Rows built by the last fill.
+    // A row for the listed track added last (a recorded one), the other
+    // rows as they stand; the last row taken away again; the last row's
+    // track filled (its notes now heard, or muted as the row says).
+    void addRow();
+    void dropRow();
+    void lastRowFilled();
+    // Rows built.
     int items() const { return items_; }
     const RowControls& controls() const { return controls_; }
     const TrackScroll& scroll() const { return scroll_; }
@@ -88,6 +94,8 @@ class TrackViewWndProc : public QFrame {
     void layoutClient();
     void updateScrollBar();
     void destroyRows();
+    void destroyRow(int r);
+    void rowsChanged();
     void makeRow(int r);
     QWidget* adopt(QWidget* control, int column, int r, const QString& what);
     void makeInstrumentList(int r);

@@ -51,11 +51,58 @@ int TrackViewWndProc::fillRows() {
 }
 
 void TrackViewWndProc::destroyRows() {
-    for (int r = 0; r < items_; ++r) {
-        for (int c = 0; c < kColumnCount; ++c) delete controls_.byId(controlId(c, r));
-    }
+    for (int r = 0; r < items_; ++r) destroyRow(r);
     controls_ = RowControls{};
     items_ = 0;
+}
+
+void TrackViewWndProc::destroyRow(int r) {
+    const auto i = static_cast<std::size_t>(r);
+    for (int c = 0; c < kColumnCount; ++c) delete controls_.byId(controlId(c, r));
+    controls_.hwndOn[i] = nullptr;
+    controls_.hwndOnly[i] = nullptr;
+    controls_.hwndName[i] = nullptr;
+    controls_.hwndInstr[i] = nullptr;
+    controls_.hwndVol[i] = nullptr;
+    controls_.hwndBal[i] = nullptr;
+}
+
+void TrackViewWndProc::addRow() {
+    rows_.addRow();
+    const int r = items_;
+    if (r >= rows_.count()) return;
+    makeRow(r);
+    // Placed where the list's scrolling puts it, and shown: the view may be showing.
+    for (int c = 0; c < kColumnCount; ++c) {
+        QWidget* control = controls_.byId(controlId(c, r));
+        control->move(control->x(), control->y() - scroll_.nScrollPos * kRowPitch);
+        control->setVisible(true);
+    }
+    items_ = r + 1;
+    rowsChanged();
+}
+
+void TrackViewWndProc::dropRow() {
+    rows_.dropRow();
+    if (items_ == 0) return;
+    destroyRow(--items_);
+    rowsChanged();
+}
+
+void TrackViewWndProc::lastRowFilled() {
+    rows_.lastTrackFilled();
+    rowsChanged();
+}
+
+// The scroll range takes in the rows there are now, the controls mirror the
+// rows, and the lights read the song's notes again.
+void TrackViewWndProc::rowsChanged() {
+    scroll_.nRange = std::max(TrackScroll::rangeFor(items_, scroll_.visibleRows()),
+                              std::min(scroll_.nRange, scroll_.nScrollPos));
+    updateScrollBar();
+    mirrorRows();
+    activity_.forget();
+    levels_.clear();
 }
 
 QWidget* TrackViewWndProc::adopt(QWidget* control, int column, int r, const QString& what) {

@@ -11,6 +11,16 @@
 namespace lirno {
 
 AboutDlgProc::AboutDlgProc(int dialogId, QWidget* owner) : QDialog(owner) {
+    measureFont();
+    if (const auto* t = res::findDialog(dialogId)) createControls(*t);
+}
+
+AboutDlgProc::AboutDlgProc(const res::DialogTemplate& t, QWidget* owner) : QDialog(owner) {
+    measureFont();
+    createControls(t);
+}
+
+void AboutDlgProc::measureFont() {
     // Dialog units follow the dialog's font, as on the desktop the layouts
     // were made for: a unit is a quarter of the average character's width
     // and an eighth of the character height.
@@ -18,7 +28,6 @@ AboutDlgProc::AboutDlgProc(int dialogId, QWidget* owner) : QDialog(owner) {
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     baseX_ = (fm.horizontalAdvance(alphabet) / 26 + 1) / 2;
     baseY_ = fm.height();
-    if (const auto* t = res::findDialog(dialogId)) createControls(*t);
 }
 
 QRect AboutDlgProc::toPixels(int x, int y, int cx, int cy) const {

@@ -15,11 +15,14 @@ class AboutDlgProc : public QDialog {
     Q_OBJECT
   public:
     AboutDlgProc(int dialogId, QWidget* owner);
+    // The dialog from a template of its own (the record notice's texts).
+    AboutDlgProc(const res::DialogTemplate& t, QWidget* owner);
 
     // Escape and the close box end the dialog like OK.
     void reject() override { done(1); }
 
   private:
+    void measureFont();
     void createControls(const res::DialogTemplate& t);
     void createControl(const res::DialogControl& c);
     QRect toPixels(int x, int y, int cx, int cy) const;

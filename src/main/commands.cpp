@@ -4,6 +4,7 @@
 #include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "main/mixer.h"
+#include "main/outputdialog.h"
 #include "main/shell.h"
 #include "main/sounddialog.h"
 #include "main/toolbar.h"
@@ -22,18 +23,7 @@ void MainWndProc::command(int id, int param) {
     const bool needsDisplay = id == IDM_OPEN || id == IDM_SAVEAS || id == IDM_STOP ||
                               id == IDM_PLAY || id == IDM_PAUSE || id == IDM_VIEWTRACKS;
     if (needsDisplay && !timeTrack_) return;
-    if (id == IDM_LYRICS) {
-        if (lyrics_) lyrics_->toggle();
-        return;
-    }
-    if (id == IDM_SOUND) {
-        showSoundDialog(*sound_, this);
-        return;
-    }
-    if (id >= IDM_FASTER) {
-        if (timeTrack_) practiceCommand(id);
-        return;
-    }
+    if (musicCommand(id)) return;
     switch (id) {
         case IDM_OPEN:
             openFile(param);
@@ -54,7 +44,7 @@ void MainWndProc::command(int id, int param) {
             pause();
             break;
         case IDM_RECORD:
-            showDialog(IDD_RECORD);
+            recordTrack();
             break;
         case IDM_LOOP:
             loopMusic();
@@ -71,6 +61,26 @@ void MainWndProc::command(int id, int param) {
         default:
             break;  // New and Help have no action
     }
+}
+
+// The Music menu's items beyond the toolbar's commands; false for any other id.
+bool MainWndProc::musicCommand(int id) {
+    switch (id) {
+        case IDM_LYRICS:
+            if (lyrics_) lyrics_->toggle();
+            return true;
+        case IDM_SOUND:
+            showSoundDialog(*sound_, this);
+            return true;
+        case IDM_MIDIOUTPUT:
+            showOutputDialog(*ports_, this);
+            return true;
+        default:
+            break;
+    }
+    if (id < IDM_FASTER) return false;
+    if (timeTrack_) practiceCommand(id);
+    return true;
 }
 
 void MainWndProc::exitProgram() {

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "device/engine/fluid_device.h"
+#include "device/ports/midi_ports.h"
 #include "main/filedialogs.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
 #include "main/mpris.h"
+#include "main/portchoice.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/signals.h"
@@ -92,6 +94,8 @@ int runPlayer(int argc, char** argv) {
 
     const std::unique_ptr<device::Device> device = device::makeDevice();
     MainWndProc mainWindow(device.get());
+    mainWindow.ports().setLister(
+        [ports = device::systemMidiPorts()] { return ports->destinations(); });
     shell.hWndMain = &mainWindow;
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &server,
                      &SingleCopyServer::stopListening);

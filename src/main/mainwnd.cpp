@@ -9,6 +9,7 @@
 #include "main/accessible.h"
 #include "main/filedrop.h"
 #include "main/keyboard.h"
+#include "main/portchoice.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/soundchoice.h"
@@ -47,6 +48,8 @@ MainWndProc::MainWndProc(device::Device* device, QWidget* parent) : QMainWindow(
     installDevice(device);
     // Before the first play: the chosen sound, read once.
     sound_ = std::make_unique<SoundChoice>(device);
+    ports_ = std::make_unique<PortChoice>(device);
+    device_ = device;
 
     createMenus();
     createToolBar();
@@ -194,6 +197,9 @@ void MainWndProc::destroyWindow() {
     destroyed_ = true;
     timer_.stop();
     if (dialog_) dialog_->done(1);
+    // What was played goes with the song: the window keeps nothing now.
+    if (recording_ && device_) device_->stopRecording();
+    recording_.reset();
     // The device goes first: it must not be playing from a file that is gone.
     if (playback.fFileLoaded) {
         if (playback.nMode == kModePlaying || playback.nMode == kModePaused) {

@@ -20,6 +20,7 @@ namespace lirno {
 
 class AboutDlgProc;
 class LyricsPane;
+class PortChoice;
 class SoundChoice;
 class TimeCoordWndProc;
 class TimeTrackWndProc;
@@ -73,6 +74,13 @@ class MainWndProc : public QMainWindow {
     // SoundFonts and effects, as Music > Sound... sets them.
     SoundChoice& sound() { return *sound_; }
     const SoundChoice& sound() const { return *sound_; }
+    // Where songs play, as Music > MIDI Output... sets it.
+    PortChoice& ports() { return *ports_; }
+    const PortChoice& ports() const { return *ports_; }
+    // Whether Record Track is taking what the keyboard plays into a new row.
+    bool recording() const { return recording_.has_value(); }
+    // The device the window plays on, or nullptr.
+    device::Device* device() const { return device_; }
 
   signals:
     // The window has run its shut-down; the program ends (the quit message).
@@ -109,6 +117,15 @@ class MainWndProc : public QMainWindow {
     void showTrackRows(bool show);
     void volumeControl();
     void showDialog(int dialogId);
+    bool musicCommand(int id);
+
+    // Record Track (recordcommands.cpp).
+    void recordTrack();
+    void startRecording();
+    void finishRecording(bool playsOn = false);
+    void showRecordNotice(int why);
+    void markRecording(bool on);
+    void followRecordChannel();
 
     // What the commands share (opencommands.cpp, playcommands.cpp).
     void setCaption();
@@ -157,6 +174,14 @@ class MainWndProc : public QMainWindow {
     std::optional<UnitSpan> passageUnits_;
     LyricsPane* lyrics_ = nullptr;
     std::unique_ptr<SoundChoice> sound_;
+    std::unique_ptr<PortChoice> ports_;
+    device::Device* device_ = nullptr;
+    // The track a recording goes into, and the song's format before it came.
+    struct Recording {
+        int fileTrack = 0;
+        std::uint16_t formatBefore = 0;
+    };
+    std::optional<Recording> recording_;
 };
 
 }  // namespace lirno

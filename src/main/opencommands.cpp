@@ -37,6 +37,8 @@ constexpr int kFileButtons[] = {IDM_SAVEAS, IDM_STOP, IDM_PLAY,
 }  // namespace
 
 void MainWndProc::openFile(int param) {
+    // A song being recorded into keeps what was played before another comes.
+    finishRecording();
     if (param != OPEN_AND_PLAY) shell.szFileName.clear();
     const ImageMark before = imageMark();
     const bool read = mcimidiSelectFile(shell.szFileName);
@@ -55,6 +57,7 @@ void MainWndProc::openFile(int param) {
     rewind();
     playback.fFileLoaded = true;
     InsertTrackViewItems(trackView_);
+    followRecordChannel();
     timeCoord_->update();
     enableFileButtons(true);
     recallPlayback();

@@ -13,6 +13,7 @@ namespace lirno {
 using namespace res;
 
 void MainWndProc::stop() {
+    finishRecording();
     // A stop that comes while the user holds the slider stops what the
     // gesture interrupted: the device plays on through a gesture.
     const int mode = playback.nMode == kModeSeeking ? timeTrack_->pMode() : playback.nMode;
@@ -42,6 +43,7 @@ void MainWndProc::play() {
 
 void MainWndProc::pause() {
     if (playback.nMode == kModePlaying) {
+        finishRecording();
         playback.nMode = kModePaused;
         // If the device cannot say where it is, resume where this play began.
         playback.dwPlayPos = mcimidiPosition(playback.wOutDeviceID).value_or(playback.dwPlayPos);
@@ -87,6 +89,7 @@ void MainWndProc::notice(int flag, device::DeviceId from) {
 
 // Device stopped and closed, back at 0, Play and Pause up.
 void MainWndProc::endOfPlay() {
+    finishRecording();
     closeDevice();
     rewind();
     toolbar_->checkButton(IDM_PLAY, false);

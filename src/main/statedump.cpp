@@ -7,6 +7,7 @@
 #include "ctrl/trackview.h"
 #include "main/lyricspane.h"
 #include "main/mainwnd.h"
+#include "main/portchoice.h"
 #include "main/soundchoice.h"
 #include "main/timetrack.h"
 #include "main/toolbar.h"
@@ -64,6 +65,9 @@ QString stateText(const MainWndProc& w) {
     s += line("section",
               passage ? num(passage->first) + QLatin1Char(' ') + num(passage->second) : QString());
     s += line("lyrics", num(int(w.lyricsPane() && w.lyricsPane()->isVisible())));
+    s += line("recording", num(int(w.recording())));
+    s += line("outputPort", QString::fromStdString(w.ports().port()));
+    s += line("inputConnected", num(int(w.device() && w.device()->inputConnected())));
     return s + soundText(w.sound().settings());
 }
 

@@ -16,7 +16,9 @@ class MainWndProc;
 // the box or dialog shown, if any), speed (percent), key (semitones),
 // section (the passage's two positions in units, or nothing), soundfonts
 // (the stack, first first, separated by ':'), reverb ("on" or "off", room,
-// level), chorus ("on" or "off", level).
+// level), chorus ("on" or "off", level), recording (1 while Record Track
+// records), outputPort (where songs play, empty for the synthesizer),
+// inputConnected (1 while a keyboard is connected).
 QString stateText(const MainWndProc& window);
 
 class StateDump : public QObject {

@@ -7,10 +7,14 @@
 #include <QTimer>
 #include <functional>
 
+#include "ctrl/trackview.h"
 #include "main/aboutdlg.h"
 #include "main/toolbar.h"
+#include "mmio/loadsave.h"
 #include "mmio/playback.h"
+#include "mmio/playfile.h"
 #include "res/resource.h"
+#include "support/fake_device.h"
 #include "support/shell_fixture.h"
 
 using namespace lirno;
@@ -77,6 +81,7 @@ class DialogsTest : public QObject {
     void bothEndWithOkEnterEscapeAndTheCloseBox();
     void aboutOpensFromMenuToolbarAndLogo();
     void recordTrackOpensFromMenuAndToolbarAndChangesNothing();
+    void recordNoticeSaysWhyRecordingCannotStart();
     void escapeEndsTheDialogWithTheResultOfOk();
 };
 
@@ -159,6 +164,50 @@ void DialogsTest::recordTrackOpensFromMenuAndToolbarAndChangesNothing() {
     QCOMPARE(playback.dwPlayPos, 321u);
     QVERIFY(playback.fFileLoaded);
     QVERIFY(f.boxes.messages.empty());
+}
+
+void DialogsTest::recordNoticeSaysWhyRecordingCannotStart() {
+    ShellFixture f;
+    test::FakeDevice device;
+    device.keyboard = true;
+    playback.sTmpName = gettmpname();
+    auto w = f.makeWindow(&device);
+    w->show();
+    const auto record = [&] { return runDialog([&] { w->command(IDM_RECORD); }, pressOk); };
+    Seen seen = record();
+    QCOMPARE(seen.texts[0], QString("Recording is not available now:\nno song is open."));
+    QVERIFY(seen.texts[2].startsWith("Open a song first"));
+
+    // No keyboard: how to connect one, and nothing changes.
+    std::vector<smf::Track> tracks(kMaxTracks);
+    for (auto& t : tracks) t.on(0, 0, 60).off(96, 0, 60).end();
+    const std::string full = f.file("full.mid", smf::file(1, 96, tracks));
+    setFileDialogs({[full] { return std::optional(full); }, {}});
+    w->command(IDM_OPEN);
+    QCOMPARE(w->trackView()->items(), kMaxTracks);
+    const std::vector<std::uint8_t> image = test::bytesOf(loaded.image);
+    device.keyboard = false;
+    seen = record();
+    QCOMPARE(seen.title, QString("About Lirno Melvanto"));
+    QCOMPARE(seen.texts.size(), 4);
+    QCOMPARE(seen.texts[0],
+             QString("Recording is not available now:\nno MIDI keyboard is connected."));
+    QVERIFY(seen.texts[1].startsWith("Recording takes the notes you play"));
+    QVERIFY(seen.texts[2].contains("connect its output to \"Lirno Player\"'s input"));
+    QVERIFY(seen.texts[2].contains("\"lirno-midi ports\" lists the ports"));
+
+    // A keyboard, but the song holds 100 tracks already.
+    device.keyboard = true;
+    seen = record();
+    QCOMPARE(seen.texts[0],
+             QString("Recording is not available now:\nthe song is full (100 tracks)."));
+    QCOMPARE(w->trackView()->items(), kMaxTracks);
+    QCOMPARE(test::bytesOf(loaded.image), image);
+    QCOMPARE(playback.nMode, kModeStopped);
+    QVERIFY(!device.recordingNow);
+    QVERIFY(!w->toolbar()->isButtonChecked(IDM_RECORD));
+    QVERIFY(f.boxes.messages.empty());
+    w.reset();
 }
 
 void DialogsTest::escapeEndsTheDialogWithTheResultOfOk() {

@@ -236,6 +236,7 @@ void MainWndTest::menuTextsAndGrayedItems() {
          "!&Clear Passage",
          "-",
          "Sound...",
+         "MIDI Output...",
          "-",
          "&Lyrics"},
         {"&Help", "!&Help", "-", "&About Lirno Player..."},

@@ -4,6 +4,7 @@
 // sessions).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,6 +52,15 @@ class FakeDevice : public device::Device {
     std::vector<std::string> failed;    // calls the device refused
     device::PlaybackSettings playback;  // as last set (not in the log)
     device::SoundSettings sound;        // likewise
+    // MIDI ports, on its own: a keyboard connected or not, the ports
+    // setOutputPort takes, what the next stopRecording hands back.
+    bool keyboard = false;
+    std::vector<std::string> openablePorts;
+    std::vector<device::RecordedEvent> toRecord;
+    // What it was asked about them.
+    int inputChannel = -1;
+    bool recordingNow = false;
+    std::string port;  // as last set
 
     // The calls since the mark, and a new mark.
     std::vector<std::string> since() {
@@ -107,6 +117,31 @@ class FakeDevice : public device::Device {
         int r = real_ ? real_->setPlayback(s) : (validPlayback(s) ? 0 : device::kErrOutOfRange);
         if (r == 0) playback = s;
         return r;
+    }
+    int setOutputPort(const std::string& p) override {
+        int r = 0;
+        if (real_)
+            r = real_->setOutputPort(p);
+        else if (!p.empty() &&
+                 std::find(openablePorts.begin(), openablePorts.end(), p) == openablePorts.end())
+            r = device::kErrMidiPort;
+        if (r == 0) port = p;
+        return r;
+    }
+    std::string outputPort() const override { return real_ ? real_->outputPort() : port; }
+    bool inputConnected() const override { return real_ ? real_->inputConnected() : keyboard; }
+    void setInputChannel(int channel) override {
+        inputChannel = channel;
+        if (real_) real_->setInputChannel(channel);
+    }
+    int startRecording() override {
+        const int r = real_ ? real_->startRecording() : keyboard ? 0 : device::kErrNoMidiInput;
+        recordingNow = r == 0;
+        return r;
+    }
+    std::vector<device::RecordedEvent> stopRecording() override {
+        recordingNow = false;
+        return real_ ? real_->stopRecording() : std::exchange(toRecord, {});
     }
     std::optional<std::string> errorText(int code) const override {
         if (real_) return real_->errorText(code);
