@@ -5,9 +5,12 @@
 // two semitones down, bars 9 to 12 on repeat, with the Music menu and the
 // recent songs. Then a karaoke song in Windows-1251 sung along in the lyrics
 // pane, with the rows' lights on (one row switched off) for the session's
-// activity shot. The program's settings go to a folder of its own.
+// activity shot; a part recorded into it as a new row, and the MIDI Output
+// dialog. The program's settings go to a folder of its own.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -24,6 +27,8 @@
 #include "main/lyricspane.h"
 #include "main/mainwnd.h"
 #include "main/messagebox_qt.h"
+#include "main/outputdialog.h"
+#include "main/portchoice.h"
 #include "main/resload.h"
 #include "main/shell.h"
 #include "main/toolbar.h"
@@ -31,6 +36,7 @@
 #include "mmio/playback.h"
 #include "mmio/playfile.h"
 #include "res/resource.h"
+#include "support/fake_device.h"
 #include "support/recorder.h"
 
 namespace {
@@ -220,6 +226,51 @@ void karaokeShots(MainWndProc& window, const QString& dir) {
     std::remove(song.c_str());
 }
 
+// A keyboard's part recorded into the karaoke song as a new row (on a
+// silent device that stands in for the keyboard), and the MIDI Output
+// dialog with a synthesizer program and a hardware port listed.
+void recordShots(const QString& dir) {
+    test::FakeDevice device;
+    device.keyboard = true;
+    device.openablePorts = {"jack:qsynth:midi_00"};
+    playback.sTmpName = gettmpname();
+    MainWndProc window(&device);
+    shell.hWndMain = &window;
+    window.move(0, 0);
+    window.show();
+    const std::string song = karaokeSong();
+    load(window, song);
+    window.command(res::IDM_RECORD);
+    QComboBox* instrument = window.trackView()->controls().hwndInstr[4];
+    instrument->setCurrentIndex(11);  // Vibraphone
+    emit instrument->activated(11);
+    device.toRecord = {{0, 0x93, 76, 90}, {48, 0x83, 76, 0}, {48, 0x93, 79, 90}, {96, 0x83, 79, 0}};
+    device.position_ = 40;
+    QTest::qWait(300);
+    save(window.grab(), dir, "session-recording.png");
+    window.command(res::IDM_STOP);
+    window.trackView()->rows().typeName(4, "Vibes");
+    window.trackView()->controls().hwndName[4]->setText("Vibes");
+    QTest::qWait(200);
+    save(window.grab(), dir, "session-recorded.png");
+
+    window.ports().setLister([] {
+        return std::vector<device::PortInfo>{
+            {"jack:qsynth:midi_00", "qsynth: midi_00"},
+            {"alsa:24:0", "Digital Piano: MIDI 1", true},
+        };
+    });
+    window.ports().change("jack:qsynth:midi_00");
+    OutputDialog dialog(window.ports(), &window);
+    dialog.move(40, 40);
+    dialog.show();
+    QTest::qWait(300);
+    save(dialog.grab(), dir, "main-midi-output.png");
+    dialog.close();
+    window.close();
+    std::remove(song.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -258,6 +309,7 @@ int main(int argc, char** argv) {
         karaokeShots(window, dir);
         window.close();
     }
+    recordShots(dir);
     deltmp(playback.sTmpName);
     return 0;
 }
