@@ -12,7 +12,9 @@
 namespace lirno {
 
 // The channel a recording goes on: the first that no track uses, else the
-// last one (0-based, 0..15).
+// last one (0-based, 0..15). The drum channel is never taken (it would play
+// the row's instrument as drums), and a track on several channels (MIXED)
+// may use any of them: the last one then.
 int recordChannel(const MidiInfo& info);
 
 // "Recorded 1", "Recorded 2", ...: one more than the highest such name among
