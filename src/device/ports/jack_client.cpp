@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 
 namespace lirno::device {
 namespace {
@@ -29,7 +28,6 @@ std::shared_ptr<JackClient> JackClient::open(const char* name) {
     }
     jack_on_shutdown(client, onShutdown, self.get());
     if (jack_activate(client) != 0) return nullptr;
-    self->measureClock();
     return self;
 }
 
@@ -40,18 +38,11 @@ JackClient::~JackClient() {
     jack_client_close(client_);
 }
 
-// jackd2 keeps its time on CLOCK_MONOTONIC, as steady_clock does on Linux;
-// an offset is kept anyway, for a server whose clock differs.
-void JackClient::measureClock() {
-    const auto before = std::chrono::steady_clock::now();
-    const jack_time_t us = jack_get_time();
-    const auto after = std::chrono::steady_clock::now();
-    const std::int64_t steady = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    (before + (after - before) / 2).time_since_epoch())
-                                    .count();
-    const std::int64_t offset = steady - std::int64_t(us) * 1000;
-    // Within a read's jitter of each other: the same clock.
-    offsetNs_ = std::llabs(offset) < 1'000'000 ? 0 : offset;
+std::int64_t JackClient::steadyNs(jack_time_t us) noexcept {
+    const jack_time_t jackNow = jack_get_time();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() +
+           (std::int64_t(us) - std::int64_t(jackNow)) * 1000;
 }
 
 bool JackClient::alive() const noexcept {

@@ -38,9 +38,10 @@ class JackClient {
     // "NAME:" as the server gave it (it renames a client whose name is taken).
     std::string prefix() const;
     // Microseconds on JACK's clock to nanoseconds on std::chrono::steady_clock.
-    std::int64_t steadyNs(jack_time_t us) const noexcept {
-        return std::int64_t(us) * 1000 + offsetNs_;
-    }
+    // jackd2 keeps CLOCK_MONOTONIC_RAW (a quarter of a second off
+    // steady_clock on a test machine, and drifting from it with NTP's
+    // corrections), so the time is taken as an age on JACK's clock now.
+    static std::int64_t steadyNs(jack_time_t us) noexcept;
 
     // From add() on the user gets the server's calls; once remove() returns
     // no call into it runs.
@@ -52,10 +53,8 @@ class JackClient {
     static void onRegistration(jack_port_id_t id, int registered, void* self) noexcept;
     static void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* self) noexcept;
     static void onShutdown(void* self) noexcept;
-    void measureClock();
 
     jack_client_t* client_;
-    std::int64_t offsetNs_ = 0;
     bool dead_ = false;  // under notifyMutex_
     // The real-time thread only tries the lock: a cycle is skipped while a
     // port is being added or removed, never waited for.

@@ -1,0 +1,223 @@
+// The player's MIDI client against a real JACK server (the dummy driver) and
+// a plain libjack client of the test's own.
+#include <gtest/gtest.h>
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "device/engine/output.h"
+#include "device/engine/sample_rates.h"
+#include "device/errors.h"
+#include "device/ports/midi_ports.h"
+#include "support/env_guard.h"
+#include "support/jack_server.h"
+
+namespace lirno::device {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr unsigned kServerRate = 48000;  // not kSampleRate: outputs convert
+
+template <class Done>
+bool waitFor(Done done) {
+    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+    return done();
+}
+
+struct Sent {
+    jack_nframes_t frame;  // on the server's frame clock
+    std::array<std::uint8_t, 3> bytes;
+};
+
+// A keyboard and a synthesizer in one: "out" plays notes at chosen frames,
+// "in" keeps what arrives with its frame.
+class TestClient {
+  public:
+    TestClient() : client_(jack_client_open("lirno-test", JackNoStartServer, nullptr)) {
+        if (!client_) return;
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &TestClient::process, this);
+        jack_activate(client_);
+    }
+    ~TestClient() { close(); }
+    void close() {
+        if (client_) jack_client_close(std::exchange(client_, nullptr));
+    }
+    jack_client_t* get() const { return client_; }
+
+    // Notes from about 50 ms from now, `spacing` frames apart.
+    std::vector<Sent> play(int count, jack_nframes_t spacing) {
+        std::vector<Sent> notes;
+        const jack_nframes_t start = jack_frame_time(client_) + kServerRate / 20;
+        for (int i = 0; i < count; ++i) {
+            notes.push_back({start + jack_nframes_t(i) * spacing,
+                             {std::uint8_t(0x90 + i % 2), std::uint8_t(60 + i), std::uint8_t(i)}});
+        }
+        std::lock_guard lock(mutex_);
+        toSend_ = notes;
+        return notes;
+    }
+    std::vector<Sent> received() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+  private:
+    static int process(jack_nframes_t frames, void* data) {
+        auto* self = static_cast<TestClient*>(data);
+        const jack_nframes_t start = jack_last_frame_time(self->client_);
+        void* out = jack_port_get_buffer(self->out_, frames);
+        void* in = jack_port_get_buffer(self->in_, frames);
+        jack_midi_clear_buffer(out);
+        std::lock_guard lock(self->mutex_);
+        for (const Sent& s : self->toSend_) {
+            if (s.frame - start < frames)
+                jack_midi_event_write(out, s.frame - start, s.bytes.data(), 3);
+        }
+        for (std::uint32_t i = 0, n = jack_midi_get_event_count(in); i < n; ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, in, i) != 0 || e.size != 3) continue;
+            self->received_.push_back({start + e.time, {e.buffer[0], e.buffer[1], e.buffer[2]}});
+        }
+        return 0;
+    }
+
+    jack_client_t* client_;
+    jack_port_t* out_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    mutable std::mutex mutex_;
+    std::vector<Sent> toSend_;
+    std::vector<Sent> received_;
+};
+
+struct Collect final : MidiInputSink {
+    void midiIn(const MidiInEvent& e) noexcept override {
+        std::lock_guard lock(mutex);
+        events.push_back(e);
+    }
+    std::mutex mutex;
+    std::vector<MidiInEvent> events;
+};
+
+// A song of one note every kEvery frames (at kSampleRate), played through
+// the output it clocks.
+struct NoteClock final : OutputSink {
+    static constexpr std::uint64_t kEvery = 4410;
+    void render(float*, float*, std::size_t frames) noexcept override {
+        for (std::uint64_t f = (pos + kEvery - 1) / kEvery * kEvery; f < pos + frames;
+             f += kEvery) {
+            const std::array<std::uint8_t, 3> note{0x90, std::uint8_t(f / kEvery % 128), 100};
+            if (MidiOutput* o = out.load()) o->send(std::size_t(f - pos), note);
+        }
+        pos += frames;
+    }
+    void outputLost() noexcept override { lost = true; }
+    std::atomic<MidiOutput*> out{nullptr};
+    std::uint64_t pos = 0;
+    std::atomic<bool> lost{false};
+};
+
+bool listed(const std::vector<PortInfo>& list, const std::string& name) {
+    return std::ranges::any_of(list, [&](const PortInfo& p) { return p.name == name; });
+}
+
+// Our input hears the notes in order, as sent, timed as their frames were spaced.
+void expectNotesIn(MidiPorts& ports, TestClient& keys) {
+    Collect sink;
+    const auto input = ports.openInput(sink);
+    ASSERT_NE(input, nullptr);
+    EXPECT_FALSE(input->connected());
+    ASSERT_EQ(jack_connect(keys.get(), "lirno-test:out", "Lirno Player:input"), 0);
+    EXPECT_TRUE(waitFor([&] { return input->connected(); }));
+    EXPECT_FALSE(listed(ports.sources(), "jack:Lirno Player:output"));
+    const jack_nframes_t spacing = 1234;
+    const auto sent = keys.play(4, spacing);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard lock(sink.mutex);
+        return sink.events.size() >= sent.size();
+    }));
+    {
+        std::lock_guard lock(sink.mutex);
+        ASSERT_EQ(sink.events.size(), sent.size());
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            const MidiInEvent& e = sink.events[i];
+            EXPECT_EQ((std::array{e.status, e.data1, e.data2}), sent[i].bytes) << i;
+            const double expectedMs = 1000.0 * double(i * spacing) / kServerRate;
+            EXPECT_NEAR(double(e.timeNs - sink.events[0].timeNs) / 1e6, expectedMs, 1.0) << i;
+        }
+        // On steady_clock, not JACK's own clock (a quarter second apart here).
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        const double age =
+            std::chrono::duration<double>(now).count() - double(sink.events.back().timeNs) / 1e9;
+        EXPECT_GT(age, -0.01);
+        EXPECT_LT(age, 0.15);
+    }
+}
+
+TEST(MidiPortsTest, JackInputOutputAndLoss) {
+    test::JackServer server(kServerRate);
+    if (!server.skipReason().empty()) GTEST_SKIP() << server.skipReason();
+    TestClient keys;
+    ASSERT_NE(keys.get(), nullptr);
+    const auto ports = systemMidiPorts();
+    EXPECT_TRUE(listed(ports->sources(), "jack:lirno-test:out"));
+    EXPECT_TRUE(listed(ports->destinations(), "jack:lirno-test:in"));
+
+    expectNotesIn(*ports, keys);
+
+    // Out: one note every kEvery frames arrives kEvery frames apart at the
+    // server's rate, in order.
+    NoteClock clock;
+    int error = -1;
+    EXPECT_EQ(ports->openOutput("jack:no-such:port", clock, error), nullptr);
+    EXPECT_EQ(error, kErrMidiPort);
+    auto output = ports->openOutput("jack:lirno-test:in", clock, error);
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(output->port(), "jack:lirno-test:in");
+    clock.out = output.get();
+    ASSERT_TRUE(waitFor([&] { return keys.received().size() >= 6; }));
+    const auto got = keys.received();
+    for (std::size_t i = 1; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].bytes[1], (got[i - 1].bytes[1] + 1) % 128) << i;
+        const double frames = double(NoteClock::kEvery) * kServerRate / kSampleRate;
+        EXPECT_NEAR(double(got[i].frame - got[i - 1].frame), frames, 1.0) << i;
+    }
+
+    // The port it plays to goes away: the clock hears of it.
+    EXPECT_FALSE(clock.lost.load());
+    keys.close();
+    EXPECT_TRUE(waitFor([&] { return clock.lost.load(); }));
+    clock.out = nullptr;
+    output.reset();
+}
+
+TEST(MidiPortsTest, NoServerNoJackAndNoneStarted) {
+    const test::EnvGuard server("JACK_DEFAULT_SERVER", "lirno-none-" + std::to_string(::getpid()));
+    const auto ports = systemMidiPorts();
+    const auto jackNamed = [](const std::vector<PortInfo>& list) {
+        return std::ranges::any_of(list,
+                                   [](const PortInfo& p) { return p.name.starts_with("jack:"); });
+    };
+    EXPECT_FALSE(jackNamed(ports->sources()));
+    EXPECT_FALSE(jackNamed(ports->destinations()));
+    NoteClock clock;
+    int error = 0;
+    EXPECT_EQ(ports->openOutput("jack:system:playback_1", clock, error), nullptr);
+    EXPECT_EQ(error, kErrMidiPort);
+    // Nothing started one behind our back.
+    jack_client_t* probe = jack_client_open("lirno-probe", JackNoStartServer, nullptr);
+    EXPECT_EQ(probe, nullptr);
+    if (probe) jack_client_close(probe);
+}
+
+}  // namespace
+}  // namespace lirno::device
