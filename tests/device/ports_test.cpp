@@ -25,79 +25,6 @@ using namespace std::chrono_literals;
 
 constexpr unsigned kServerRate = 48000;  // not kSampleRate: outputs convert
 
-template <class Done>
-bool waitFor(Done done) {
-    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
-    return done();
-}
-
-struct Sent {
-    jack_nframes_t frame;  // on the server's frame clock
-    std::array<std::uint8_t, 3> bytes;
-};
-
-// A keyboard and a synthesizer in one: "out" plays notes at chosen frames,
-// "in" keeps what arrives with its frame.
-class TestClient {
-  public:
-    TestClient() : client_(jack_client_open("lirno-test", JackNoStartServer, nullptr)) {
-        if (!client_) return;
-        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(client_, &TestClient::process, this);
-        jack_activate(client_);
-    }
-    ~TestClient() { close(); }
-    void close() {
-        if (client_) jack_client_close(std::exchange(client_, nullptr));
-    }
-    jack_client_t* get() const { return client_; }
-
-    // Notes from about 50 ms from now, `spacing` frames apart.
-    std::vector<Sent> play(int count, jack_nframes_t spacing) {
-        std::vector<Sent> notes;
-        const jack_nframes_t start = jack_frame_time(client_) + kServerRate / 20;
-        for (int i = 0; i < count; ++i) {
-            notes.push_back({start + jack_nframes_t(i) * spacing,
-                             {std::uint8_t(0x90 + i % 2), std::uint8_t(60 + i), std::uint8_t(i)}});
-        }
-        std::lock_guard lock(mutex_);
-        toSend_ = notes;
-        return notes;
-    }
-    std::vector<Sent> received() const {
-        std::lock_guard lock(mutex_);
-        return received_;
-    }
-
-  private:
-    static int process(jack_nframes_t frames, void* data) {
-        auto* self = static_cast<TestClient*>(data);
-        const jack_nframes_t start = jack_last_frame_time(self->client_);
-        void* out = jack_port_get_buffer(self->out_, frames);
-        void* in = jack_port_get_buffer(self->in_, frames);
-        jack_midi_clear_buffer(out);
-        std::lock_guard lock(self->mutex_);
-        for (const Sent& s : self->toSend_) {
-            if (s.frame - start < frames)
-                jack_midi_event_write(out, s.frame - start, s.bytes.data(), 3);
-        }
-        for (std::uint32_t i = 0, n = jack_midi_get_event_count(in); i < n; ++i) {
-            jack_midi_event_t e;
-            if (jack_midi_event_get(&e, in, i) != 0 || e.size != 3) continue;
-            self->received_.push_back({start + e.time, {e.buffer[0], e.buffer[1], e.buffer[2]}});
-        }
-        return 0;
-    }
-
-    jack_client_t* client_;
-    jack_port_t* out_ = nullptr;
-    jack_port_t* in_ = nullptr;
-    mutable std::mutex mutex_;
-    std::vector<Sent> toSend_;
-    std::vector<Sent> received_;
-};
-
 struct Collect final : MidiInputSink {
     void midiIn(const MidiInEvent& e) noexcept override {
         std::lock_guard lock(mutex);
@@ -130,17 +57,18 @@ bool listed(const std::vector<PortInfo>& list, const std::string& name) {
 }
 
 // Our input hears the notes in order, as sent, timed as their frames were spaced.
-void expectNotesIn(MidiPorts& ports, TestClient& keys) {
+void expectNotesIn(MidiPorts& ports, test::JackTestClient& keys) {
     Collect sink;
     const auto input = ports.openInput(sink);
     ASSERT_NE(input, nullptr);
     EXPECT_FALSE(input->connected());
     ASSERT_EQ(jack_connect(keys.get(), "lirno-test:out", "Lirno Player:input"), 0);
-    EXPECT_TRUE(waitFor([&] { return input->connected(); }));
+    EXPECT_TRUE(test::waitFor([&] { return input->connected(); }));
     EXPECT_FALSE(listed(ports.sources(), "jack:Lirno Player:output"));
     const jack_nframes_t spacing = 1234;
-    const auto sent = keys.play(4, spacing);
-    ASSERT_TRUE(waitFor([&] {
+    const auto sent = keys.play({{0x90, 60, 100}, {0x91, 61, 1}, {0x90, 60, 0}, {0x81, 61, 64}},
+                                spacing, kServerRate / 20);
+    ASSERT_TRUE(test::waitFor([&] {
         std::lock_guard lock(sink.mutex);
         return sink.events.size() >= sent.size();
     }));
@@ -165,7 +93,7 @@ void expectNotesIn(MidiPorts& ports, TestClient& keys) {
 TEST(MidiPortsTest, JackInputOutputAndLoss) {
     test::JackServer server(kServerRate);
     if (!server.skipReason().empty()) GTEST_SKIP() << server.skipReason();
-    TestClient keys;
+    test::JackTestClient keys;
     ASSERT_NE(keys.get(), nullptr);
     const auto ports = systemMidiPorts();
     EXPECT_TRUE(listed(ports->sources(), "jack:lirno-test:out"));
@@ -184,7 +112,7 @@ TEST(MidiPortsTest, JackInputOutputAndLoss) {
     EXPECT_EQ(error, 0);
     EXPECT_EQ(output->port(), "jack:lirno-test:in");
     clock.out = output.get();
-    ASSERT_TRUE(waitFor([&] { return keys.received().size() >= 6; }));
+    ASSERT_TRUE(test::waitFor([&] { return keys.received().size() >= 6; }));
     const auto got = keys.received();
     for (std::size_t i = 1; i < got.size(); ++i) {
         EXPECT_EQ(got[i].bytes[1], (got[i - 1].bytes[1] + 1) % 128) << i;
@@ -195,7 +123,7 @@ TEST(MidiPortsTest, JackInputOutputAndLoss) {
     // The port it plays to goes away: the clock hears of it.
     EXPECT_FALSE(clock.lost.load());
     keys.close();
-    EXPECT_TRUE(waitFor([&] { return clock.lost.load(); }));
+    EXPECT_TRUE(test::waitFor([&] { return clock.lost.load(); }));
     clock.out = nullptr;
     output.reset();
 }

@@ -4,6 +4,7 @@
 // the test skips:
 //     lirno::test::JackServer server;
 //     if (!server.skipReason().empty()) GTEST_SKIP() << server.skipReason();
+// and a plain libjack client to play into our ports and hear from them.
 #pragma once
 
 #include <fcntl.h>
@@ -13,10 +14,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <jack/midiport.h>
+
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "env_guard.h"
 
@@ -87,6 +95,81 @@ class JackServer {
     EnvGuard env_;
     pid_t pid_ = -1;
     std::string skip_;
+};
+
+// Polls for up to five seconds.
+template <class Done>
+bool waitFor(Done done) {
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+// A keyboard and a synthesizer in one: "out" plays notes at chosen frames,
+// "in" keeps what arrives with its frame.
+class JackTestClient {
+  public:
+    struct Sent {
+        jack_nframes_t frame;  // on the server's frame clock
+        std::array<std::uint8_t, 3> bytes;
+    };
+
+    JackTestClient() : client_(jack_client_open("lirno-test", JackNoStartServer, nullptr)) {
+        if (!client_) return;
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &JackTestClient::process, this);
+        jack_activate(client_);
+    }
+    ~JackTestClient() { close(); }
+    void close() {
+        if (client_) jack_client_close(std::exchange(client_, nullptr));
+    }
+    jack_client_t* get() const { return client_; }
+
+    using Message = std::array<std::uint8_t, 3>;
+    // The messages from `lead` frames from now, `spacing` frames apart.
+    std::vector<Sent> play(const std::vector<Message>& messages, jack_nframes_t spacing,
+                           jack_nframes_t lead) {
+        std::vector<Sent> sent;
+        const jack_nframes_t start = jack_frame_time(client_) + lead;
+        for (std::size_t i = 0; i < messages.size(); ++i)
+            sent.push_back({start + jack_nframes_t(i) * spacing, messages[i]});
+        std::lock_guard lock(mutex_);
+        toSend_ = sent;
+        return sent;
+    }
+    std::vector<Sent> received() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+  private:
+    static int process(jack_nframes_t frames, void* data) {
+        auto* self = static_cast<JackTestClient*>(data);
+        const jack_nframes_t start = jack_last_frame_time(self->client_);
+        void* out = jack_port_get_buffer(self->out_, frames);
+        void* in = jack_port_get_buffer(self->in_, frames);
+        jack_midi_clear_buffer(out);
+        std::lock_guard lock(self->mutex_);
+        for (const Sent& s : self->toSend_) {
+            if (s.frame - start < frames)
+                jack_midi_event_write(out, s.frame - start, s.bytes.data(), 3);
+        }
+        for (std::uint32_t i = 0, n = jack_midi_get_event_count(in); i < n; ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, in, i) != 0 || e.size != 3) continue;
+            self->received_.push_back({start + e.time, {e.buffer[0], e.buffer[1], e.buffer[2]}});
+        }
+        return 0;
+    }
+
+    jack_client_t* client_;
+    jack_port_t* out_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    mutable std::mutex mutex_;
+    std::vector<Sent> toSend_;
+    std::vector<Sent> received_;
 };
 
 }  // namespace lirno::test
