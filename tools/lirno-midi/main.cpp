@@ -97,6 +97,17 @@ CLI::App* addRender(CLI::App& app, lirno::cli::RenderOptions& o) {
     return render;
 }
 
+// The play command's own options (the edits, practice and sound come after).
+CLI::App* addPlay(CLI::App& app, lirno::cli::PlayOptions& o) {
+    auto* play = app.add_subcommand(
+        "play", "play the edited song through the audio output or to a MIDI port");
+    play->add_option("FILE", o.file, "the MIDI file")->required();
+    play->add_flag("--loop", o.loop, "start again at the end, until Ctrl-C");
+    play->add_option("--port", o.port,
+                     "play to this MIDI port (as `ports` lists it) instead of the synthesizer");
+    return play;
+}
+
 CLI::App* addRecord(CLI::App& app, lirno::cli::RecordOptions& o) {
     auto* record = app.add_subcommand(
         "record", "play the song and record what comes in on \"Lirno Player\" into a new track");
@@ -137,12 +148,7 @@ int main(int argc, char** argv) {
     lirno::cli::addSoundOptions(*render, renderOptions.sound);
 
     lirno::cli::PlayOptions playOptions;
-    auto* play = app.add_subcommand(
-        "play", "play the edited song through the audio output or to a MIDI port");
-    play->add_option("FILE", playOptions.file, "the MIDI file")->required();
-    play->add_flag("--loop", playOptions.loop, "start again at the end, until Ctrl-C");
-    play->add_option("--port", playOptions.port,
-                     "play to this MIDI port (as `ports` lists it) instead of the synthesizer");
+    auto* play = addPlay(app, playOptions);
     const EditOptions playEdits(play);
     lirno::cli::addPracticeOptions(*play, playOptions.practice, true);
     lirno::cli::addSoundOptions(*play, playOptions.sound);
