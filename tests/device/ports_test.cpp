@@ -9,6 +9,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "device/engine/output.h"
@@ -30,6 +31,15 @@ struct Collect final : MidiInputSink {
         std::lock_guard lock(mutex);
         events.push_back(e);
     }
+    std::size_t size() {
+        std::lock_guard lock(mutex);
+        return events.size();
+    }
+    std::vector<MidiInEvent> take() {
+        std::lock_guard lock(mutex);
+        return std::exchange(events, {});
+    }
+    void clear() { take(); }
     std::mutex mutex;
     std::vector<MidiInEvent> events;
 };
@@ -56,7 +66,41 @@ bool listed(const std::vector<PortInfo>& list, const std::string& name) {
     return std::ranges::any_of(list, [&](const PortInfo& p) { return p.name == name; });
 }
 
-// Our input hears the notes in order, as sent, timed as their frames were spaced.
+// One take of eight messages into our input: they arrive in order as sent.
+// Timed as their frames were spaced, unless the server missed cycles on the
+// way (the frame clock's times are unsure then): false for another take.
+bool notesArrive(test::JackTestClient& keys, Collect& sink) {
+    constexpr jack_nframes_t kSpacing = 1234;
+    sink.clear();
+    const std::size_t missedBefore = keys.missedCount();
+    const auto sent = keys.play({{0x90, 60, 100},
+                                 {0x91, 61, 1},
+                                 {0x90, 60, 0},
+                                 {0x81, 61, 64},
+                                 {0xB0, 64, 127},
+                                 {0xE0, 0, 64},
+                                 {0xB0, 64, 0},
+                                 {0x90, 62, 5}},
+                                kSpacing, kServerRate / 20);
+    const bool all = test::waitFor([&] { return sink.size() >= sent.size(); });
+    const std::vector<MidiInEvent> got = sink.take();
+    EXPECT_TRUE(all && got.size() == sent.size()) << got.size();
+    if (!all || got.size() != sent.size()) return true;
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        EXPECT_EQ((std::array{got[i].status, got[i].data1, got[i].data2}), sent[i].bytes) << i;
+    if (keys.missedCount() != missedBefore) return false;
+    for (std::size_t i = 1; i < sent.size(); ++i) {
+        const double ms = double(got[i].timeNs - got[i - 1].timeNs) / 1e6;
+        EXPECT_NEAR(ms, 1000.0 * kSpacing / kServerRate, 1.0) << i;
+    }
+    // On steady_clock, not JACK's own clock (a quarter second apart here).
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const double age = std::chrono::duration<double>(now).count() - double(got.back().timeNs) / 1e9;
+    EXPECT_GT(age, -0.01);
+    EXPECT_LT(age, 0.15);
+    return true;
+}
+
 void expectNotesIn(MidiPorts& ports, test::JackTestClient& keys) {
     Collect sink;
     const auto input = ports.openInput(sink);
@@ -65,29 +109,10 @@ void expectNotesIn(MidiPorts& ports, test::JackTestClient& keys) {
     ASSERT_EQ(jack_connect(keys.get(), "lirno-test:out", "Lirno Player:input"), 0);
     EXPECT_TRUE(test::waitFor([&] { return input->connected(); }));
     EXPECT_FALSE(listed(ports.sources(), "jack:Lirno Player:output"));
-    const jack_nframes_t spacing = 1234;
-    const auto sent = keys.play({{0x90, 60, 100}, {0x91, 61, 1}, {0x90, 60, 0}, {0x81, 61, 64}},
-                                spacing, kServerRate / 20);
-    ASSERT_TRUE(test::waitFor([&] {
-        std::lock_guard lock(sink.mutex);
-        return sink.events.size() >= sent.size();
-    }));
-    {
-        std::lock_guard lock(sink.mutex);
-        ASSERT_EQ(sink.events.size(), sent.size());
-        for (std::size_t i = 0; i < sent.size(); ++i) {
-            const MidiInEvent& e = sink.events[i];
-            EXPECT_EQ((std::array{e.status, e.data1, e.data2}), sent[i].bytes) << i;
-            const double expectedMs = 1000.0 * double(i * spacing) / kServerRate;
-            EXPECT_NEAR(double(e.timeNs - sink.events[0].timeNs) / 1e6, expectedMs, 1.0) << i;
-        }
-        // On steady_clock, not JACK's own clock (a quarter second apart here).
-        const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        const double age =
-            std::chrono::duration<double>(now).count() - double(sink.events.back().timeNs) / 1e9;
-        EXPECT_GT(age, -0.01);
-        EXPECT_LT(age, 0.15);
+    for (int take = 0; take < 5; ++take) {
+        if (notesArrive(keys, sink)) return;
     }
+    std::printf("input timing unchecked: the server missed cycles in every take\n");
 }
 
 TEST(MidiPortsTest, JackInputOutputAndLoss) {
@@ -112,13 +137,17 @@ TEST(MidiPortsTest, JackInputOutputAndLoss) {
     EXPECT_EQ(error, 0);
     EXPECT_EQ(output->port(), "jack:lirno-test:in");
     clock.out = output.get();
-    ASSERT_TRUE(test::waitFor([&] { return keys.received().size() >= 6; }));
+    ASSERT_TRUE(test::waitFor([&] { return keys.received().size() >= 12; }));
     const auto got = keys.received();
+    int spaced = 0;
     for (std::size_t i = 1; i < got.size(); ++i) {
         EXPECT_EQ(got[i].bytes[1], (got[i - 1].bytes[1] + 1) % 128) << i;
+        if (keys.missed(got[i - 1].frame) || keys.missed(got[i].frame)) continue;
         const double frames = double(NoteClock::kEvery) * kServerRate / kSampleRate;
         EXPECT_NEAR(double(got[i].frame - got[i - 1].frame), frames, 1.0) << i;
+        ++spaced;
     }
+    EXPECT_GE(spaced, 4) << "too many xruns to tell";
 
     // The port it plays to goes away: the clock hears of it.
     EXPECT_FALSE(clock.lost.load());

@@ -20,8 +20,8 @@ void list(const char* heading, const std::vector<device::PortInfo>& ports) {
 
 int runPorts() {
     // Each system on its own, to tell "none runs" from "no ports".
-    const std::unique_ptr<device::MidiPorts> systems[] = {device::openJackPorts(),
-                                                          device::openAlsaPorts()};
+    const std::unique_ptr<device::PortSystem> systems[] = {device::openJackPorts(),
+                                                           device::openAlsaPorts()};
     std::vector<device::PortInfo> sources, destinations;
     bool any = false;
     for (const auto& system : systems) {

@@ -68,8 +68,10 @@ class AlsaClient {
   public:
     explicit AlsaClient(snd_seq_t* seq) : seq_(seq), wake_(::eventfd(0, EFD_CLOEXEC)) {
         snd_seq_set_client_name(seq_, kClientName);
-        // Ports that come and go are announced to a port of ours.
-        announce_ = snd_seq_create_simple_port(seq_, "announce", SND_SEQ_PORT_CAP_WRITE,
+        // Ports that come and go are announced to a port of ours that no
+        // other client lists.
+        announce_ = snd_seq_create_simple_port(seq_, "announce",
+                                               SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
                                                SND_SEQ_PORT_TYPE_APPLICATION);
         if (announce_ >= 0) {
             snd_seq_connect_from(seq_, announce_, SND_SEQ_CLIENT_SYSTEM,
@@ -79,8 +81,8 @@ class AlsaClient {
     }
     ~AlsaClient() {
         const std::uint64_t one = 1;
-        if (wake_ >= 0 && ::write(wake_, &one, sizeof one) < 0) {
-        }
+        if (wake_ >= 0) [[maybe_unused]]
+            const auto woken = ::write(wake_, &one, sizeof one);
         if (reader_.joinable()) reader_.join();
         if (wake_ >= 0) ::close(wake_);
         snd_seq_close(seq_);
@@ -129,10 +131,13 @@ void AlsaClient::read() {
     }
 }
 
+// A device's port. The kernel's "Midi Through" is generic MIDI too, but
+// software: connected by itself it would echo any program into the input.
 bool hardware(snd_seq_port_info_t* info) {
     const unsigned type = snd_seq_port_info_get_type(info);
-    return (type & (SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_MIDI_GENERIC)) != 0 &&
-           (type & SND_SEQ_PORT_TYPE_APPLICATION) == 0;
+    if ((type & SND_SEQ_PORT_TYPE_HARDWARE) != 0) return true;
+    return (type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) != 0 &&
+           (type & (SND_SEQ_PORT_TYPE_APPLICATION | SND_SEQ_PORT_TYPE_SOFTWARE)) == 0;
 }
 
 // Every port of another client with these capabilities, system ports aside.
@@ -340,9 +345,10 @@ class AlsaOutput final : public MidiOutput, private AlsaUser {
     std::jthread pacer_;
 };
 
-class AlsaPorts final : public MidiPorts {
+class AlsaPorts final : public PortSystem {
   public:
     explicit AlsaPorts(std::shared_ptr<AlsaClient> client) : client_(std::move(client)) {}
+    bool running() const override { return true; }
     std::vector<PortInfo> sources() override { return listPorts(client_->get(), kReadable); }
     std::vector<PortInfo> destinations() override { return listPorts(client_->get(), kWritable); }
 
@@ -379,11 +385,13 @@ class AlsaPorts final : public MidiPorts {
 
 }  // namespace
 
-std::unique_ptr<MidiPorts> openAlsaPorts() {
+std::unique_ptr<PortSystem> openAlsaPorts() {
+    // Whatever handler the engine routes alsa-lib's messages to comes back.
+    const snd_lib_error_handler_t previous = snd_lib_error;
     snd_lib_error_set_handler(quiet);
     snd_seq_t* seq = nullptr;
     const int opened = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
-    snd_lib_error_set_handler(nullptr);
+    snd_lib_error_set_handler(previous);
     if (opened < 0 || !seq) return nullptr;
     return std::make_unique<AlsaPorts>(std::make_shared<AlsaClient>(seq));
 }

@@ -10,9 +10,16 @@ namespace lirno::device {
 
 inline constexpr const char* kClientName = "Lirno Player";
 
+// One client on one system.
+class PortSystem : public MidiPorts {
+  public:
+    // False once the system went away (the JACK server shut down).
+    virtual bool running() const = 0;
+};
+
 // A client on the JACK server that runs now (none is ever started), or null.
-std::unique_ptr<MidiPorts> openJackPorts();
+std::unique_ptr<PortSystem> openJackPorts();
 // A client on the ALSA sequencer, or null (quietly) when it does not open.
-std::unique_ptr<MidiPorts> openAlsaPorts();
+std::unique_ptr<PortSystem> openAlsaPorts();
 
 }  // namespace lirno::device

@@ -107,9 +107,11 @@ class JackInput final : public MidiInput, private JackUser {
     std::jthread worker_;
 };
 
-// Plays to one port and is the play's clock: each cycle's frames, counted at
-// the server's rate, become frames at kSampleRate. Both are counted from the
-// start, so the conversion never drifts.
+// Plays to one port and is the play's clock: the server's frames since the
+// first cycle, at its rate, become frames at kSampleRate. Both are running
+// totals, so the conversion never drifts; and they follow the server's frame
+// clock, so cycles this client missed (an xrun) are caught up and the song
+// keeps to real time.
 class JackOutput final : public MidiOutput, private JackUser {
   public:
     JackOutput(std::shared_ptr<JackClient> client, jack_port_t* port, jack_port_t* destination,
@@ -143,10 +145,13 @@ class JackOutput final : public MidiOutput, private JackUser {
         jack_midi_clear_buffer(buffer_);
         cycle_ = frames;
         lastFrame_ = 0;
+        const jack_nframes_t cycleStart = jack_last_frame_time(client_->get());
+        if (started_) serverFrames_ += jack_nframes_t(cycleStart - lastCycle_);  // wraps
+        started_ = true;
+        lastCycle_ = cycleStart;
         const std::uint64_t end = (serverFrames_ + frames) * kSampleRate / rate_;
         if (end > rendered_ && !lost_.load()) clock_.render(nullptr, nullptr, end - rendered_);
         rendered_ = end;
-        serverFrames_ += frames;
         buffer_ = nullptr;
     }
     void portGone(jack_port_t* port) noexcept override {
@@ -171,8 +176,10 @@ class JackOutput final : public MidiOutput, private JackUser {
     void* buffer_ = nullptr;
     jack_nframes_t cycle_ = 0;
     jack_nframes_t lastFrame_ = 0;
-    std::uint64_t serverFrames_ = 0;
-    std::uint64_t rendered_ = 0;  // frames at kSampleRate
+    bool started_ = false;
+    jack_nframes_t lastCycle_ = 0;
+    std::uint64_t serverFrames_ = 0;  // at this cycle's start
+    std::uint64_t rendered_ = 0;      // frames at kSampleRate
 };
 
 std::string labelOf(jack_port_t* port) {
@@ -182,9 +189,10 @@ std::string labelOf(jack_port_t* port) {
     return jack_port_name(port);
 }
 
-class JackPorts final : public MidiPorts {
+class JackPorts final : public PortSystem {
   public:
     explicit JackPorts(std::shared_ptr<JackClient> client) : client_(std::move(client)) {}
+    bool running() const override { return client_->alive(); }
 
     std::vector<PortInfo> sources() override { return list(JackPortIsOutput); }
     std::vector<PortInfo> destinations() override { return list(JackPortIsInput); }
@@ -240,7 +248,7 @@ std::unique_ptr<MidiOutput> JackPorts::openOutput(const std::string& name, Outpu
 
 }  // namespace
 
-std::unique_ptr<MidiPorts> openJackPorts() {
+std::unique_ptr<PortSystem> openJackPorts() {
     auto client = JackClient::open(kClientName);
     if (!client) return nullptr;
     return std::make_unique<JackPorts>(std::move(client));

@@ -23,8 +23,9 @@ class BothInputs final : public MidiInput {
 };
 
 // The JACK and ALSA clients, each made when first needed. The sequencer is
-// tried once; JACK again while no client is up, since a server may start
-// later (an attempt without one is quick).
+// tried once; JACK again while no client is up or after its server went
+// away, since a server may start later (an attempt without one is quick).
+// Ports still open keep their old client.
 class SystemPorts final : public MidiPorts {
   public:
     std::vector<PortInfo> sources() override {
@@ -35,8 +36,8 @@ class SystemPorts final : public MidiPorts {
     }
 
     std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) override {
-        MidiPorts* j = jack();
-        MidiPorts* a = alsa();
+        const auto j = jack();
+        const auto a = alsa();
         auto fromJack = j ? j->openInput(sink) : nullptr;
         auto fromAlsa = a ? a->openInput(sink) : nullptr;
         if (!fromJack && !fromAlsa) return nullptr;
@@ -50,7 +51,7 @@ class SystemPorts final : public MidiPorts {
         for (const char* prefix : {"jack:", "alsa:"}) {
             const std::string full = named ? port : prefix + port;
             if (!full.starts_with(prefix)) continue;
-            MidiPorts* system = full.starts_with("jack:") ? jack() : alsa();
+            const auto system = full.starts_with("jack:") ? jack() : alsa();
             if (!system) continue;
             if (auto out = system->openOutput(full, clock, error)) return out;
         }
@@ -59,21 +60,21 @@ class SystemPorts final : public MidiPorts {
     }
 
   private:
-    MidiPorts* jack() {
+    std::shared_ptr<PortSystem> jack() {
         std::lock_guard lock(mutex_);
-        if (!jack_) jack_ = openJackPorts();
-        return jack_.get();
+        if (!jack_ || !jack_->running()) jack_ = openJackPorts();
+        return jack_;
     }
-    MidiPorts* alsa() {
+    std::shared_ptr<PortSystem> alsa() {
         std::lock_guard lock(mutex_);
         if (!alsaTried_) alsa_ = openAlsaPorts();
         alsaTried_ = true;
-        return alsa_.get();
+        return alsa_;
     }
     template <class List>
     std::vector<PortInfo> both(List list) {
         std::vector<PortInfo> ports;
-        for (MidiPorts* system : {jack(), alsa()}) {
+        for (const auto& system : {jack(), alsa()}) {
             if (!system) continue;
             auto more = list(*system);
             ports.insert(ports.end(), more.begin(), more.end());
@@ -82,8 +83,8 @@ class SystemPorts final : public MidiPorts {
     }
 
     std::mutex mutex_;
-    std::unique_ptr<MidiPorts> jack_;
-    std::unique_ptr<MidiPorts> alsa_;
+    std::shared_ptr<PortSystem> jack_;  // shared with calls under way when replaced
+    std::shared_ptr<PortSystem> alsa_;
     bool alsaTried_ = false;
 };
 
