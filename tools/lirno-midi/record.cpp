@@ -109,7 +109,8 @@ int runRecord(const RecordOptions& options) {
     // The play file holds the song with its new, empty track, as the player's does.
     if (!settmp(playback.sTmpName, loaded.image.data(), loaded.image.dwFileBufSize)) return 1;
 
-    EndOfSong end;  // outlives the device, which may still call it while closing
+    catchInterrupts();  // Ctrl-C while it waits for a connection ends it cleanly too
+    EndOfSong end;      // outlives the device, which may still call it while closing
     const device::Notifier notify = [&end](device::DeviceId, int code) { end.notice(code); };
     const auto dev = device::makeDevice();
     const SequencerInstall link(dev.get(), notify);
