@@ -43,6 +43,11 @@ class JackClient {
     // corrections), so the time is taken as an age on JACK's clock now.
     static std::int64_t steadyNs(jack_time_t us) noexcept;
 
+    // Held around each request to the server (registering, connecting):
+    // libjack's requests from two threads at once can get each other's
+    // answers, so ours go one at a time.
+    std::mutex& requests() noexcept { return requestMutex_; }
+
     // From add() on the user gets the server's calls; once remove() returns
     // no call into it runs.
     void add(JackUser& user);
@@ -60,6 +65,7 @@ class JackClient {
     // port is being added or removed, never waited for.
     std::mutex processMutex_;
     mutable std::mutex notifyMutex_;
+    std::mutex requestMutex_;
     std::vector<JackUser*> users_;  // changed under both locks
 };
 

@@ -21,7 +21,8 @@ namespace {
 
 constexpr std::string_view kPrefix = "jack:";
 
-// Registers "base", or "base 2", ... when a port of ours already has the name.
+// Registers "base", or "base 2", ... when a port of ours already has the
+// name. Under the client's requests() lock.
 jack_port_t* registerPort(jack_client_t* client, const std::string& base, unsigned long flags) {
     for (int n = 1; n <= 8; ++n) {
         const std::string name = n == 1 ? base : base + " " + std::to_string(n);
@@ -38,15 +39,13 @@ class JackInput final : public MidiInput, private JackUser {
     JackInput(std::shared_ptr<JackClient> client, jack_port_t* port, MidiInputSink& sink)
         : client_(std::move(client)), port_(port), sink_(sink) {
         client_->add(*this);
-        for (const std::string& source :
-             jackPorts(client_->get(), JackPortIsOutput | JackPortIsPhysical)) {
-            jack_connect(client_->get(), source.c_str(), jack_port_name(port_));
-        }
+        connect(jackPorts(client_->get(), JackPortIsOutput | JackPortIsPhysical));
         worker_ = std::jthread([this](std::stop_token stop) { connectNewSources(stop); });
     }
     ~JackInput() override {
         client_->remove(*this);
         worker_ = {};
+        std::lock_guard request(client_->requests());
         jack_port_unregister(client_->get(), port_);
     }
     bool connected() const override { return jack_port_connected(port_) > 0; }
@@ -91,11 +90,14 @@ class JackInput final : public MidiInput, private JackUser {
         while (wake_.wait(lock, stop, [this] { return !pending_.empty(); })) {
             const std::vector<std::string> sources = std::exchange(pending_, {});
             lock.unlock();
-            for (const std::string& source : sources) {
-                jack_connect(client_->get(), source.c_str(), jack_port_name(port_));
-            }
+            connect(sources);
             lock.lock();
         }
+    }
+    void connect(const std::vector<std::string>& sources) {
+        std::lock_guard request(client_->requests());
+        for (const std::string& source : sources)
+            jack_connect(client_->get(), source.c_str(), jack_port_name(port_));
     }
 
     std::shared_ptr<JackClient> client_;
@@ -126,6 +128,7 @@ class JackOutput final : public MidiOutput, private JackUser {
     }
     ~JackOutput() override {
         client_->remove(*this);
+        std::lock_guard request(client_->requests());
         jack_port_unregister(client_->get(), port_);
     }
     std::string port() const override { return name_; }
@@ -199,7 +202,11 @@ class JackPorts final : public PortSystem {
 
     std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) override {
         if (!client_->alive()) return nullptr;
-        jack_port_t* port = registerPort(client_->get(), "input", JackPortIsInput);
+        jack_port_t* port = nullptr;
+        {
+            std::lock_guard request(client_->requests());
+            port = registerPort(client_->get(), "input", JackPortIsInput);
+        }
         if (!port) return nullptr;
         return std::make_unique<JackInput>(client_, port, sink);
     }
@@ -236,12 +243,14 @@ std::unique_ptr<MidiOutput> JackPorts::openOutput(const std::string& name, Outpu
         target.starts_with(client_->prefix())) {
         return nullptr;
     }
+    std::unique_lock request(client_->requests());
     jack_port_t* port = registerPort(client_->get(), "output", JackPortIsOutput);
     if (!port) return nullptr;
     if (jack_connect(client_->get(), jack_port_name(port), target.c_str()) != 0) {
         jack_port_unregister(client_->get(), port);
         return nullptr;
     }
+    request.unlock();
     error = 0;
     return std::make_unique<JackOutput>(client_, port, destination, name, clock);
 }
