@@ -144,8 +144,11 @@ class JackOutput final : public MidiOutput, private JackUser {
 
   private:
     void process(jack_nframes_t frames) noexcept override {
-        buffer_ = jack_port_get_buffer(port_, frames);
-        jack_midi_clear_buffer(buffer_);
+        void* buffer = jack_port_get_buffer(port_, frames);
+        jack_midi_clear_buffer(buffer);
+        // The server takes a new connection into its graph a cycle or two
+        // after jack_connect returns: the play's first notes wait for it.
+        if (!started_ && jack_port_connected(port_) == 0) return;
         cycle_ = frames;
         lastFrame_ = 0;
         const jack_nframes_t cycleStart = jack_last_frame_time(client_->get());
@@ -153,6 +156,7 @@ class JackOutput final : public MidiOutput, private JackUser {
         started_ = true;
         lastCycle_ = cycleStart;
         const std::uint64_t end = (serverFrames_ + frames) * kSampleRate / rate_;
+        buffer_ = buffer;
         if (end > rendered_ && !lost_.load()) clock_.render(nullptr, nullptr, end - rendered_);
         rendered_ = end;
         buffer_ = nullptr;
@@ -176,7 +180,7 @@ class JackOutput final : public MidiOutput, private JackUser {
     std::uint64_t rate_;
     std::atomic<bool> lost_{false};
     // The process thread's own.
-    void* buffer_ = nullptr;
+    void* buffer_ = nullptr;  // only while clock_.render runs
     jack_nframes_t cycle_ = 0;
     jack_nframes_t lastFrame_ = 0;
     bool started_ = false;
