@@ -3,11 +3,15 @@
 #   scripts/deps.sh run|test
 set -euo pipefail
 
+# libjack-jackd2-dev: the MIDI ports' JACK client. It also satisfies
+# libfluidsynth-dev's JACK dependency, and apt replaces a JACK 1 libjack-dev
+# that may be there already (the two conflict).
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev libasound2-dev
-          libsndfile1-dev libuchardet-dev
+          libjack-jackd2-dev libsndfile1-dev libuchardet-dev
           fluid-soundfont-gm nlohmann-json3-dev libcli11-dev)
 test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev timgm6mb-soundfont xvfb
-           desktop-file-utils appstream dbus-daemon clang-format)
+           desktop-file-utils appstream dbus-daemon clang-format
+           jackd2)  # a JACK server on the dummy driver for the port tests
 
 case "${1:-}" in
   run) pkgs=("${run_pkgs[@]}") ;;

@@ -37,8 +37,16 @@ struct PlayOptions {
     std::string file;
     std::vector<Edit> edits;
     bool loop = false;
+    std::string port;  // --port: a MIDI port instead of the synthesizer
     PracticeFlags practice;
     SoundFlags sound;
+};
+
+struct RecordOptions {
+    std::string file;
+    std::string out;                // -o: the song with the recorded track
+    std::string port;               // --port: the song plays there instead
+    std::optional<double> seconds;  // --for: else to the song's end
 };
 
 // Each returns the process exit code.
@@ -47,5 +55,7 @@ int runMix(const MixOptions& options);
 int runRender(const RenderOptions& options);
 int runPlay(const PlayOptions& options);
 int runLyrics(const std::string& file, bool lrc);  // --lrc: an LRC file
+int runPorts();
+int runRecord(const RecordOptions& options);
 
 }  // namespace lirno::cli

@@ -5,8 +5,10 @@
 //   lirno-midi render FILE [EDIT ...] [--from UNITS | --section FROM..TO] [--speed PCT]
 //                     [--transpose N] [-o OUT.wav|.flac|...] [--stems DIR] [SOUND ...]
 //   lirno-midi play FILE [EDIT ...] [--loop] [--speed PCT] [--transpose N] [--section FROM..TO]
-//                   [SOUND ...]
+//                   [--port PORT] [SOUND ...]
 //   lirno-midi lyrics FILE [--lrc]
+//   lirno-midi ports
+//   lirno-midi record FILE -o OUT [--port PORT] [--for SECONDS]
 // SOUND: --soundfont F[:F...], --reverb on|off|ROOM,LEVEL, --chorus on|off|LEVEL
 #include <CLI/CLI.hpp>
 
@@ -95,6 +97,28 @@ CLI::App* addRender(CLI::App& app, lirno::cli::RenderOptions& o) {
     return render;
 }
 
+// The play command's own options (the edits, practice and sound come after).
+CLI::App* addPlay(CLI::App& app, lirno::cli::PlayOptions& o) {
+    auto* play = app.add_subcommand(
+        "play", "play the edited song through the audio output or to a MIDI port");
+    play->add_option("FILE", o.file, "the MIDI file")->required();
+    play->add_flag("--loop", o.loop, "start again at the end, until Ctrl-C");
+    play->add_option("--port", o.port,
+                     "play to this MIDI port (as `ports` lists it) instead of the synthesizer");
+    return play;
+}
+
+CLI::App* addRecord(CLI::App& app, lirno::cli::RecordOptions& o) {
+    auto* record = app.add_subcommand(
+        "record", "play the song and record what comes in on \"Lirno Player\" into a new track");
+    record->add_option("FILE", o.file, "the MIDI file")->required();
+    record->add_option("-o", o.out, "the song with the recorded track")->required();
+    record->add_option("--port", o.port, "play the song to this MIDI port instead");
+    record->add_option("--for", o.seconds, "stop after SECONDS, else at the song's end")
+        ->check(CLI::PositiveNumber);
+    return record;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -124,9 +148,7 @@ int main(int argc, char** argv) {
     lirno::cli::addSoundOptions(*render, renderOptions.sound);
 
     lirno::cli::PlayOptions playOptions;
-    auto* play = app.add_subcommand("play", "play the edited song through the audio output");
-    play->add_option("FILE", playOptions.file, "the MIDI file")->required();
-    play->add_flag("--loop", playOptions.loop, "start again at the end, until Ctrl-C");
+    auto* play = addPlay(app, playOptions);
     const EditOptions playEdits(play);
     lirno::cli::addPracticeOptions(*play, playOptions.practice, true);
     lirno::cli::addSoundOptions(*play, playOptions.sound);
@@ -137,6 +159,10 @@ int main(int argc, char** argv) {
     lyrics->add_option("FILE", lyricsFile, "the MIDI file")->required();
     lyrics->add_flag("--lrc", lrc, "as an LRC file, with each syllable's time (enhanced LRC)");
 
+    auto* ports = app.add_subcommand("ports", "list the MIDI ports to record from and play to");
+    lirno::cli::RecordOptions recordOptions;
+    auto* record = addRecord(app, recordOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -146,6 +172,8 @@ int main(int argc, char** argv) {
 
     if (*info) return lirno::cli::runInfo(infoFile);
     if (*lyrics) return lirno::cli::runLyrics(lyricsFile, lrc);
+    if (*ports) return lirno::cli::runPorts();
+    if (*record) return lirno::cli::runRecord(recordOptions);
     if (*mix) return mixEdits.collect(mixOptions.edits) ? lirno::cli::runMix(mixOptions) : 2;
     if (*render)
         return renderEdits.collect(renderOptions.edits) ? lirno::cli::runRender(renderOptions) : 2;

@@ -1,13 +1,10 @@
-// lirno-midi play: the edited song through the audio output, for machines
-// without a window system. Ctrl-C stops it cleanly.
+// lirno-midi play: the edited song through the audio output or to a MIDI
+// port, for machines without a window system. Ctrl-C stops it cleanly.
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <utility>
 
 #include "commands.h"
 #include "device/engine/fluid_device.h"
@@ -16,32 +13,11 @@
 #include "mmio/playfile.h"
 #include "mmio/sequencer.h"
 #include "mmio/timeconv.h"
+#include "playing.h"
 
 namespace lirno::cli {
 
 namespace {
-
-// The song's end, as the device reports it from its own thread.
-struct EndOfSong {
-    std::mutex m;
-    std::condition_variable cv;
-    int ended = 0;  // the notice that ended the play, 0 while it goes on
-
-    void notice(int code) {
-        if (code == device::kNotifyAborted) return;
-        {
-            std::lock_guard lock(m);
-            ended = code;
-        }
-        cv.notify_one();
-    }
-    // Waits up to one tick; the notice when the song ended, else 0.
-    int wait(std::chrono::milliseconds tick) {
-        std::unique_lock lock(m);
-        cv.wait_for(lock, tick, [&] { return ended != 0; });
-        return std::exchange(ended, 0);
-    }
-};
 
 class PositionLine {
   public:
@@ -67,23 +43,6 @@ class PositionLine {
     std::string length_;
     std::uint32_t lastSecond_ = ~0u;
 };
-
-// Opens the play file and plays it from `from`, as the player's Play does.
-bool start(const device::Notifier& notify, std::uint32_t from) {
-    playback.wOutDeviceID = mcimidiOpen(playback.sTmpName);
-    if (!playback.wOutDeviceID) return false;
-    playback.dwPlayPos = from;
-    playback.nMode = kModePlaying;
-    return mcimidiPlay(notify, playback.wOutDeviceID) == 0;
-}
-
-void finish() {
-    if (!playback.wOutDeviceID) return;
-    mcimidiStop(playback.wOutDeviceID);
-    mcimidiClose(playback.wOutDeviceID);
-    playback.wOutDeviceID = 0;
-    playback.nMode = kModeStopped;
-}
 
 // Plays until the end (each end with --loop), a failure or Ctrl-C; the exit code.
 int playThrough(bool loop, std::uint32_t from, EndOfSong& end, const device::Notifier& notify,
@@ -131,6 +90,12 @@ int runPlay(const PlayOptions& options) {
     const device::Notifier notify = [&end](device::DeviceId, int code) { end.notice(code); };
     const auto dev = device::makeDevice();
     const SequencerInstall link(dev.get(), notify);
+    if (!options.port.empty()) {
+        if (const int code = dev->setOutputPort(options.port)) {
+            mcimidiError(code);
+            return 1;
+        }
+    }
     if (const int code = dev->setPlayback(settings)) {
         mcimidiError(code);
         return 1;

@@ -2,6 +2,9 @@
 
 #include <fluidsynth.h>
 
+#include <cstdlib>
+#include <mutex>
+
 #include "device/engine/fluid_log.h"
 #include "device/engine/sample_rates.h"
 #include "device/soundfont/fluid_handles.h"
@@ -35,6 +38,10 @@ class FluidOutput final : public AudioOutput {
 std::unique_ptr<AudioOutput> openFluidOutput(const std::string& driver,
                                              const OutputOptions& options, OutputSink& sink) {
     routeEngineLogs();
+    // FluidSynth's JACK driver would start a server when none runs (seconds
+    // of waiting and a screen of its messages); a user's own value stands.
+    static std::once_flag noServerStart;
+    std::call_once(noServerStart, [] { setenv("JACK_NO_START_SERVER", "1", 0); });
     SettingsPtr s(new_fluid_settings());
     if (!s) return nullptr;
     fluid_settings_setnum(s.get(), "synth.sample-rate", kSampleRate);
