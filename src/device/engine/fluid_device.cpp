@@ -55,6 +55,17 @@ std::uint32_t unitsAt(std::int64_t ns) {
     return static_cast<std::uint32_t>(ns / kNsPerUnit);
 }
 
+// A keyboard may play any key, at any velocity, with the instruments the
+// song selects and those a reset selects (the piano and the standard kit).
+void widenForKeys(PresetNotes& played, std::set<PresetRef>& asked) {
+    played[PresetRef{0, 0}];
+    played[PresetRef{128, 0}];
+    for (auto& [preset, notes] : played) {
+        for (auto& velocities : notes.keys) velocities.set();
+        asked.insert(preset);
+    }
+}
+
 bool allFound(const std::vector<std::string>& paths) {
     return !paths.empty() && std::all_of(paths.begin(), paths.end(),
                                          [](const std::string& p) { return isRegularFile(p); });
@@ -650,6 +661,14 @@ void FluidDevice::startUp() {
     }
     synth_ = std::move(synth);
     scheduler_.setSynth(synth_->synth.get());
+    if (liveInput_.load(std::memory_order_relaxed)) {
+        // What a keyboard plays before any song: the instruments a reset selects.
+        std::set<PresetRef> asked;
+        PresetNotes played;
+        widenForKeys(played, asked);
+        synth_->fonts.cover(synth_->synth.get(), played, asked);
+        fluid_synth_program_reset(synth_->synth.get());  // the channels take them up
+    }
     synthReady_.store(true, std::memory_order_release);
     if (mode_ == Mode::Output) {
         // Opened early so that the first play starts at once; a failure here
@@ -825,11 +844,11 @@ void FluidDevice::pinPresets(Lock& lk) {
 void FluidDevice::pinFor(const Song& song) {
     std::lock_guard lk(pinning_);
     if (!synth_) return;  // none yet: the sound set meanwhile pins it
-    const std::set<PresetRef> asked =
-        synth_->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(song);
+    std::set<PresetRef> asked = synth_->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(song);
     // The key may change at any moment of the play: every key it may
     // move to is read before.
-    const PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
+    PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
+    if (liveInput_.load(std::memory_order_relaxed)) widenForKeys(played, asked);
     fluid_synth_t* synth = synth_->synth.get();
     if (synth_->fonts.holds(synth, played, asked)) return;
     const SynthClaim claim(synthInUse_);
@@ -843,11 +862,15 @@ void FluidDevice::changeSound(Lock& lk) {
     std::unique_ptr<SynthInstance> fresh = std::move(newSynth_);
     std::shared_ptr<const Song> song = active_ ? songs_.at(active_->id).song : nullptr;
     lk.unlock();
-    if (song) {
-        const std::set<PresetRef> asked =
-            fresh->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(*song);
-        fresh->fonts.cover(fresh->synth.get(),
-                           shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose), asked);
+    {
+        std::set<PresetRef> asked;
+        PresetNotes played;
+        if (song) {
+            if (!fresh->fonts.allCut()) asked = asked_.of(*song);
+            played = shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose);
+        }
+        if (liveInput_.load(std::memory_order_relaxed)) widenForKeys(played, asked);
+        if (!played.empty()) fresh->fonts.cover(fresh->synth.get(), played, asked);
     }
     lk.lock();
     std::unique_ptr<PlayPlan> plan = link_ ? nullptr : planHere(lk);

@@ -190,6 +190,7 @@ void FluidDevice::openPorts() {
     std::unique_ptr<PortLink> link;
     if (settings_.ports) {
         input = settings_.ports->openInput(*this);
+        liveInput_.store(input != nullptr, std::memory_order_relaxed);
         if (!settings_.midiOut.empty()) {
             link = std::make_unique<PortLink>(*this);
             int error = 0;
