@@ -191,9 +191,16 @@ TEST(PortsDevice, EveryEndOfAPlayLetsGoOfThePortsNotesAndALostPortFailsThePlay) 
     EXPECT_GT(energy, 0.0);
 }
 
-// Song ticks of a time in the song: 120 bpm, 96 a quarter.
-double ticksAt(double seconds) {
-    return seconds * 192.0;
+void renderSeconds(FluidDevice& dev, double seconds) {
+    std::vector<float> l(kBlockFrames), r(kBlockFrames);
+    for (std::size_t f = 0; f < seconds * kRate; f += kBlockFrames) {
+        dev.renderManual(l.data(), r.data(), kBlockFrames);
+    }
+}
+
+// At the song's tick of `seconds` (120 bpm, 96 a quarter), within a tick.
+void expectAt(const RecordedEvent& e, double seconds) {
+    EXPECT_NEAR(static_cast<double>(e.tick), seconds * 192.0, 1.0) << int(e.status);
 }
 
 TEST(PortsDevice, RecordingKeepsWhatIsPlayedAtTheSongsTicksAndKeyAsHeard) {
@@ -207,15 +214,9 @@ TEST(PortsDevice, RecordingKeepsWhatIsPlayedAtTheSongsTicksAndKeyAsHeard) {
     ASSERT_EQ(dev.startRecording(), 0);
     ports->play(0, 0x90, 50, 100);  // nothing plays: heard, not kept
     ports->play(0, 0x80, 50, 0);
-    std::vector<float> l(kBlockFrames), r(kBlockFrames);
-    const auto renderSeconds = [&](double s) {
-        for (std::size_t f = 0; f < s * kRate; f += kBlockFrames) {
-            dev.renderManual(l.data(), r.data(), kBlockFrames);
-        }
-    };
     test::Notices notices;
     ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
-    renderSeconds(1.0);
+    renderSeconds(dev, 1.0);
     // Where the song is heard at the last render call, and a key a quarter
     // second after it: a second and a quarter into the song.
     PlayAnchor a = dev.playAnchor();
@@ -227,18 +228,15 @@ TEST(PortsDevice, RecordingKeepsWhatIsPlayedAtTheSongsTicksAndKeyAsHeard) {
     // At half speed a key played half a second on is a quarter second on in
     // the song; two semitones up, the song's own key is two below.
     ASSERT_EQ(dev.setPlayback({50, 2, {}}), 0);
-    renderSeconds(1.0);
+    renderSeconds(dev, 1.0);
     a = dev.playAnchor();
     const double at2 = static_cast<double>(a.frame) / kRate + 0.25;
     ports->play(a.ns + 500'000'000, 0x90, 64, 90);
     ports->play(a.ns + 500'000'000, 0xB0, 64, 127);  // the pedal, held at the stop
-    renderSeconds(0.5);
+    renderSeconds(dev, 0.5);
     const std::uint64_t stopFrame = dev.playedFrame();
     const auto got = dev.stopRecording();
     ASSERT_EQ(got.size(), 6u);
-    const auto expectAt = [](const RecordedEvent& e, double seconds) {
-        EXPECT_NEAR(static_cast<double>(e.tick), ticksAt(seconds), 1.0) << int(e.status);
-    };
     EXPECT_EQ(got[0], (RecordedEvent{got[0].tick, 0x93, 60, 100}));
     expectAt(got[0], at1);
     EXPECT_EQ(got[1], (RecordedEvent{got[1].tick, 0x83, 60, 0}));
