@@ -61,6 +61,7 @@ TEST(PortsDevice, ASongPlayedToAPortArrivesInOrderWithinHalfABlockAndChasedFirst
     // No SoundFont: a port does not need one.
     DeviceSettings settings = portSettings(ports);
     settings.soundFont = "/nonexistent/none.sf2";
+    test::Notices ended[2];  // outlive the device, which may still notify
     FluidDevice dev(settings);
     EXPECT_EQ(dev.setOutputPort("fake:nowhere:9"), kErrMidiPort);
     EXPECT_EQ(dev.outputPort(), "");
@@ -79,7 +80,7 @@ TEST(PortsDevice, ASongPlayedToAPortArrivesInOrderWithinHalfABlockAndChasedFirst
         // The play starts at the next block start.
         const std::uint64_t base =
             (ports->frame() + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
-        test::Notices notices;
+        test::Notices& notices = ended[from > 0 ? 1 : 0];
         ASSERT_EQ(dev.play(id, from, notices.notifier()), 0);
         while (notices.size() == 0 && ports->frame() < base + 20 * kRate) ports->pump(441);
         ASSERT_TRUE(notices.waitFor(1));
@@ -135,11 +136,11 @@ void expectLetGo(const std::vector<FakePorts::Sent>& sent, std::set<int> used) {
 
 TEST(PortsDevice, EveryEndOfAPlayLetsGoOfThePortsNotesAndALostPortFailsThePlay) {
     auto ports = std::make_shared<FakePorts>();
+    test::Notices notices, lost;  // outlive the device, which may still notify
     FluidDevice dev(portSettings(ports));
     ASSERT_EQ(dev.waitReady(), 0);
     ASSERT_EQ(dev.setOutputPort(kPort), 0);
     const Bytes bytes = twoChannelSong();
-    test::Notices notices;
     DeviceId id = 0;
     std::uint32_t len = 0;
     // A key held on the keyboard sounds on the port too, and is let go with the song's.
@@ -173,7 +174,6 @@ TEST(PortsDevice, EveryEndOfAPlayLetsGoOfThePortsNotesAndALostPortFailsThePlay) 
     }
 
     ASSERT_EQ(dev.openBytes(bytes, id, len), 0);
-    test::Notices lost;
     ASSERT_EQ(dev.play(id, 0, lost.notifier()), 0);
     ports->pump(4410);
     ports->lose();
@@ -205,6 +205,7 @@ void expectAt(const RecordedEvent& e, double seconds) {
 
 TEST(PortsDevice, RecordingKeepsWhatIsPlayedAtTheSongsTicksAndKeyAsHeard) {
     auto ports = std::make_shared<FakePorts>();
+    test::Notices notices;
     FluidDevice dev(portSettings(ports));
     ASSERT_EQ(dev.waitReady(), 0);
     DeviceId id = 0;
@@ -214,7 +215,6 @@ TEST(PortsDevice, RecordingKeepsWhatIsPlayedAtTheSongsTicksAndKeyAsHeard) {
     ASSERT_EQ(dev.startRecording(), 0);
     ports->play(0, 0x90, 50, 100);  // nothing plays: heard, not kept
     ports->play(0, 0x80, 50, 0);
-    test::Notices notices;
     ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
     renderSeconds(dev, 1.0);
     // Where the song is heard at the last render call, and a key a quarter

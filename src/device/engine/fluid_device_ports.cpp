@@ -35,6 +35,13 @@ std::int64_t framesToNs(std::int64_t frames) {
     return frames / rate * kNsPerSecond + frames % rate * kNsPerSecond / rate;
 }
 
+// The tick nearest to a time of the song (a tick may be a few ms long).
+std::uint32_t nearestTick(const SongTiming& timing, std::int64_t ns) {
+    const std::uint64_t tick = timing.nsToTick(ns);
+    const bool later = timing.tickToNs(tick + 1) - ns < ns - timing.tickToNs(tick);
+    return static_cast<std::uint32_t>(later ? tick + 1 : tick);
+}
+
 // Program changes and bank selects from the keyboard are not heard: the
 // instrument of the song's channel wins.
 bool heardLive(std::uint8_t status, std::uint8_t data1) {
@@ -129,8 +136,7 @@ std::vector<RecordedEvent> FluidDevice::stopRecording() {
             static_cast<std::int64_t>(publishedFrame_.load(std::memory_order_acquire)) -
             a.latency * a.speed / 100;
         if (it != rec_.timings.end() && it->second) {
-            at = static_cast<std::uint32_t>(
-                it->second->nsToTick(framesToNs(std::max<std::int64_t>(frame, 0))));
+            at = nearestTick(*it->second, framesToNs(std::max<std::int64_t>(frame, 0)));
         }
     }
     const auto ch = rec_.channel;
@@ -165,8 +171,7 @@ void FluidDevice::takeRecorded() {
         if (!rec_.on) continue;
         const auto it = rec_.timings.find(s.serial);
         if (it == rec_.timings.end() || !it->second) continue;  // no timing: no ticks
-        const auto tick = static_cast<std::uint32_t>(it->second->nsToTick(framesToNs(s.frame)));
-        keepRecorded({tick, s.status, s.data1, s.data2});
+        keepRecorded({nearestTick(*it->second, framesToNs(s.frame)), s.status, s.data1, s.data2});
     }
 }
 
