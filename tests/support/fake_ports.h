@@ -58,11 +58,7 @@ class FakePorts final : public device::MidiPorts {
     // One render call of `frames` on every open output.
     void pump(std::size_t frames) {
         std::lock_guard lk(m_);
-        for (Output* o : outputs_) {
-            current_ = o;
-            o->clock.render(nullptr, nullptr, frames);
-        }
-        current_ = nullptr;
+        for (Output* o : outputs_) o->clock.render(nullptr, nullptr, frames);
         frame_ += frames;
     }
     // Every open output's port goes away.
@@ -133,7 +129,6 @@ class FakePorts final : public device::MidiPorts {
     std::vector<std::string> destinations_;
     device::MidiInputSink* sink_ = nullptr;
     std::vector<Output*> outputs_;
-    Output* current_ = nullptr;
     std::uint64_t frame_ = 0;
     std::vector<Sent> sent_;
 };
