@@ -231,6 +231,10 @@ void FluidDevice::switchPort(Lock& lk, std::unique_ptr<PortLink> link) {
         retired_.push_back(std::move(old));
     }
     link_ = std::move(link);
+    // Back to a synthesizer that cannot sound: the play under way fails as
+    // a play started now would.
+    const int synthError = soundFontMissing_ ? kErrNoSoundFont : (started_ ? startupError_ : 0);
+    if (!link_ && synthError != 0) interruptActive(kNotifyFailure, synthError);
     if (std::unique_ptr<PlayPlan> plan = planHere(lk)) {
         // The synthesizer reads the song's presets first.
         const bool pins = !link_ && mode_ != Mode::Silent;
