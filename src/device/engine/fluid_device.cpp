@@ -659,15 +659,18 @@ void FluidDevice::startUp() {
         finishStartUp(error);
         return;
     }
-    synth_ = std::move(synth);
-    scheduler_.setSynth(synth_->synth.get());
     if (liveInput_.load(std::memory_order_relaxed)) {
         // What a keyboard plays before any song: the instruments a reset selects.
         std::set<PresetRef> asked;
         PresetNotes played;
         widenForKeys(played, asked);
-        synth_->fonts.cover(synth_->synth.get(), played, asked);
-        fluid_synth_program_reset(synth_->synth.get());  // the channels take them up
+        synth->fonts.cover(synth->synth.get(), played, asked);
+        fluid_synth_program_reset(synth->synth.get());  // the channels take them up
+    }
+    {
+        const SynthClaim claim(synthInUse_);  // a port may be playing through the scheduler
+        synth_ = std::move(synth);
+        scheduler_.setSynth(synth_->synth.get());
     }
     synthReady_.store(true, std::memory_order_release);
     if (mode_ == Mode::Output) {
