@@ -3,9 +3,9 @@
 // Threads: the caller's (any, the GUI's), one worker per device (start-up,
 // completion notices, the silent clock, opening and closing the audio
 // output, recording), the audio thread of the output, if any, and the MIDI
-// ports' threads (what comes in; a port played to is the clock then). The audio side never
-// waits and takes no lock: commands, positions and ends pass through atomics,
-// and it reads only immutable plans.
+// ports' threads (what comes in; a port played to is the clock then). The
+// audio side never waits and takes no lock: commands, positions and ends
+// pass through atomics, and it reads only immutable plans.
 #pragma once
 
 #include <array>
