@@ -14,7 +14,9 @@
 #include "device/files.h"
 #include "device/song/chase.h"
 #include "device/song/song_file.h"
+#include "device/song/timing.h"
 #include "device/soundfont/discovery.h"
+#include "midi/vocabulary.h"
 
 namespace lirno::device {
 namespace {
@@ -28,6 +30,10 @@ constexpr auto kClockTick = std::chrono::milliseconds(5);
 
 // While playing, the worker looks this often whether the output still pulls.
 constexpr auto kOutputWatch = std::chrono::milliseconds(250);
+
+// With the audio output closed, the worker looks this often whether a key
+// was played (the ports' thread wakes nobody).
+constexpr auto kInputWatch = std::chrono::milliseconds(10);
 
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -49,6 +55,17 @@ std::uint32_t unitsAt(std::int64_t ns) {
     return static_cast<std::uint32_t>(ns / kNsPerUnit);
 }
 
+// A keyboard may play any key, at any velocity, with the instruments the
+// song selects and those a reset selects (the piano and the standard kit).
+void widenForKeys(PresetNotes& played, std::set<PresetRef>& asked) {
+    played[PresetRef{0, 0}];
+    played[PresetRef{128, 0}];
+    for (auto& [preset, notes] : played) {
+        for (auto& velocities : notes.keys) velocities.set();
+        asked.insert(preset);
+    }
+}
+
 bool allFound(const std::vector<std::string>& paths) {
     return !paths.empty() && std::all_of(paths.begin(), paths.end(),
                                          [](const std::string& p) { return isRegularFile(p); });
@@ -60,6 +77,8 @@ DeviceSettings settingsFromEnvironment() {
     DeviceSettings s;
     s.soundFont = findSoundFont();
     if (const char* a = std::getenv("LIRNO_AUDIO"); a != nullptr) s.audioDriver = a;
+    if (const char* o = std::getenv("LIRNO_MIDI_OUT"); o != nullptr) s.midiOut = o;
+    s.ports = systemMidiPorts();
     return s;
 }
 
@@ -80,6 +99,14 @@ FluidDevice::FluidDevice(DeviceSettings settings)
       worker_([this] { workerMain(); }) {}
 
 FluidDevice::~FluidDevice() {
+    {
+        // Nothing comes in from here on.
+        std::unique_ptr<MidiInput> input;
+        {
+            std::lock_guard lk(m_);
+            input = std::move(input_);
+        }
+    }
     {
         std::lock_guard lk(m_);
         drainEnded();
@@ -142,8 +169,9 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
         const auto it = songs_.find(id);
         if (it == songs_.end()) return kErrUnknownId;
         if (from > it->second.length) return kErrOutOfRange;
-        if (soundFontMissing_) return kErrNoSoundFont;
-        if (started_ && startupError_ != 0) return startupError_;
+        // A port needs no SoundFont.
+        if (soundFontMissing_ && !link_) return kErrNoSoundFont;
+        if (started_ && startupError_ != 0 && !link_) return startupError_;
         song = it->second.song;
         passage = livePassage(playback_);
     }
@@ -151,20 +179,21 @@ int FluidDevice::play(DeviceId id, std::uint32_t from, Notifier notifier) {
     std::unique_ptr<PlayPlan> plan = makePlan(song, from, kSampleRate, passage);
     // The manual clock is the caller's own thread: it pins at once, so what
     // it renders stays exactly reproducible.
-    const bool pinNow = mode_ == Mode::Manual && waitReady() == 0;
+    const bool pinNow = mode_ == Mode::Manual && outputPort().empty() && waitReady() == 0;
     if (pinNow) pinFor(*song);
     {
         std::lock_guard lk(m_);
         const auto it = songs_.find(id);
         if (it == songs_.end()) return kErrUnknownId;  // closed meanwhile
-        if (started_ && startupError_ != 0) return startupError_;
+        if (started_ && startupError_ != 0 && !link_) return startupError_;
         drainEnded();
         interruptActive(kNotifyAborted);
         plan->serial = nextSerial_++;
         active_ = ActivePlay{plan->serial, id, std::move(notifier), unitsAt(plan->startNs)};
         it->second.failure = 0;
+        noteTiming(plan->serial, *plan->song);
         // Until the worker has pinned the song's presets, the old play stops.
-        if (mode_ == Mode::Silent || pinNow) {
+        if (mode_ == Mode::Silent || pinNow || link_) {
             mailbox_.store(plan.get());
         } else {
             awaitingPins_ = plan.get();
@@ -278,6 +307,7 @@ std::unique_ptr<PlayPlan> FluidDevice::planHere(Lock& lk) {
     plan->serial = nextSerial_++;
     active_->serial = plan->serial;
     active_->from = unitsAt(plan->startNs);
+    noteTiming(plan->serial, *plan->song);
     return plan;
 }
 
@@ -383,7 +413,7 @@ void FluidDevice::interruptActive(int notice, int code) {
 void FluidDevice::resetAudioSide() {
     mailbox_.store(nullptr);
     awaitingPins_ = nullptr;
-    if (synthReady_.load(std::memory_order_acquire)) scheduler_.halt();
+    if (synthReady_.load(std::memory_order_acquire) && !link_) scheduler_.halt();
     current_ = nullptr;
     inUse_.store(nullptr);
 }
@@ -418,6 +448,11 @@ bool FluidDevice::busy() const {
 
 void FluidDevice::render(float* left, float* right, std::size_t frames) noexcept {
     lastPullNs_.store(nowNs(), std::memory_order_relaxed);
+    if (activeLink_.load(std::memory_order_acquire) != nullptr) {
+        std::memset(left, 0, frames * sizeof(float));
+        std::memset(right, 0, frames * sizeof(float));
+        return;
+    }
     pace_.hold(frames);
     renderAudio(left, right, frames);
 }
@@ -432,20 +467,73 @@ void FluidDevice::renderManual(float* left, float* right, std::size_t frames) no
     renderAudio(left, right, frames);
 }
 
-void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noexcept {
+void FluidDevice::renderAudio(float* left, float* right, std::size_t frames,
+                              const PortLink* caller) noexcept {
     const AudioScope audioSide;
     SynthClaim claim;
-    if (mode_ != Mode::Silent &&
-        !(synthReady_.load(std::memory_order_acquire) && claim.tryTake(synthInUse_))) {
+    // Only the device's output plays: the audio output is silent while a
+    // port is, and a port no longer chosen plays nothing.
+    const bool mine =
+        claim.tryTake(synthInUse_) && caller == activeLink_.load(std::memory_order_acquire);
+    const bool ready =
+        caller != nullptr || mode_ == Mode::Silent || synthReady_.load(std::memory_order_acquire);
+    if (!mine || !ready) {
         if (left != nullptr) std::memset(left, 0, frames * sizeof(float));
         if (right != nullptr) std::memset(right, 0, frames * sizeof(float));
+        MidiInEvent dropped;
+        if (mine) {
+            while (live_.pop(dropped)) {
+            }  // nothing to hear it with yet
+        }
         return;
     }
+    const std::int64_t callNs = nowNs();
+    const std::uint64_t serialBefore = current_ != nullptr ? current_->serial : 0;
+    const auto frameBefore = static_cast<std::int64_t>(scheduler_.songFrame());
     scheduler_.render(left, right, frames, [this]() noexcept { settle(); });
     if (scheduler_.playing()) {
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
     }
     settle();
+    publishAnchor(callNs, serialBefore, frameBefore, frames);
+}
+
+// Where the song is heard, for stamping what comes in. A card plays a block
+// after it was rendered; the silent clock renders time already gone by.
+void FluidDevice::publishAnchor(std::int64_t ns, std::uint64_t serialBefore,
+                                std::int64_t frameBefore, std::size_t frames) noexcept {
+    PlayAnchor a;
+    a.speed = speed_.load(std::memory_order_relaxed);
+    if (current_ == nullptr || !scheduler_.playing()) {
+        anchor_.publish(a);
+        return;
+    }
+    a.serial = current_->serial;
+    a.ns = ns;
+    a.frame = frameBefore;
+    if (mode_ == Mode::Output) a.latency = static_cast<std::int64_t>(frames);
+    if (mode_ == Mode::Silent || serialBefore != a.serial) {
+        a.ns = nowNs();
+        a.frame = static_cast<std::int64_t>(scheduler_.songFrame());
+        a.latency = 0;
+    }
+    if (current_->loops) {
+        a.loopFrame = static_cast<std::int64_t>(current_->loopFrame);
+        a.endFrame = static_cast<std::int64_t>(current_->endFrame);
+    }
+    anchor_.publish(a);
+}
+
+PlayAnchor FluidDevice::playAnchor() const noexcept {
+    PlayAnchor a;
+    if (!anchor_.read(a)) a.serial = 0;
+    return a;
+}
+
+// What came in since the last block start, heard now on the input channel.
+void FluidDevice::hearInput() noexcept {
+    MidiInEvent e;
+    while (live_.pop(e)) scheduler_.playLive(e.status, e.data1, e.data2);
 }
 
 // At block starts: report a play that has ended and take up a waiting
@@ -454,6 +542,7 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames) noe
 void FluidDevice::settle() noexcept {
     scheduler_.setSpeed(speed_.load(std::memory_order_relaxed));
     scheduler_.setTranspose(transpose_.load(std::memory_order_relaxed));
+    hearInput();
     if (current_ != nullptr && !scheduler_.playing()) {
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
         endedSerial_.store(current_->serial);
@@ -489,6 +578,7 @@ void FluidDevice::workerMain() {
     while (true) {
         drainEnded();
         collectPlans();
+        takeRecorded();
         followChase(lk);
         if (!garbage_.empty()) {
             auto dead = std::move(garbage_);
@@ -515,7 +605,9 @@ void FluidDevice::workerMain() {
             pinPresets(lk);
             continue;
         }
-        if (mode_ == Mode::Silent) {
+        if (link_ || !retired_.empty()) {
+            servePort(lk);
+        } else if (mode_ == Mode::Silent) {
             runClock(lk);
         } else if (mode_ == Mode::Output) {
             manageOutput(lk);
@@ -526,6 +618,8 @@ void FluidDevice::workerMain() {
         }
     }
     closeOutput(lk);
+    retirePorts(lk, true);
+    input_.reset();
 }
 
 // While a song plays, its chase snapshots follow the position, so that a
@@ -549,6 +643,7 @@ void FluidDevice::deliver(std::deque<Notice> batch) {
 }
 
 void FluidDevice::startUp() {
+    openPorts();
     if (mode_ == Mode::Silent) {
         finishStartUp(0);
         return;
@@ -564,8 +659,19 @@ void FluidDevice::startUp() {
         finishStartUp(error);
         return;
     }
-    synth_ = std::move(synth);
-    scheduler_.setSynth(synth_->synth.get());
+    if (liveInput_.load(std::memory_order_relaxed)) {
+        // What a keyboard plays before any song: the instruments a reset selects.
+        std::set<PresetRef> asked;
+        PresetNotes played;
+        widenForKeys(played, asked);
+        synth->fonts.cover(synth->synth.get(), played, asked);
+        fluid_synth_program_reset(synth->synth.get());  // the channels take them up
+    }
+    {
+        const SynthClaim claim(synthInUse_);  // a port may be playing through the scheduler
+        synth_ = std::move(synth);
+        scheduler_.setSynth(synth_->synth.get());
+    }
     synthReady_.store(true, std::memory_order_release);
     if (mode_ == Mode::Output) {
         // Opened early so that the first play starts at once; a failure here
@@ -582,7 +688,7 @@ void FluidDevice::finishStartUp(int error) {
         std::lock_guard lk(m_);
         started_ = true;
         startupError_ = error;
-        if (error != 0) {
+        if (error != 0 && !link_) {
             drainEnded();
             // A play asked for before we knew it cannot sound.
             interruptActive(kNotifyFailure, error);
@@ -686,6 +792,13 @@ void FluidDevice::manageOutput(Lock& lk) {
         resetAudioSide();
         return;
     }
+    if (const std::int64_t heard = lastInputNs_.load(std::memory_order_acquire);
+        heard != inputSeen_) {
+        // A key was played: it is heard through the output, open for it.
+        inputSeen_ = heard;
+        idleSince_ = Clock::now();
+        if (!output_) openOutput(lk);
+    }
     if (busy()) {
         idleSince_ = Clock::now();
         if (!output_ && !openOutput(lk)) {
@@ -698,7 +811,11 @@ void FluidDevice::manageOutput(Lock& lk) {
         return;
     }
     if (!output_) {
-        wake_.wait(lk);
+        if (input_) {
+            wake_.wait_for(lk, kInputWatch);
+        } else {
+            wake_.wait(lk);
+        }
         return;
     }
     const auto closeAt = idleSince_ + settings_.outputLinger;
@@ -730,11 +847,11 @@ void FluidDevice::pinPresets(Lock& lk) {
 void FluidDevice::pinFor(const Song& song) {
     std::lock_guard lk(pinning_);
     if (!synth_) return;  // none yet: the sound set meanwhile pins it
-    const std::set<PresetRef> asked =
-        synth_->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(song);
+    std::set<PresetRef> asked = synth_->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(song);
     // The key may change at any moment of the play: every key it may
     // move to is read before.
-    const PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
+    PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
+    if (liveInput_.load(std::memory_order_relaxed)) widenForKeys(played, asked);
     fluid_synth_t* synth = synth_->synth.get();
     if (synth_->fonts.holds(synth, played, asked)) return;
     const SynthClaim claim(synthInUse_);
@@ -748,14 +865,18 @@ void FluidDevice::changeSound(Lock& lk) {
     std::unique_ptr<SynthInstance> fresh = std::move(newSynth_);
     std::shared_ptr<const Song> song = active_ ? songs_.at(active_->id).song : nullptr;
     lk.unlock();
-    if (song) {
-        const std::set<PresetRef> asked =
-            fresh->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(*song);
-        fresh->fonts.cover(fresh->synth.get(),
-                           shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose), asked);
+    {
+        std::set<PresetRef> asked;
+        PresetNotes played;
+        if (song) {
+            if (!fresh->fonts.allCut()) asked = asked_.of(*song);
+            played = shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose);
+        }
+        if (liveInput_.load(std::memory_order_relaxed)) widenForKeys(played, asked);
+        if (!played.empty()) fresh->fonts.cover(fresh->synth.get(), played, asked);
     }
     lk.lock();
-    std::unique_ptr<PlayPlan> plan = planHere(lk);
+    std::unique_ptr<PlayPlan> plan = link_ ? nullptr : planHere(lk);
     std::unique_ptr<SynthInstance> old;
     {
         const std::lock_guard pin(pinning_);

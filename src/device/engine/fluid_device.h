@@ -2,12 +2,15 @@
 //
 // Threads: the caller's (any, the GUI's), one worker per device (start-up,
 // completion notices, the silent clock, opening and closing the audio
-// output) and the audio thread of the output, if any. The audio side never
-// waits and takes no lock: commands, positions and ends pass through atomics,
-// and it reads only immutable plans.
+// output, recording), the audio thread of the output, if any, and the MIDI
+// ports' threads (what comes in; a port played to is the clock then). The
+// audio side never waits and takes no lock: commands, positions and ends
+// pass through atomics, and it reads only immutable plans.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -27,8 +30,11 @@
 #include "device/engine/audio_thread.h"
 #include "device/engine/output.h"
 #include "device/engine/pace.h"
+#include "device/engine/play_anchor.h"
 #include "device/engine/scheduler.h"
+#include "device/engine/spsc_ring.h"
 #include "device/engine/synth.h"
+#include "device/ports/midi_ports.h"
 #include "device/song/song.h"
 #include "device/soundfont/presets_played.h"
 
@@ -57,14 +63,19 @@ struct DeviceSettings {
     OutputFactory output;
     // An output that has not asked for audio for this long is taken for lost.
     std::chrono::milliseconds outputStall{1500};
+    // The MIDI system: the input played live and the ports played to; null
+    // for none at all.
+    std::shared_ptr<MidiPorts> ports;
+    // A port to play to from the start ("" = the synthesizer).
+    std::string midiOut;
 };
 
-// Settings from the environment: LIRNO_SOUNDFONT and LIRNO_AUDIO.
+// Settings from the environment: LIRNO_SOUNDFONT, LIRNO_AUDIO and LIRNO_MIDI_OUT.
 DeviceSettings settingsFromEnvironment();
 // The device the program uses, configured from the environment.
 std::unique_ptr<Device> makeDevice();
 
-class FluidDevice final : public Device, private OutputSink {
+class FluidDevice final : public Device, private OutputSink, private MidiInputSink {
   public:
     explicit FluidDevice(DeviceSettings settings);
     ~FluidDevice() override;
@@ -81,6 +92,20 @@ class FluidDevice final : public Device, private OutputSink {
     int setPlayback(const PlaybackSettings& settings) override;
     int setSound(const SoundSettings& settings) override;
     std::optional<std::string> errorText(int code) const override;
+    int setOutputPort(const std::string& port) override;
+    std::string outputPort() const override;
+    bool inputConnected() const override;
+    void setInputChannel(int channel) override;
+    int startRecording() override;
+    std::vector<RecordedEvent> stopRecording() override;
+
+    // Where the song was at the audio side's last render call (serial 0
+    // while nothing plays), for tests and measurements.
+    PlayAnchor playAnchor() const noexcept;
+    // Messages that came in and found the input's queue full.
+    std::uint64_t inputDropped() const noexcept {
+        return inputDropped_.load(std::memory_order_relaxed);
+    }
 
     // Opens a song from bytes already in memory (same rules as open()).
     int openBytes(std::span<const std::uint8_t> bytes, DeviceId& id, std::uint32_t& length);
@@ -120,6 +145,39 @@ class FluidDevice final : public Device, private OutputSink {
         DeviceId id;
         int code;
     };
+    // An output to a MIDI port and the clock it drives. Once it is no longer
+    // the device's output it sends its farewell (notes off, channels reset)
+    // at its next call and is then let go.
+    struct PortLink final : OutputSink {
+        explicit PortLink(FluidDevice& d) : dev(d) {}
+        void render(float*, float*, std::size_t frames) noexcept override {
+            dev.renderPort(*this, frames);
+        }
+        void outputLost() noexcept override { lost.store(true, std::memory_order_release); }
+        FluidDevice& dev;
+        std::vector<std::uint8_t> farewell;  // 3-byte messages
+        std::atomic<bool> farewellDue{false};
+        std::atomic<bool> lost{false};
+        std::chrono::steady_clock::time_point retiredAt{};
+        std::unique_ptr<MidiOutput> out;  // last: it stops calling before the rest goes
+    };
+    // A message stamped on the ports' thread with where the song was.
+    struct Stamped {
+        std::uint64_t serial = 0;
+        std::int64_t frame = 0;
+        std::uint8_t status = 0;
+        std::uint8_t data1 = 0;
+        std::uint8_t data2 = 0;
+    };
+    // What is being recorded (under m_).
+    struct Recording {
+        bool on = false;
+        std::map<std::uint64_t, std::shared_ptr<const SongTiming>> timings;  // by play serial
+        std::vector<RecordedEvent> events;
+        std::bitset<128> held;  // song keys down
+        bool pedal = false;
+        std::uint8_t channel = 0;
+    };
 
     int addSong(std::shared_ptr<const Song> song, DeviceId& id, std::uint32_t& length);
     int halt(DeviceId id);
@@ -150,12 +208,29 @@ class FluidDevice final : public Device, private OutputSink {
     void pinFor(const Song& song);
     void changeSound(Lock& lk);
     void deliver(std::deque<Notice> batch);
+    void openPorts();
+    void switchPort(Lock& lk, std::unique_ptr<PortLink> link);
+    void servePort(Lock& lk);
+    void portLost(Lock& lk);
+    void retirePorts(Lock& lk, bool all);
+    void takeRecorded();
+    void keepRecorded(const RecordedEvent& e);
+    void noteTiming(std::uint64_t serial, const Song& song);
 
     // Audio side.
     void render(float* left, float* right, std::size_t frames) noexcept override;
     void outputLost() noexcept override;
-    void renderAudio(float* left, float* right, std::size_t frames) noexcept;
+    void renderPort(PortLink& link, std::size_t frames) noexcept;
+    void renderAudio(float* left, float* right, std::size_t frames,
+                     const PortLink* caller = nullptr) noexcept;
+    void publishAnchor(std::int64_t ns, std::uint64_t serialBefore, std::int64_t frameBefore,
+                       std::size_t frames) noexcept;
     void settle() noexcept;
+    void hearInput() noexcept;
+
+    // The ports' thread.
+    void midiIn(const MidiInEvent& event) noexcept override;
+    void stamp(MidiInEvent e) noexcept;
 
     static Mode modeFor(const std::string& driver);
 
@@ -220,16 +295,41 @@ class FluidDevice final : public Device, private OutputSink {
     std::atomic_flag synthInUse_;
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> lastPullNs_{0};  // steady clock, for the stall watch
+    AnchorBoard anchor_;
+    std::atomic<bool> liveInput_{false};  // an input is open: its presets are read whole
+
+    // MIDI ports. link_ and input_ under m_; activeLink_ names link_ for the
+    // audio side, which plays only for the output it names.
+    std::unique_ptr<MidiInput> input_;
+    bool inputTried_ = false;
+    std::unique_ptr<PortLink> link_;
+    std::vector<std::unique_ptr<PortLink>> retired_;
+    std::atomic<const PortLink*> activeLink_{nullptr};
+    // What comes in, to the audio side, and stamped, to the recording.
+    SpscRing<MidiInEvent, 1024> live_;
+    SpscRing<Stamped, 1024> stamped_;
+    std::atomic<std::uint64_t> inputDropped_{0};
+    std::atomic<std::int64_t> lastInputNs_{0};
+    std::atomic<int> inputChannel_{0};
+    // Nonzero while recording, a new value for each recording.
+    std::atomic<std::uint32_t> recordGen_{0};
+    std::uint32_t nextGen_ = 0;  // under m_
+    Recording rec_;
+    // The ports' thread only: the song key each key played went to (for its
+    // note-off), kNoKey or kDroppedKey.
+    std::array<std::int16_t, 128> recKeys_{};
+    std::uint32_t recKeysGen_ = 0;
 
     // Worker only.
     std::chrono::steady_clock::time_point clockStart_{};
     std::uint64_t clockFrames_ = 0;
     bool clockRunning_ = false;
     std::chrono::steady_clock::time_point idleSince_{};
-    std::mutex pinning_;      // the worker's and the manual clock's pins
-    ProgramThinner thinner_;  // songs opened without the program changes nobody hears
-    PresetsAsked asked_;      // what the songs played ask for (a font loaded whole)
-    PresetsPlayed played_;    // what they play with (a font cut down to it)
+    std::int64_t inputSeen_ = 0;  // lastInputNs_ as the output's keeper last saw it
+    std::mutex pinning_;          // the worker's and the manual clock's pins
+    ProgramThinner thinner_;      // songs opened without the program changes nobody hears
+    PresetsAsked asked_;          // what the songs played ask for (a font loaded whole)
+    PresetsPlayed played_;        // what they play with (a font cut down to it)
 
     // Torn down in this order (reverse of declaration): output, scheduler,
     // synth with its settings.

@@ -3,6 +3,7 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <array>
 
 #include "device/song/chase.h"
 #include "device/song/timing.h"
@@ -74,7 +75,10 @@ void Scheduler::start(const PlayPlan& plan) noexcept {
     plan_ = &plan;
     next_ = plan.firstEvent;
     songCenti_ = static_cast<std::int64_t>(plan.startFrame) * 100;
-    if (synth_ != nullptr && sounded_) {
+    if (port_ != nullptr) {
+        cutPort();
+        begin();
+    } else if (synth_ != nullptr && sounded_) {
         cut();
         waiting_ = true;
         startedAt_ = synthFrame_;
@@ -99,6 +103,7 @@ void Scheduler::begin() noexcept {
     waiting_ = false;
     prerollNext_ = 0;
     keys_.reset();
+    if (port_ != nullptr) return;  // the receiver is not ours to reset
     if (synth_ == nullptr) {
         prerollNext_ = plan_->preroll.size();  // nothing to send it to
         return;
@@ -121,7 +126,74 @@ void Scheduler::sendPreroll() noexcept {
 void Scheduler::halt() noexcept {
     plan_ = nullptr;
     waiting_ = false;
-    if (synth_ != nullptr) cut();
+    if (port_ != nullptr) {
+        cutPort();
+    } else if (synth_ != nullptr) {
+        cut();
+    }
+}
+
+template <class Fn>
+void Scheduler::letGo(Fn&& fn) noexcept {
+    keys_.releaseAll([&](int ch, int key) {
+        fn(static_cast<std::uint8_t>(midi::kNoteOff | ch), static_cast<std::uint8_t>(key), 0);
+    });
+    for (int ch = 0; ch < midi::kChannels; ++ch) {
+        auto& held = live_[static_cast<std::size_t>(ch)];
+        for (int key = 0; held.any() && key < 128; ++key) {
+            if (!held.test(static_cast<std::size_t>(key))) continue;
+            held.reset(static_cast<std::size_t>(key));
+            fn(static_cast<std::uint8_t>(midi::kNoteOff | ch), static_cast<std::uint8_t>(key), 0);
+        }
+    }
+    for (int ch = 0; ch < midi::kChannels; ++ch) {
+        if (((usedChannels_ >> ch) & 1u) == 0) continue;
+        const auto cc = static_cast<std::uint8_t>(midi::kControlChange | ch);
+        fn(cc, midi::cc::kSustain, 0);
+        fn(cc, midi::cc::kAllNotesOff, 0);
+        fn(cc, midi::cc::kResetAllControllers, 0);
+    }
+    usedChannels_ = 0;
+}
+
+// A port's receiver keeps its notes until told: each is ended, and every
+// channel the play touched is quieted and reset.
+void Scheduler::cutPort() noexcept {
+    letGo([this](std::uint8_t status, std::uint8_t d1, std::uint8_t d2) {
+        const std::array<std::uint8_t, 3> msg{status, d1, d2};
+        port_->send(offset_, msg);
+    });
+    keys_.reset();
+}
+
+void Scheduler::retarget(MidiOutput* port, std::vector<std::uint8_t>* farewell) {
+    if (port_ != nullptr) {
+        letGo([&](std::uint8_t status, std::uint8_t d1, std::uint8_t d2) {
+            if (farewell != nullptr) farewell->insert(farewell->end(), {status, d1, d2});
+        });
+    } else if (synth_ != nullptr) {
+        cut();
+    }
+    plan_ = nullptr;
+    waiting_ = false;
+    keys_.reset();
+    for (auto& held : live_) held.reset();
+    usedChannels_ = 0;
+    port_ = port;
+    if (port != nullptr && sysexOut_.capacity() < kMaxPortSysex + 2) {
+        sysexOut_.reserve(kMaxPortSysex + 2);
+    }
+}
+
+void Scheduler::playLive(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) noexcept {
+    const auto ch = static_cast<std::size_t>(midi::channelOf(status));
+    const std::uint8_t kind = midi::statusKind(status);
+    if (kind == midi::kNoteOn && d2 > 0) {
+        live_[ch].set(d1 & 0x7F);
+    } else if (kind == midi::kNoteOn || kind == midi::kNoteOff) {
+        live_[ch].reset(d1 & 0x7F);
+    }
+    emit(status, d1, d2);
 }
 
 void Scheduler::cut() noexcept {
@@ -130,6 +202,7 @@ void Scheduler::cut() noexcept {
     fluid_synth_system_reset(synth_);
     fluid_synth_all_sounds_off(synth_, -1);
     keys_.reset();
+    for (auto& held : live_) held.reset();
     // The cut voices still feed the effects during their anti-click fade;
     // with the effects off nothing of that rings on.
     fluid_synth_reverb_on(synth_, -1, 0);
@@ -184,12 +257,12 @@ void Scheduler::seam(std::int64_t limit) noexcept {
 // Note-offs, not a cut: each note dies away as it would at its own end.
 void Scheduler::releaseNotes() noexcept {
     keys_.releaseAll([this](int ch, int key) {
-        if (synth_ != nullptr) fluid_synth_noteoff(synth_, ch, key);
+        emit(static_cast<std::uint8_t>(midi::kNoteOff | ch), static_cast<std::uint8_t>(key), 0);
     });
 }
 
 void Scheduler::send(const Song& song, const SongEvent& e) noexcept {
-    if (synth_ == nullptr) return;
+    if (synth_ == nullptr && port_ == nullptr) return;
     keys_.see(song, e);
     const int ch = midi::channelOf(e.status);
     switch (midi::statusKind(e.status)) {
@@ -201,47 +274,96 @@ void Scheduler::send(const Song& song, const SongEvent& e) noexcept {
             break;
         case midi::kKeyPressure:
             if (const int key = keys_.pressure(ch, e.data1); key != KeyShift::kNone) {
-                fluid_synth_key_pressure(synth_, ch, key, e.data2);
+                emit(e.status, static_cast<std::uint8_t>(key), e.data2);
             }
             break;
         case midi::kControlChange:
-            fluid_synth_cc(synth_, ch, e.data1, e.data2);
-            break;
         case midi::kProgramChange:
-            fluid_synth_program_change(synth_, ch, e.data1);
-            break;
         case midi::kChannelPressure:
-            fluid_synth_channel_pressure(synth_, ch, e.data1);
-            break;
         case midi::kPitchBend:
-            fluid_synth_pitch_bend(synth_, ch, e.data1 | (e.data2 << 7));
+            emit(e.status, e.data1, e.data2);
             break;
-        default: {
-            const auto body = song.sysexBytes(e);
-            if (!body.empty() && !isTuningMessage(body)) {
-                fluid_synth_sysex(synth_, reinterpret_cast<const char*>(body.data()),
-                                  static_cast<int>(body.size()), nullptr, nullptr, nullptr, 0);
-            }
+        default:
+            sendSysex(song.sysexBytes(e));
             break;
-        }
     }
+}
+
+void Scheduler::sendSysex(std::span<const std::uint8_t> body) noexcept {
+    if (body.empty()) return;
+    if (port_ == nullptr) {
+        if (!isTuningMessage(body)) {
+            fluid_synth_sysex(synth_, reinterpret_cast<const char*>(body.data()),
+                              static_cast<int>(body.size()), nullptr, nullptr, nullptr, 0);
+        }
+        return;
+    }
+    if (body.size() > kMaxPortSysex) return;
+    // The buffer was reserved off the audio side: no allocation here.
+    sysexOut_.clear();
+    sysexOut_.push_back(midi::kSysEx);
+    sysexOut_.insert(sysexOut_.end(), body.begin(), body.end());
+    if (body.back() != midi::kSysExEscape) sysexOut_.push_back(midi::kSysExEscape);
+    port_->send(offset_, sysexOut_);
 }
 
 // A note on (velocity > 0) or off, on the key it sounds as in the key played.
 void Scheduler::sendNote(int ch, int key, int velocity) noexcept {
+    const auto off = static_cast<std::uint8_t>(midi::kNoteOff | ch);
     if (velocity == 0) {
         if (const int k = keys_.noteOff(ch, key); k != KeyShift::kNone) {
-            fluid_synth_noteoff(synth_, ch, k);
+            emit(off, static_cast<std::uint8_t>(k), 0);
         }
         return;
     }
     const KeyShift::Strike strike = keys_.noteOn(ch, key);
-    if (strike.release != KeyShift::kNone) fluid_synth_noteoff(synth_, ch, strike.release);
-    if (strike.play != KeyShift::kNone) fluid_synth_noteon(synth_, ch, strike.play, velocity);
+    if (strike.release != KeyShift::kNone) emit(off, static_cast<std::uint8_t>(strike.release), 0);
+    if (strike.play != KeyShift::kNone) {
+        emit(static_cast<std::uint8_t>(midi::kNoteOn | ch), static_cast<std::uint8_t>(strike.play),
+             static_cast<std::uint8_t>(velocity));
+    }
+}
+
+// One channel message to the port, or to the synthesizer.
+void Scheduler::emit(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) noexcept {
+    const int ch = midi::channelOf(status);
+    if (port_ != nullptr) {
+        usedChannels_ = static_cast<std::uint16_t>(usedChannels_ | (1u << ch));
+        const std::array<std::uint8_t, 3> msg{status, d1, d2};
+        port_->send(offset_,
+                    std::span(msg).first(1 + static_cast<std::size_t>(midi::dataBytes(status))));
+        return;
+    }
+    if (synth_ == nullptr) return;
+    switch (midi::statusKind(status)) {
+        case midi::kNoteOff:
+            fluid_synth_noteoff(synth_, ch, d1);
+            break;
+        case midi::kNoteOn:
+            fluid_synth_noteon(synth_, ch, d1, d2);
+            break;
+        case midi::kKeyPressure:
+            fluid_synth_key_pressure(synth_, ch, d1, d2);
+            break;
+        case midi::kControlChange:
+            fluid_synth_cc(synth_, ch, d1, d2);
+            break;
+        case midi::kProgramChange:
+            fluid_synth_program_change(synth_, ch, d1);
+            break;
+        case midi::kChannelPressure:
+            fluid_synth_channel_pressure(synth_, ch, d1);
+            break;
+        case midi::kPitchBend:
+            fluid_synth_pitch_bend(synth_, ch, d1 | (d2 << 7));
+            break;
+        default:
+            break;
+    }
 }
 
 void Scheduler::write(float* left, float* right, std::size_t n) noexcept {
-    if (synth_ == nullptr || left == nullptr || right == nullptr) return;
+    if (port_ != nullptr || synth_ == nullptr || left == nullptr || right == nullptr) return;
     sounded_ = true;
     fluid_synth_write_float(synth_, static_cast<int>(n), left, 0, 1, right, 0, 1);
 }

@@ -11,15 +11,19 @@
 // the song's own time at 100 %.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "device/device.h"
 #include "device/engine/key_shift.h"
 #include "device/engine/sample_rates.h"
+#include "device/ports/midi_ports.h"
 #include "device/song/song.h"
 
 typedef struct _fluid_synth_t fluid_synth_t;
@@ -78,6 +82,10 @@ struct TimingProbe {
     std::uint64_t events = 0;
 };
 
+// The longest system-exclusive message of a song that goes out to a port;
+// longer ones (sample dumps) are left out.
+inline constexpr std::size_t kMaxPortSysex = 64 * 1024;
+
 class Scheduler {
   public:
     // synth may be null: then only time and the event cursor advance.
@@ -90,6 +98,17 @@ class Scheduler {
     // its reverb and chorus, which each play switches on.
     void setSynth(fluid_synth_t* synth) noexcept;
     void setProbe(TimingProbe* probe) noexcept { probe_ = probe; }
+    // Where events go from now on: a MIDI port (raw bytes, sent at the
+    // offset of their block in the render call) or, with null, the synth.
+    // Off the audio side, while it does not render. Whatever sounds on the
+    // old target is ended: the synth is cut, and what a port needs to let
+    // go of its notes is appended to `farewell` (when given) as 3-byte
+    // messages for the old port to send. The play under way stops.
+    void retarget(MidiOutput* port, std::vector<std::uint8_t>* farewell);
+    MidiOutput* port() const noexcept { return port_; }
+    // A message played live: not moved by the key, not part of the song's
+    // notes, but its notes end with every halt or restart.
+    void playLive(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept;
     // How many chased messages go out per block (kPrerollPerBlock unless
     // rendering offline, where no block has a deadline).
     void setPrerollPerBlock(std::size_t n) noexcept { prerollPerBlock_ = n == 0 ? 1 : n; }
@@ -121,6 +140,7 @@ class Scheduler {
         while (done < frames) {
             const std::size_t phase = static_cast<std::size_t>(synthFrame_ % kBlockFrames);
             if (phase == 0) {
+                offset_ = done;
                 atBlock();
                 blockSpeed_ = speed_;
                 if (waiting_ && synthFrame_ != startedAt_) begin();
@@ -160,10 +180,22 @@ class Scheduler {
     void seam(std::int64_t limitCenti) noexcept;
     void releaseNotes() noexcept;
     void send(const Song& song, const SongEvent& e) noexcept;
+    void sendSysex(std::span<const std::uint8_t> body) noexcept;
     void sendNote(int channel, int key, int velocity) noexcept;
+    void emit(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept;
+    // Calls fn(status, data1, data2) for what lets go of every note sounding
+    // on a port and resets every channel the play used, then forgets them.
+    template <class Fn>
+    void letGo(Fn&& fn) noexcept;
+    void cutPort() noexcept;
     void write(float* left, float* right, std::size_t n) noexcept;
 
     fluid_synth_t* synth_ = nullptr;
+    MidiOutput* port_ = nullptr;               // when set, events go there instead of to synth_
+    std::size_t offset_ = 0;                   // the block's frame in the current render call
+    std::uint16_t usedChannels_ = 0;           // channels sent to on the port since the play began
+    std::array<std::bitset<128>, 16> live_{};  // notes held live
+    std::vector<std::uint8_t> sysexOut_;       // F0 ... F7, sized off the audio side
     bool reverbOn_ = true;
     bool chorusOn_ = true;
     std::uint32_t rate_;
