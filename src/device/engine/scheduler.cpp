@@ -193,7 +193,7 @@ void Scheduler::playLive(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) 
     } else if (kind == midi::kNoteOn || kind == midi::kNoteOff) {
         live_[ch].reset(d1 & 0x7F);
     }
-    emit(status, d1, d2);
+    putMessage(status, d1, d2);
 }
 
 void Scheduler::cut() noexcept {
@@ -257,7 +257,8 @@ void Scheduler::seam(std::int64_t limit) noexcept {
 // Note-offs, not a cut: each note dies away as it would at its own end.
 void Scheduler::releaseNotes() noexcept {
     keys_.releaseAll([this](int ch, int key) {
-        emit(static_cast<std::uint8_t>(midi::kNoteOff | ch), static_cast<std::uint8_t>(key), 0);
+        putMessage(static_cast<std::uint8_t>(midi::kNoteOff | ch), static_cast<std::uint8_t>(key),
+                   0);
     });
 }
 
@@ -274,14 +275,14 @@ void Scheduler::send(const Song& song, const SongEvent& e) noexcept {
             break;
         case midi::kKeyPressure:
             if (const int key = keys_.pressure(ch, e.data1); key != KeyShift::kNone) {
-                emit(e.status, static_cast<std::uint8_t>(key), e.data2);
+                putMessage(e.status, static_cast<std::uint8_t>(key), e.data2);
             }
             break;
         case midi::kControlChange:
         case midi::kProgramChange:
         case midi::kChannelPressure:
         case midi::kPitchBend:
-            emit(e.status, e.data1, e.data2);
+            putMessage(e.status, e.data1, e.data2);
             break;
         default:
             sendSysex(song.sysexBytes(e));
@@ -312,20 +313,21 @@ void Scheduler::sendNote(int ch, int key, int velocity) noexcept {
     const auto off = static_cast<std::uint8_t>(midi::kNoteOff | ch);
     if (velocity == 0) {
         if (const int k = keys_.noteOff(ch, key); k != KeyShift::kNone) {
-            emit(off, static_cast<std::uint8_t>(k), 0);
+            putMessage(off, static_cast<std::uint8_t>(k), 0);
         }
         return;
     }
     const KeyShift::Strike strike = keys_.noteOn(ch, key);
-    if (strike.release != KeyShift::kNone) emit(off, static_cast<std::uint8_t>(strike.release), 0);
+    if (strike.release != KeyShift::kNone)
+        putMessage(off, static_cast<std::uint8_t>(strike.release), 0);
     if (strike.play != KeyShift::kNone) {
-        emit(static_cast<std::uint8_t>(midi::kNoteOn | ch), static_cast<std::uint8_t>(strike.play),
-             static_cast<std::uint8_t>(velocity));
+        putMessage(static_cast<std::uint8_t>(midi::kNoteOn | ch),
+                   static_cast<std::uint8_t>(strike.play), static_cast<std::uint8_t>(velocity));
     }
 }
 
 // One channel message to the port, or to the synthesizer.
-void Scheduler::emit(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) noexcept {
+void Scheduler::putMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) noexcept {
     const int ch = midi::channelOf(status);
     if (port_ != nullptr) {
         usedChannels_ = static_cast<std::uint16_t>(usedChannels_ | (1u << ch));

@@ -182,7 +182,7 @@ class Scheduler {
     void send(const Song& song, const SongEvent& e) noexcept;
     void sendSysex(std::span<const std::uint8_t> body) noexcept;
     void sendNote(int channel, int key, int velocity) noexcept;
-    void emit(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept;
+    void putMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept;
     // Calls fn(status, data1, data2) for what lets go of every note sounding
     // on a port and resets every channel the play used, then forgets them.
     template <class Fn>
