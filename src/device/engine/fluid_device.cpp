@@ -35,11 +35,6 @@ constexpr auto kOutputWatch = std::chrono::milliseconds(250);
 // was played (the ports' thread wakes nobody).
 constexpr auto kInputWatch = std::chrono::milliseconds(10);
 
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
 std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
     return nsToFrames(ns, kSampleRate);
@@ -447,7 +442,7 @@ bool FluidDevice::busy() const {
 // ---------------------------------------------------------------- audio side
 
 void FluidDevice::render(float* left, float* right, std::size_t frames) noexcept {
-    lastPullNs_.store(nowNs(), std::memory_order_relaxed);
+    lastPullNs_.store(steadyNowNs(), std::memory_order_relaxed);
     if (activeLink_.load(std::memory_order_acquire) != nullptr) {
         std::memset(left, 0, frames * sizeof(float));
         std::memset(right, 0, frames * sizeof(float));
@@ -487,7 +482,7 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames,
         }
         return;
     }
-    const std::int64_t callNs = nowNs();
+    const std::int64_t callNs = steadyNowNs();
     const std::uint64_t serialBefore = current_ != nullptr ? current_->serial : 0;
     const auto frameBefore = static_cast<std::int64_t>(scheduler_.songFrame());
     scheduler_.render(left, right, frames, [this]() noexcept { settle(); });
@@ -513,7 +508,7 @@ void FluidDevice::publishAnchor(std::int64_t ns, std::uint64_t serialBefore,
     a.frame = frameBefore;
     if (mode_ == Mode::Output) a.latency = static_cast<std::int64_t>(frames);
     if (mode_ == Mode::Silent || serialBefore != a.serial) {
-        a.ns = nowNs();
+        a.ns = steadyNowNs();
         a.frame = static_cast<std::int64_t>(scheduler_.songFrame());
         a.latency = 0;
     }
@@ -738,7 +733,7 @@ bool FluidDevice::openOutput(Lock& lk) {
     const OutputFactory& factory = settings_.output ? settings_.output : openFluidOutput;
     const OutputOptions options{settings_.outputDevice, settings_.outputPriority};
     lost_.store(false, std::memory_order_release);
-    lastPullNs_.store(nowNs(), std::memory_order_relaxed);
+    lastPullNs_.store(steadyNowNs(), std::memory_order_relaxed);
     lk.unlock();
     std::unique_ptr<AudioOutput> out;
     std::string name;
@@ -774,7 +769,7 @@ void FluidDevice::closeOutput(Lock& lk) {
 // stops asking for audio.
 bool FluidDevice::outputStalled() const {
     if (lost_.load(std::memory_order_acquire)) return true;
-    const auto idleNs = nowNs() - lastPullNs_.load(std::memory_order_relaxed);
+    const auto idleNs = steadyNowNs() - lastPullNs_.load(std::memory_order_relaxed);
     return idleNs > std::chrono::nanoseconds(settings_.outputStall).count();
 }
 
@@ -851,7 +846,7 @@ void FluidDevice::pinFor(const Song& song) {
     // The key may change at any moment of the play: every key it may
     // move to is read before.
     PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
-    if (liveInput_.load(std::memory_order_relaxed)) widenForKeys(played, asked);
+    if (keyboardConnected()) widenForKeys(played, asked);
     fluid_synth_t* synth = synth_->synth.get();
     if (synth_->fonts.holds(synth, played, asked)) return;
     const SynthClaim claim(synthInUse_);
@@ -872,7 +867,7 @@ void FluidDevice::changeSound(Lock& lk) {
             if (!fresh->fonts.allCut()) asked = asked_.of(*song);
             played = shiftedNotes(played_.of(*song), kMinTranspose, kMaxTranspose);
         }
-        if (liveInput_.load(std::memory_order_relaxed)) widenForKeys(played, asked);
+        if (keyboardConnected()) widenForKeys(played, asked);
         if (!played.empty()) fresh->fonts.cover(fresh->synth.get(), played, asked);
     }
     lk.lock();

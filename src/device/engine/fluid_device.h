@@ -206,6 +206,7 @@ class FluidDevice final : public Device, private OutputSink, private MidiInputSi
     bool outputStalled() const;
     void pinPresets(Lock& lk);
     void pinFor(const Song& song);
+    bool keyboardConnected() const;
     void changeSound(Lock& lk);
     void deliver(std::deque<Notice> batch);
     void openPorts();
@@ -296,7 +297,7 @@ class FluidDevice final : public Device, private OutputSink, private MidiInputSi
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> lastPullNs_{0};  // steady clock, for the stall watch
     AnchorBoard anchor_;
-    std::atomic<bool> liveInput_{false};  // an input is open: its presets are read whole
+    std::atomic<bool> liveInput_{false};  // an input is open: the reset's presets are read whole
 
     // MIDI ports. link_ and input_ under m_; activeLink_ names link_ for the
     // audio side, which plays only for the output it names.

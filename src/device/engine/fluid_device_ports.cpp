@@ -25,11 +25,6 @@ constexpr auto kExitFarewellWait = std::chrono::milliseconds(100);
 constexpr std::int16_t kNoKey = -1;
 constexpr std::int16_t kDroppedKey = -2;
 
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
 std::int64_t framesToNs(std::int64_t frames) {
     const std::int64_t rate = kSampleRate;
     return frames / rate * kNsPerSecond + frames % rate * kNsPerSecond / rate;
@@ -96,6 +91,14 @@ std::string FluidDevice::outputPort() const {
 bool FluidDevice::inputConnected() const {
     std::lock_guard lk(m_);
     return input_ && input_->connected();
+}
+
+// A song's presets are read whole for the keys only while a keyboard is
+// connected: every desktop with a sequencer opens the input, and reading
+// whole presets for every song there would cost a large SoundFont's worth
+// of memory. Never under m_.
+bool FluidDevice::keyboardConnected() const {
+    return liveInput_.load(std::memory_order_relaxed) && inputConnected();
 }
 
 void FluidDevice::setInputChannel(int channel) {
@@ -342,7 +345,7 @@ void FluidDevice::midiIn(const MidiInEvent& event) noexcept {
                                          inputChannel_.load(std::memory_order_relaxed));
     if (!heardLive(e.status, e.data1)) return;
     if (!live_.push(e)) inputDropped_.fetch_add(1, std::memory_order_relaxed);
-    lastInputNs_.store(nowNs(), std::memory_order_release);
+    lastInputNs_.store(steadyNowNs(), std::memory_order_release);
     stamp(e);
 }
 

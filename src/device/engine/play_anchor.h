@@ -3,11 +3,19 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include "device/engine/sample_rates.h"
 
 namespace lirno::device {
+
+// Now on the clock every anchor and every key's arrival is read on.
+inline std::int64_t steadyNowNs() noexcept {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 struct PlayAnchor {
     std::int64_t ns = 0;       // steady clock at the render call
