@@ -600,6 +600,11 @@ void FluidDevice::workerMain() {
             pinPresets(lk);
             continue;
         }
+        if (!keysRead_ && !link_ && synthReady_.load(std::memory_order_acquire) && input_ &&
+            input_->connected()) {
+            readKeys(lk);
+            continue;
+        }
         if (link_ || !retired_.empty()) {
             servePort(lk);
         } else if (mode_ == Mode::Silent) {
@@ -654,8 +659,9 @@ void FluidDevice::startUp() {
         finishStartUp(error);
         return;
     }
-    if (liveInput_.load(std::memory_order_relaxed)) {
+    if (keyboardConnected()) {
         // What a keyboard plays before any song: the instruments a reset selects.
+        keysRead_ = true;
         std::set<PresetRef> asked;
         PresetNotes played;
         widenForKeys(played, asked);
@@ -822,6 +828,35 @@ void FluidDevice::manageOutput(Lock& lk) {
     // its last callbacks; it is then still busy, and the next round reopens
     // the output and carries on where it was.
     closeOutput(lk);
+}
+
+// A keyboard was connected: what it may play is read whole. A song that
+// plays goes on from where it is once its presets are (as after an edit).
+void FluidDevice::readKeys(Lock& lk) {
+    keysRead_ = true;
+    if (active_) {
+        std::unique_ptr<PlayPlan> plan = planHere(lk);
+        if (!plan) return;
+        awaitingPins_ = plan.get();
+        mailbox_.store(&haltPlan_);
+        plans_.push_back(std::move(plan));
+        collectPlans();
+        return;
+    }
+    lk.unlock();
+    {
+        const std::lock_guard pin(pinning_);
+        std::set<PresetRef> asked;
+        PresetNotes played;
+        widenForKeys(played, asked);
+        fluid_synth_t* synth = synth_->synth.get();
+        if (!synth_->fonts.holds(synth, played, asked)) {
+            const SynthClaim claim(synthInUse_);
+            synth_->fonts.cover(synth, played, asked);
+            fluid_synth_program_reset(synth);  // the channels take them up
+        }
+    }
+    lk.lock();
 }
 
 // Pins the presets of the play waiting for them, then hands it to the audio side.

@@ -207,6 +207,7 @@ class FluidDevice final : public Device, private OutputSink, private MidiInputSi
     void pinPresets(Lock& lk);
     void pinFor(const Song& song);
     bool keyboardConnected() const;
+    void readKeys(Lock& lk);
     void changeSound(Lock& lk);
     void deliver(std::deque<Notice> batch);
     void openPorts();
@@ -297,7 +298,8 @@ class FluidDevice final : public Device, private OutputSink, private MidiInputSi
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> lastPullNs_{0};  // steady clock, for the stall watch
     AnchorBoard anchor_;
-    std::atomic<bool> liveInput_{false};  // an input is open: the reset's presets are read whole
+    std::atomic<bool> liveInput_{false};  // an input is open
+    bool keysRead_ = false;               // worker only: a keyboard's presets are read whole
 
     // MIDI ports. link_ and input_ under m_; activeLink_ names link_ for the
     // audio side, which plays only for the output it names.
