@@ -326,9 +326,9 @@ void comparePlayed(const Song& song, const Probe& probe, jack_nframes_t first, P
         }
         k = j + 1;
     }
-    // The first note carries its own rounding to a block; about the middle
-    // of the range the spread is the device's alone.
-    const double middle = (own.quantile(0) + own.quantile(1)) / 2;
+    // The first note carries its own rounding to a block; about the song's
+    // median offset the spread is the device's alone.
+    const double middle = own.quantile(0.5);
     for (double v : own.ms) {
         r.offset.add(v);
         r.centred.add(v - middle);
@@ -548,7 +548,7 @@ void printPlay(const PlayResult& r) {
                "  (" + std::to_string(r.afterXrun) +
                    " after xruns left out; not found: " + std::to_string(r.notesMissing) +
                    " notes, " + std::to_string(r.othersMissing) + " others)");
-    printStats("1. same, about the middle of each song's range", r.centred);
+    printStats("1. same, about each song's median", r.centred);
 }
 
 void runOnce(int run, const std::vector<Candidate>& songs, Probe& probe, Probe& keys) {
@@ -570,8 +570,13 @@ void runOnce(int run, const std::vector<Candidate>& songs, Probe& probe, Probe& 
     Stats live;
     measureLive(probe, cycles, live, 20);
     printPlay(play);
-    for (const RecordCase& rc : cases)
-        printStats(rc.what, rc.stats, "  (" + std::to_string(rc.lost) + " not recorded)");
+    for (const RecordCase& rc : cases) {
+        const auto onTick = std::count_if(rc.stats.ms.begin(), rc.stats.ms.end(),
+                                          [](double v) { return std::fabs(v) < 1e-6; });
+        printStats(rc.what, rc.stats,
+                   "  (" + std::to_string(onTick) + " on the very tick, " +
+                       std::to_string(rc.lost) + " not recorded)");
+    }
     std::printf("2. live note, cycles after its own:");
     for (int c : cycles) std::printf(" %d", c);
     std::printf("\n");
