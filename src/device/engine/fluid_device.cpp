@@ -490,13 +490,15 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames,
         publishedFrame_.store(scheduler_.songFrame(), std::memory_order_release);
     }
     settle();
-    publishAnchor(callNs, serialBefore, frameBefore, frames);
+    publishAnchor(callNs, serialBefore, frameBefore, frames, caller != nullptr);
 }
 
 // Where the song is heard, for stamping what comes in. A card plays a block
-// after it was rendered; the silent clock renders time already gone by.
+// after it was rendered; the silent clock renders time already gone by; a
+// port's call renders frames that start at the call (a JACK cycle's, on the
+// same frame clock as what comes in), whatever the audio output.
 void FluidDevice::publishAnchor(std::int64_t ns, std::uint64_t serialBefore,
-                                std::int64_t frameBefore, std::size_t frames) noexcept {
+                                std::int64_t frameBefore, std::size_t frames, bool port) noexcept {
     PlayAnchor a;
     a.speed = speed_.load(std::memory_order_relaxed);
     if (current_ == nullptr || !scheduler_.playing()) {
@@ -506,8 +508,8 @@ void FluidDevice::publishAnchor(std::int64_t ns, std::uint64_t serialBefore,
     a.serial = current_->serial;
     a.ns = ns;
     a.frame = frameBefore;
-    if (mode_ == Mode::Output) a.latency = static_cast<std::int64_t>(frames);
-    if (mode_ == Mode::Silent || serialBefore != a.serial) {
+    if (mode_ == Mode::Output && !port) a.latency = static_cast<std::int64_t>(frames);
+    if ((mode_ == Mode::Silent && !port) || serialBefore != a.serial) {
         a.ns = steadyNowNs();
         a.frame = static_cast<std::int64_t>(scheduler_.songFrame());
         a.latency = 0;

@@ -226,7 +226,7 @@ class FluidDevice final : public Device, private OutputSink, private MidiInputSi
     void renderAudio(float* left, float* right, std::size_t frames,
                      const PortLink* caller = nullptr) noexcept;
     void publishAnchor(std::int64_t ns, std::uint64_t serialBefore, std::int64_t frameBefore,
-                       std::size_t frames) noexcept;
+                       std::size_t frames, bool port) noexcept;
     void settle() noexcept;
     void hearInput() noexcept;
 
