@@ -482,7 +482,10 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames,
         }
         return;
     }
-    const std::int64_t callNs = steadyNowNs();
+    std::int64_t callNs = steadyNowNs();
+    if (caller != nullptr) {
+        if (const std::int64_t at = caller->out->callStartNs(); at != 0) callNs = at;
+    }
     const std::uint64_t serialBefore = current_ != nullptr ? current_->serial : 0;
     const auto frameBefore = static_cast<std::int64_t>(scheduler_.songFrame());
     scheduler_.render(left, right, frames, [this]() noexcept { settle(); });
@@ -496,7 +499,8 @@ void FluidDevice::renderAudio(float* left, float* right, std::size_t frames,
 // Where the song is heard, for stamping what comes in. A card plays a block
 // after it was rendered; the silent clock renders time already gone by; a
 // port's call renders frames that start at the call (a JACK cycle's, on the
-// same frame clock as what comes in), whatever the audio output.
+// same frame clock as what comes in) or when the port says (ALSA's queue
+// runs ahead), whatever the audio output.
 void FluidDevice::publishAnchor(std::int64_t ns, std::uint64_t serialBefore,
                                 std::int64_t frameBefore, std::size_t frames, bool port) noexcept {
     PlayAnchor a;

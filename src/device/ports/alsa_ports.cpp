@@ -284,6 +284,10 @@ class AlsaOutput final : public MidiOutput, private AlsaUser {
         snd_seq_delete_simple_port(client_->get(), port_);
     }
     std::string port() const override { return nameOf(destination_); }
+    std::int64_t callStartNs() const noexcept override {
+        const auto at = start_ + frameTime(rendered_);
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+    }
 
     void send(std::size_t offset, std::span<const std::uint8_t> message) noexcept override {
         snd_seq_event_t ev;

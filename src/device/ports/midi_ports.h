@@ -69,6 +69,11 @@ class MidiOutput {
     virtual void send(std::size_t offset, std::span<const std::uint8_t> message) noexcept = 0;
     // The port it plays to, as PortInfo::name.
     virtual std::string port() const = 0;
+    // Only from inside clock.render(): when the call's first frame goes out,
+    // as steady_clock nanoseconds since its epoch; 0 for "at the call" (a
+    // JACK cycle's frames start then). An output that renders ahead says
+    // how far, so that what is played meanwhile is placed where it is heard.
+    virtual std::int64_t callStartNs() const noexcept { return 0; }
 };
 
 class MidiPorts {
