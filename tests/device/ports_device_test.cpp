@@ -102,7 +102,9 @@ TEST(PortsDevice, ASongPlayedToAPortArrivesInOrderWithinHalfABlockAndChasedFirst
             EXPECT_TRUE(reset || chased.contains(sent[k].bytes)) << k;
             if (!reset) seen.insert(sent[k].bytes);
         }
-        if (from > 0) EXPECT_EQ(seen.size(), 4u);
+        if (from > 0) {
+            EXPECT_EQ(seen.size(), 4u);
+        }
         for (std::size_t e = first; e < song->events.size(); ++e) {
             const SongEvent& ev = song->events[e];
             if (!midi::isChannelStatus(ev.status)) continue;
@@ -157,7 +159,9 @@ TEST(PortsDevice, EveryEndOfAPlayLetsGoOfThePortsNotesAndALostPortFailsThePlay) 
         if (h == "pause") dev.pause(id);
         if (h == "close") dev.close(id);
         if (h == "restart") dev.play(id, 0, notices.notifier());
-        if (h == "synth") ASSERT_EQ(dev.setOutputPort(""), 0);
+        if (h == "synth") {
+            ASSERT_EQ(dev.setOutputPort(""), 0);
+        }
         for (int i = 0; i < 4; ++i) ports->pump(441);
         auto sent = ports->sent();
         if (h == "restart") {  // up to the new play's first chased message
