@@ -92,10 +92,14 @@ int runPlayer(int argc, char** argv) {
     playback.sTmpName = gettmpname();
     PlayFileGuard playFile;
 
-    const std::unique_ptr<device::Device> device = device::makeDevice();
+    // One MIDI client for the device and the list of ports it may play to,
+    // so that the list leaves out our own ports.
+    device::DeviceSettings deviceSettings = device::settingsFromEnvironment();
+    const std::shared_ptr<device::MidiPorts> ports = deviceSettings.ports;
+    const std::unique_ptr<device::Device> device =
+        std::make_unique<device::FluidDevice>(std::move(deviceSettings));
     MainWndProc mainWindow(device.get());
-    mainWindow.ports().setLister(
-        [ports = device::systemMidiPorts()] { return ports->destinations(); });
+    mainWindow.ports().setLister([ports] { return ports->destinations(); });
     shell.hWndMain = &mainWindow;
     QObject::connect(&mainWindow, &MainWndProc::windowDestroyed, &server,
                      &SingleCopyServer::stopListening);
