@@ -23,6 +23,7 @@ using namespace lirno;
 using namespace lirno::res;
 using lirno::test::EnvGuard;
 using lirno::test::FakeDevice;
+using lirno::test::FakeDeviceWindow;
 using lirno::test::ShellFixture;
 
 namespace {
@@ -55,7 +56,7 @@ bool endsWith(const smf::Bytes& data, const smf::Bytes& tail) {
 
 }  // namespace
 
-class PortsTest : public QObject {
+class PortsTest : public QObject, private FakeDeviceWindow {
     Q_OBJECT
   private slots:
     void init();
@@ -64,32 +65,15 @@ class PortsTest : public QObject {
     void outputChoiceIsAppliedRefusedAndKept();
 
   private:
-    void newWindow() {
-        w_.reset();
-        playback.sTmpName = gettmpname();
-        w_ = f_->makeWindow(&device_);
-    }
-    void open(const std::string& path) {
-        setFileDialogs({[path] { return std::optional<std::string>(path); }, {}});
-        w_->command(IDM_OPEN);
-    }
     TrackViewWndProc& view() { return *w_->trackView(); }
-
-    std::unique_ptr<ShellFixture> f_;
-    FakeDevice device_;
-    std::unique_ptr<MainWndProc> w_;
 };
 
 void PortsTest::init() {
-    f_ = std::make_unique<ShellFixture>();
-    device_ = FakeDevice{};
-    device_.length = 32;
-    newWindow();
+    setUpWindow();
 }
 
 void PortsTest::cleanup() {
-    w_.reset();
-    f_.reset();
+    tearDownWindow();
 }
 
 void PortsTest::recordTrackAddsARowAtOnceAndKeepsWhatWasPlayed() {

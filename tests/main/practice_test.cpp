@@ -29,6 +29,7 @@ using namespace lirno;
 using namespace lirno::res;
 using lirno::test::EnvGuard;
 using lirno::test::FakeDevice;
+using lirno::test::FakeDeviceWindow;
 using lirno::test::ShellFixture;
 
 namespace {
@@ -93,7 +94,7 @@ QStringList keptSound() {
 
 }  // namespace
 
-class PracticeTest : public QObject {
+class PracticeTest : public QObject, private FakeDeviceWindow {
     Q_OBJECT
   private slots:
     void init();
@@ -107,35 +108,17 @@ class PracticeTest : public QObject {
     void soundDialogRefusesAFontAndRestoresDefaults();
 
   private:
-    // A window as start-up makes it; a second one reads what the first left.
-    void newWindow() {
-        w_.reset();  // deletes the play file, as the program's end does
-        playback.sTmpName = gettmpname();
-        w_ = f_->makeWindow(&device_);
-    }
-    void open(const std::string& path) {
-        setFileDialogs({[path] { return std::optional<std::string>(path); }, {}});
-        w_->command(IDM_OPEN);
-    }
     void commandTimes(int id, int times) {
         for (int i = 0; i < times; ++i) w_->command(id);
     }
-
-    std::unique_ptr<ShellFixture> f_;
-    FakeDevice device_;
-    std::unique_ptr<MainWndProc> w_;
 };
 
 void PracticeTest::init() {
-    f_ = std::make_unique<ShellFixture>();
-    device_ = FakeDevice{};
-    device_.length = 32;  // the songs' length in units
-    newWindow();
+    setUpWindow();
 }
 
 void PracticeTest::cleanup() {
-    w_.reset();
-    f_.reset();
+    tearDownWindow();
 }
 
 void PracticeTest::commandsStepWithinTheirRangesAndPassagesSnapToBeats() {

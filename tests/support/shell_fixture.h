@@ -10,11 +10,15 @@
 
 #include "common/smfwrite.h"
 #include "env_guard.h"
+#include "fake_device.h"
 #include "files.h"
 #include "main/mainwnd.h"
 #include "main/resload.h"
 #include "main/shell.h"
+#include "mmio/loadsave.h"
+#include "mmio/playfile.h"
 #include "recorder.h"
+#include "res/resource.h"
 
 namespace lirno::test {
 
@@ -49,6 +53,38 @@ class ShellFixture {
   private:
     // The next fixture must not make its folder inside this one's, deleted by then.
     EnvGuard tmpdir_{"TMPDIR"};
+};
+
+// A main window on a fake device, made again as start-up makes it, so that
+// a second window reads what the first left: for the tests of what the
+// window keeps between runs. init() and cleanup() of the test class call
+// setUpWindow() and tearDownWindow().
+class FakeDeviceWindow {
+  protected:
+    void setUpWindow() {
+        f_ = std::make_unique<ShellFixture>();
+        device_ = FakeDevice{};
+        device_.length = 32;  // the songs' length in units
+        newWindow();
+    }
+    void tearDownWindow() {
+        w_.reset();
+        f_.reset();
+    }
+    void newWindow() {
+        w_.reset();  // deletes the play file, as the program's end does
+        playback.sTmpName = gettmpname();
+        w_ = f_->makeWindow(&device_);
+    }
+    // Open through the dialog, answered with path.
+    void open(const std::string& path) {
+        setFileDialogs({[path] { return std::optional<std::string>(path); }, {}});
+        w_->command(res::IDM_OPEN);
+    }
+
+    std::unique_ptr<ShellFixture> f_;
+    FakeDevice device_;
+    std::unique_ptr<MainWndProc> w_;
 };
 
 }  // namespace lirno::test
