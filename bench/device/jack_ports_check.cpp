@@ -160,19 +160,8 @@ class Probe {
         self->hear(audio, start, frames);
         return 0;
     }
-    // Late ones (after missed cycles) go at once.
     void sendDue(void* out, jack_nframes_t start, jack_nframes_t frames) {
-        for (; next_ < toSend_.size(); ++next_) {
-            const Msg& m = toSend_[next_];
-            const jack_nframes_t due = m.frame - start;
-            if (due < frames) {
-                jack_midi_event_write(out, due, m.bytes.data(), 3);
-            } else if (start - m.frame < 0x80000000u) {
-                jack_midi_event_write(out, 0, m.bytes.data(), 3);
-            } else {
-                break;
-            }
-        }
+        lirno::test::writeDue(out, toSend_, next_, start, frames);
     }
     void hear(const float* audio, jack_nframes_t start, jack_nframes_t frames) {
         for (jack_nframes_t i = 0; i < frames; ++i) {

@@ -107,6 +107,25 @@ bool waitFor(Done done) {
 
 // A keyboard and a synthesizer in one: "out" plays notes at chosen frames,
 // "in" keeps what arrives with its frame.
+// Writes into a cycle's MIDI buffer the messages (in frame order, each with
+// its `frame` and 3 `bytes`) due in it, from `next` on; those that fell in
+// cycles missed in an xrun go at once, at its start.
+template <class Message>
+void writeDue(void* out, const std::vector<Message>& messages, std::size_t& next,
+              jack_nframes_t start, jack_nframes_t frames) {
+    for (; next < messages.size(); ++next) {
+        const Message& m = messages[next];
+        const jack_nframes_t due = m.frame - start;
+        if (due < frames) {
+            jack_midi_event_write(out, due, m.bytes.data(), 3);
+        } else if (start - m.frame < 0x80000000u) {
+            jack_midi_event_write(out, 0, m.bytes.data(), 3);
+        } else {
+            break;
+        }
+    }
+}
+
 class JackTestClient {
   public:
     struct Sent {
@@ -172,18 +191,7 @@ class JackTestClient {
         if (self->cycles_++ > 0 && step > frames && step < 0x80000000u)
             self->missed_.emplace_back(self->lastStart_ + frames, start);
         self->lastStart_ = start;
-        // Late ones (after missed cycles) go at once.
-        for (; self->next_ < self->toSend_.size(); ++self->next_) {
-            const Sent& s = self->toSend_[self->next_];
-            const jack_nframes_t due = s.frame - start;
-            if (due < frames) {
-                jack_midi_event_write(out, due, s.bytes.data(), 3);
-            } else if (start - s.frame < 0x80000000u) {
-                jack_midi_event_write(out, 0, s.bytes.data(), 3);
-            } else {
-                break;
-            }
-        }
+        writeDue(out, self->toSend_, self->next_, start, frames);
         for (std::uint32_t i = 0, n = jack_midi_get_event_count(in); i < n; ++i) {
             jack_midi_event_t e;
             if (jack_midi_event_get(&e, in, i) != 0 || e.size != 3) continue;
