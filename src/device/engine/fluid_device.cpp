@@ -666,7 +666,9 @@ void FluidDevice::startUp() {
         return;
     }
     if (keyboardConnected()) {
-        // What a keyboard plays before any song: the instruments a reset selects.
+        // What a keyboard plays before any song: the instruments a reset
+        // selects. Not for an input with nothing connected: on every desktop
+        // with a sequencer that would cost some 20 MB of a large font.
         keysRead_ = true;
         std::set<PresetRef> asked;
         PresetNotes played;
@@ -827,7 +829,9 @@ void FluidDevice::manageOutput(Lock& lk) {
     }
     const auto closeAt = idleSince_ + settings_.outputLinger;
     if (Clock::now() < closeAt) {
-        wake_.wait_until(lk, std::min(closeAt, Clock::now() + kOutputWatch));
+        // With an input open, a keyboard connected meanwhile is seen soon.
+        const auto watch = input_ ? kInputWatch : kOutputWatch;
+        wake_.wait_until(lk, std::min(closeAt, Clock::now() + watch));
         return;
     }
     // A play may arrive while the output shuts down, and even be taken up by
