@@ -68,11 +68,13 @@ bool listed(const std::vector<PortInfo>& list, const std::string& name) {
 
 // One take of eight messages into our input: they arrive in order as sent.
 // Timed as their frames were spaced, unless the server missed cycles on the
-// way (the frame clock's times are unsure then): false for another take.
+// way: false for another take then, as a client late for a cycle loses the
+// MIDI of that cycle and the frame clock's times are unsure.
 bool notesArrive(test::JackTestClient& keys, Collect& sink) {
     constexpr jack_nframes_t kSpacing = 1234;
     sink.clear();
     const std::size_t missedBefore = keys.missedCount();
+    const int xrunsBefore = keys.xruns();
     const auto sent = keys.play({{0x90, 60, 100},
                                  {0x91, 61, 1},
                                  {0x90, 60, 0},
@@ -84,11 +86,13 @@ bool notesArrive(test::JackTestClient& keys, Collect& sink) {
                                 kSpacing, kServerRate / 20);
     const bool all = test::waitFor([&] { return sink.size() >= sent.size(); });
     const std::vector<MidiInEvent> got = sink.take();
+    const bool late = keys.missedCount() != missedBefore || keys.xruns() != xrunsBefore;
+    if (late && !all) return false;
     EXPECT_TRUE(all && got.size() == sent.size()) << got.size();
     if (!all || got.size() != sent.size()) return true;
     for (std::size_t i = 0; i < sent.size(); ++i)
         EXPECT_EQ((std::array{got[i].status, got[i].data1, got[i].data2}), sent[i].bytes) << i;
-    if (keys.missedCount() != missedBefore) return false;
+    if (late) return false;
     for (std::size_t i = 1; i < sent.size(); ++i) {
         const double ms = double(got[i].timeNs - got[i - 1].timeNs) / 1e6;
         EXPECT_NEAR(ms, 1000.0 * kSpacing / kServerRate, 1.0) << i;
@@ -112,7 +116,7 @@ void expectNotesIn(MidiPorts& ports, test::JackTestClient& keys) {
     for (int take = 0; take < 5; ++take) {
         if (notesArrive(keys, sink)) return;
     }
-    std::printf("input timing unchecked: the server missed cycles in every take\n");
+    std::printf("input unchecked: the server missed cycles in every take\n");
 }
 
 TEST(MidiPortsTest, JackInputOutputAndLoss) {
@@ -127,11 +131,12 @@ TEST(MidiPortsTest, JackInputOutputAndLoss) {
     expectNotesIn(*ports, keys);
 
     // Out: one note every kEvery frames arrives kEvery frames apart at the
-    // server's rate, in order.
+    // server's rate, in order; across a late cycle one may be lost.
     NoteClock clock;
     int error = -1;
     EXPECT_EQ(ports->openOutput("jack:no-such:port", clock, error), nullptr);
     EXPECT_EQ(error, kErrMidiPort);
+    const int xrunsBefore = keys.xruns();
     auto output = ports->openOutput("jack:lirno-test:in", clock, error);
     ASSERT_NE(output, nullptr);
     EXPECT_EQ(error, 0);
@@ -139,9 +144,15 @@ TEST(MidiPortsTest, JackInputOutputAndLoss) {
     clock.out = output.get();
     ASSERT_TRUE(test::waitFor([&] { return keys.received().size() >= 12; }));
     const auto got = keys.received();
+    const bool lateCycles = keys.xruns() != xrunsBefore;
     int spaced = 0;
     for (std::size_t i = 1; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].bytes[1], (got[i - 1].bytes[1] + 1) % 128) << i;
+        const int step = (got[i].bytes[1] - got[i - 1].bytes[1] + 128) % 128;
+        if (step != 1 && lateCycles) {
+            EXPECT_GT(step, 0) << i;
+            continue;
+        }
+        EXPECT_EQ(step, 1) << i;
         if (keys.missed(got[i - 1].frame) || keys.missed(got[i].frame)) continue;
         const double frames = double(NoteClock::kEvery) * kServerRate / kSampleRate;
         EXPECT_NEAR(double(got[i].frame - got[i - 1].frame), frames, 1.0) << i;

@@ -138,6 +138,9 @@ class JackTestClient {
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackTestClient::process, this);
+        jack_set_xrun_callback(
+            client_, [](void* self) { return ++static_cast<JackTestClient*>(self)->xruns_, 0; },
+            this);
         jack_activate(client_);
     }
     ~JackTestClient() { close(); }
@@ -173,6 +176,10 @@ class JackTestClient {
         }
         return false;
     }
+
+    // Cycles the server reports as late for any client: MIDI a late client
+    // was to read in them may be lost (JACK's own rule, not ours).
+    int xruns() const { return xruns_.load(); }
 
     std::size_t missedCount() const {
         std::lock_guard lock(mutex_);
@@ -210,6 +217,7 @@ class JackTestClient {
     jack_nframes_t lastStart_ = 0;
     std::size_t next_ = 0;                                           // of toSend_
     std::vector<std::pair<jack_nframes_t, jack_nframes_t>> missed_;  // first frame, frame after
+    std::atomic<int> xruns_{0};
 };
 
 }  // namespace lirno::test
