@@ -397,6 +397,10 @@ std::unique_ptr<PortSystem> openAlsaPorts() {
     const int opened = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
     snd_lib_error_set_handler(previous);
     if (opened < 0 || !seq) return nullptr;
+    // Room for what an output queues ahead plus a halt's releases on every
+    // channel: a full pool in non-blocking mode would drop a note-off.
+    snd_seq_set_client_pool_output(seq, 2000);  // the kernel's most
+    snd_seq_set_output_buffer_size(seq, 2000 * sizeof(snd_seq_event_t));
     return std::make_unique<AlsaPorts>(std::make_shared<AlsaClient>(seq));
 }
 
