@@ -87,7 +87,13 @@ bool notesArrive(test::JackTestClient& keys, Collect& sink) {
     const bool all = test::waitFor([&] { return sink.size() >= sent.size(); });
     const std::vector<MidiInEvent> got = sink.take();
     const bool late = keys.missedCount() != missedBefore || keys.xruns() != xrunsBefore;
-    if (late && !all) return false;
+    if (late && !all) {
+        std::vector<std::array<std::uint8_t, 3>> bytes, sentBytes;
+        for (const MidiInEvent& e : got) bytes.push_back({e.status, e.data1, e.data2});
+        for (const auto& s : sent) sentBytes.push_back(s.bytes);
+        EXPECT_TRUE(test::someInOrder(bytes, sentBytes));
+        return false;
+    }
     EXPECT_TRUE(all && got.size() == sent.size()) << got.size();
     if (!all || got.size() != sent.size()) return true;
     for (std::size_t i = 0; i < sent.size(); ++i)
@@ -116,7 +122,7 @@ void expectNotesIn(MidiPorts& ports, test::JackTestClient& keys) {
     for (int take = 0; take < 5; ++take) {
         if (notesArrive(keys, sink)) return;
     }
-    std::printf("input unchecked: the server missed cycles in every take\n");
+    std::printf("input timing unchecked: the server missed cycles in every take\n");
 }
 
 TEST(MidiPortsTest, JackInputOutputAndLoss) {

@@ -16,6 +16,7 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -103,6 +104,19 @@ bool waitFor(Done done) {
     for (int i = 0; i < 500 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return done();
+}
+
+// Whether `got` is some of `sent`, in the order sent: what a late cycle
+// leaves of a take.
+template <class T>
+bool someInOrder(const std::vector<T>& got, const std::vector<T>& sent) {
+    auto next = sent.begin();
+    for (const T& g : got) {
+        next = std::find(next, sent.end(), g);
+        if (next == sent.end()) return false;
+        ++next;
+    }
+    return !got.empty();
 }
 
 // A keyboard and a synthesizer in one: "out" plays notes at chosen frames,

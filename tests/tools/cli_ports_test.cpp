@@ -134,12 +134,16 @@ TEST_F(CliPorts, ListsRecordsAndPlaysThroughJack) {
         const int xruns = keys.xruns();
         const std::vector<int> recorded = recordThreeNotes(keys, in);
         const std::vector<int> heard = playTune(keys, tune);
-        if (keys.xruns() != xruns) continue;
-        EXPECT_EQ(recorded, (std::vector<int>{60, 62, 64}));
-        EXPECT_EQ(heard, (std::vector<int>{60, 62, 64, 65}));
-        return;
+        const std::vector<int> played{60, 62, 64}, tuneKeys{60, 62, 64, 65};
+        if (keys.xruns() == xruns) {
+            EXPECT_EQ(recorded, played);
+            EXPECT_EQ(heard, tuneKeys);
+            return;
+        }
+        EXPECT_TRUE(lirno::test::someInOrder(recorded, played));
+        EXPECT_TRUE(lirno::test::someInOrder(heard, tuneKeys));
     }
-    std::printf("notes unchecked: the server missed cycles in every take\n");
+    std::printf("only the order checked: the server missed cycles in every take\n");
 }
 
 }  // namespace
