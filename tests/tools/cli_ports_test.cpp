@@ -59,14 +59,8 @@ std::vector<int> lastTrackKeys(const Bytes& file) {
     return keys;
 }
 
-class CliPorts : public CliTest {
+class CliPorts : public CliSilentTest {
   protected:
-    void SetUp() override {
-        CliTest::SetUp();
-        ::setenv("LIRNO_AUDIO", "none", 1);
-        if (fs::exists("/usr/share/sounds/sf2/TimGM6mb.sf2"))
-            ::setenv("LIRNO_SOUNDFONT", "/usr/share/sounds/sf2/TimGM6mb.sf2", 1);
-    }
     // `lirno-midi record` of `file` while `keys` plays three notes into it:
     // the keys of the recorded track.
     std::vector<int> recordThreeNotes(JackTestClient& keys, const fs::path& file) {

@@ -10,16 +10,7 @@
 namespace clitest {
 namespace {
 
-// Quick and silent: the small SoundFont, no sound card.
-class CliSound : public CliTest {
-  protected:
-    void SetUp() override {
-        CliTest::SetUp();
-        ::setenv("LIRNO_AUDIO", "none", 1);
-        if (fs::exists("/usr/share/sounds/sf2/TimGM6mb.sf2"))
-            ::setenv("LIRNO_SOUNDFONT", "/usr/share/sounds/sf2/TimGM6mb.sf2", 1);
-    }
-};
+using CliSound = CliSilentTest;
 
 // One note per track on the given channels, the End of Track after `quarters`.
 Bytes song(std::vector<int> channels, int quarters, std::uint32_t usPerQuarter = 500000) {

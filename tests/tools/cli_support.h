@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -62,6 +63,17 @@ class CliTest : public ::testing::Test {
 
     fs::path dir_;
     fs::path tmp_;
+};
+
+// Quick and silent: the small SoundFont, no sound card.
+class CliSilentTest : public CliTest {
+  protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        ::setenv("LIRNO_AUDIO", "none", 1);
+        if (fs::exists("/usr/share/sounds/sf2/TimGM6mb.sf2"))
+            ::setenv("LIRNO_SOUNDFONT", "/usr/share/sounds/sf2/TimGM6mb.sf2", 1);
+    }
 };
 
 // A format-1 file with a tempo track, four listed tracks and a track of
