@@ -174,6 +174,36 @@ TEST(MidiPortsTest, JackInputOutputAndLoss) {
     output.reset();
 }
 
+// Our input waits for a JACK server that starts after it, and comes back
+// with one that starts again.
+TEST(MidiPortsTest, AJackServerStartedLaterGetsOurInput) {
+    const std::string name = test::JackServer::uniqueName();
+    const test::EnvGuard later("JACK_DEFAULT_SERVER", name);
+    const auto ports = systemMidiPorts();
+    Collect sink;
+    const auto input = ports->openInput(sink);
+    ASSERT_NE(input, nullptr);
+    for (int run = 0; run < 2; ++run) {
+        // No client of this process may open on the new server before our
+        // input let go of the old one's (see JackClient::open).
+        if (run > 0) std::this_thread::sleep_for(2 * kJackWatch);
+        test::JackServer server(kServerRate, 256, name);
+        if (!server.skipReason().empty()) GTEST_SKIP() << server.skipReason();
+        test::JackTestClient keys;
+        ASSERT_NE(keys.get(), nullptr);
+        ASSERT_TRUE(test::waitFor([&] {
+            return jack_port_by_name(keys.get(), "Lirno Player:input");
+        })) << run;
+        EXPECT_FALSE(input->connected());
+        ASSERT_EQ(jack_connect(keys.get(), "lirno-test:out", "Lirno Player:input"), 0) << run;
+        EXPECT_TRUE(test::waitFor([&] { return input->connected(); })) << run;
+        sink.clear();
+        keys.play({{0x90, 60, 100}}, 1, kServerRate / 20);
+        EXPECT_TRUE(test::waitFor([&] { return sink.size() == 1; })) << run;
+    }
+    EXPECT_TRUE(test::waitFor([&] { return !input->connected(); }));
+}
+
 TEST(MidiPortsTest, NoServerNoJackAndNoneStarted) {
     const test::EnvGuard server("JACK_DEFAULT_SERVER", "lirno-none-" + std::to_string(::getpid()));
     const auto ports = systemMidiPorts();

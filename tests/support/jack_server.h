@@ -35,9 +35,9 @@ namespace lirno::test {
 
 class JackServer {
   public:
-    explicit JackServer(unsigned rate = 44100, unsigned period = 256)
-        : name_("lirno-test-" + std::to_string(::getpid()) + "-" + std::to_string(next()++)),
-          env_("JACK_DEFAULT_SERVER", name_) {
+    // A server named `name`, or one of its own when empty.
+    explicit JackServer(unsigned rate = 44100, unsigned period = 256, std::string name = {})
+        : name_(name.empty() ? uniqueName() : std::move(name)), env_("JACK_DEFAULT_SERVER", name_) {
         const std::string r = std::to_string(rate), p = std::to_string(period);
         const char* argv[] = {"jackd", "-n",      name_.c_str(), "-r",      "-d",   "dummy",
                               "-r",    r.c_str(), "-p",          p.c_str(), nullptr};
@@ -67,11 +67,12 @@ class JackServer {
     const std::string& name() const { return name_; }
     const std::string& skipReason() const { return skip_; }
 
-  private:
-    static std::atomic<int>& next() {
-        static std::atomic<int> n{0};
-        return n;
+    static std::string uniqueName() {
+        static std::atomic<int> next{0};
+        return "lirno-test-" + std::to_string(::getpid()) + "-" + std::to_string(next++);
     }
+
+  private:
     bool waitUntilUp() {
         // libjack's complaints while the server comes up are no news.
         jack_set_error_function([](const char*) {});

@@ -35,6 +35,11 @@ constexpr auto kOutputWatch = std::chrono::milliseconds(250);
 // was played (the ports' thread wakes nobody).
 constexpr auto kInputWatch = std::chrono::milliseconds(10);
 
+// A key that waited longer than this for an output to sound it (one could
+// not open) is dropped: sounded that late, with the others that waited, it
+// is a burst of noise, not playing along.
+constexpr std::int64_t kStaleInputNs = 1'000'000'000;
+
 std::uint64_t framesSince(Clock::time_point start, Clock::time_point now) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
     return nsToFrames(ns, kSampleRate);
@@ -531,10 +536,15 @@ PlayAnchor FluidDevice::playAnchor() const noexcept {
     return a;
 }
 
-// What came in since the last block start, heard now on the input channel.
+// What came in since the last block start, heard now on the input channel
+// (its time here is when it reached us).
 void FluidDevice::hearInput() noexcept {
     MidiInEvent e;
-    while (live_.pop(e)) scheduler_.playLive(e.status, e.data1, e.data2);
+    std::int64_t now = 0;
+    while (live_.pop(e)) {
+        if (now == 0) now = steadyNowNs();
+        if (now - e.timeNs <= kStaleInputNs) scheduler_.playLive(e.status, e.data1, e.data2);
+    }
 }
 
 // At block starts: report a play that has ended and take up a waiting

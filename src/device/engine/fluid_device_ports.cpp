@@ -347,8 +347,11 @@ void FluidDevice::midiIn(const MidiInEvent& event) noexcept {
     e.status = static_cast<std::uint8_t>(midi::statusKind(event.status) |
                                          inputChannel_.load(std::memory_order_relaxed));
     if (!heardLive(e.status, e.data1)) return;
-    if (!live_.push(e)) inputDropped_.fetch_add(1, std::memory_order_relaxed);
-    lastInputNs_.store(steadyNowNs(), std::memory_order_release);
+    const std::int64_t now = steadyNowNs();
+    MidiInEvent live = e;
+    live.timeNs = now;
+    if (!live_.push(live)) inputDropped_.fetch_add(1, std::memory_order_relaxed);
+    lastInputNs_.store(now, std::memory_order_release);
     stamp(e);
 }
 

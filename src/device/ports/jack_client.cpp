@@ -1,6 +1,7 @@
 #include "device/ports/jack_client.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 namespace lirno::device {
@@ -8,6 +9,12 @@ namespace {
 
 // libjack reports a missing server on stderr; the caller says what matters.
 void quiet(const char*) {}
+
+// Clients of ours whose server went away, not yet closed. libjack keeps the
+// shared memory of the server it first reached until its last client
+// closes: a client opened on a new server meanwhile would use the old one's
+// and crash. So none is opened until these are closed.
+std::atomic<int> orphans{0};
 
 }  // namespace
 
@@ -17,6 +24,7 @@ std::shared_ptr<JackClient> JackClient::open(const char* name) {
         jack_set_error_function(quiet);
         jack_set_info_function(quiet);
     });
+    if (orphans.load() > 0) return nullptr;
     jack_status_t status{};
     jack_client_t* client = jack_client_open(name, JackNoStartServer, &status);
     if (!client) return nullptr;
@@ -36,6 +44,8 @@ JackClient::JackClient(jack_client_t* client) : client_(client) {}
 JackClient::~JackClient() {
     jack_deactivate(client_);
     jack_client_close(client_);
+    std::lock_guard lock(notifyMutex_);
+    if (dead_) --orphans;
 }
 
 std::int64_t JackClient::steadyNs(jack_time_t us) noexcept {
@@ -98,6 +108,7 @@ void JackClient::onConnect(jack_port_id_t a, jack_port_id_t b, int connected, vo
 void JackClient::onShutdown(void* data) noexcept {
     auto* self = static_cast<JackClient*>(data);
     std::lock_guard lock(self->notifyMutex_);
+    if (!self->dead_) ++orphans;
     self->dead_ = true;
     for (JackUser* user : self->users_) user->serverGone();
 }

@@ -26,7 +26,8 @@ class JackUser {
 
 class JackClient {
   public:
-    // Null when no server runs; never starts one, and says nothing.
+    // Null when no server runs, or while a client of a server that went
+    // away is still open; never starts one, and says nothing.
     static std::shared_ptr<JackClient> open(const char* name);
     explicit JackClient(jack_client_t* client);  // takes it over
     ~JackClient();

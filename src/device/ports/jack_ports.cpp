@@ -48,7 +48,8 @@ class JackInput final : public MidiInput, private JackUser {
         std::lock_guard request(client_->requests());
         jack_port_unregister(client_->get(), port_);
     }
-    bool connected() const override { return jack_port_connected(port_) > 0; }
+    bool connected() const override { return client_->alive() && jack_port_connected(port_) > 0; }
+    bool alive() const override { return client_->alive(); }
 
   private:
     void process(jack_nframes_t frames) noexcept override {

@@ -1,6 +1,11 @@
 #include "device/ports/midi_ports.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "device/errors.h"
 #include "device/ports/backends.h"
@@ -8,25 +13,60 @@
 namespace lirno::device {
 namespace {
 
-// Our input on each system that runs: connected while either is.
+// Our input on each system that runs: connected while either is. A JACK
+// server that starts after it (or starts again) gets the input too: looked
+// for every kJackWatch on a thread of its own, as an attempt takes a few
+// milliseconds and the callers poll connected() under their locks.
 class BothInputs final : public MidiInput {
   public:
-    BothInputs(std::unique_ptr<MidiInput> jack, std::unique_ptr<MidiInput> alsa)
-        : jack_(std::move(jack)), alsa_(std::move(alsa)) {}
+    using OpenJack = std::function<std::unique_ptr<MidiInput>()>;
+    BothInputs(OpenJack openJack, std::unique_ptr<MidiInput> jack, std::unique_ptr<MidiInput> alsa)
+        : openJack_(std::move(openJack)), jack_(std::move(jack)), alsa_(std::move(alsa)) {
+        watch_ = std::jthread([this](std::stop_token stop) { watchJack(stop); });
+    }
+    ~BothInputs() override {
+        watch_ = {};  // before the inputs go
+    }
     bool connected() const override {
-        return (jack_ && jack_->connected()) || (alsa_ && alsa_->connected());
+        {
+            std::lock_guard lock(mutex_);
+            if (jack_ && jack_->connected()) return true;
+        }
+        return alsa_ && alsa_->connected();
     }
 
   private:
-    std::unique_ptr<MidiInput> jack_;
+    void watchJack(std::stop_token stop) {
+        std::mutex m;
+        std::condition_variable_any cv;
+        std::unique_lock wait(m);
+        while (!cv.wait_for(wait, stop, kJackWatch, [] { return false; }) &&
+               !stop.stop_requested()) {
+            std::unique_ptr<MidiInput> gone;
+            {
+                std::lock_guard lock(mutex_);
+                if (jack_ && jack_->alive()) continue;
+                gone = std::move(jack_);
+            }
+            gone.reset();  // closed before a new server is tried, outside the lock
+            std::unique_ptr<MidiInput> fresh = openJack_();
+            std::lock_guard lock(mutex_);
+            jack_ = std::move(fresh);
+        }
+    }
+
+    OpenJack openJack_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<MidiInput> jack_;  // under mutex_
     std::unique_ptr<MidiInput> alsa_;
+    std::jthread watch_;
 };
 
 // The JACK and ALSA clients, each made when first needed. The sequencer is
 // tried once; JACK again while no client is up or after its server went
 // away, since a server may start later (an attempt without one is quick).
 // Ports still open keep their old client.
-class SystemPorts final : public MidiPorts {
+class SystemPorts final : public MidiPorts, public std::enable_shared_from_this<SystemPorts> {
   public:
     std::vector<PortInfo> sources() override {
         return both([](MidiPorts& p) { return p.sources(); });
@@ -36,12 +76,14 @@ class SystemPorts final : public MidiPorts {
     }
 
     std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) override {
-        const auto j = jack();
         const auto a = alsa();
-        auto fromJack = j ? j->openInput(sink) : nullptr;
-        auto fromAlsa = a ? a->openInput(sink) : nullptr;
-        if (!fromJack && !fromAlsa) return nullptr;
-        return std::make_unique<BothInputs>(std::move(fromJack), std::move(fromAlsa));
+        auto openJack = [self = shared_from_this(), &sink]() -> std::unique_ptr<MidiInput> {
+            const auto j = self->jack();
+            return j ? j->openInput(sink) : nullptr;
+        };
+        auto fromJack = openJack();
+        return std::make_unique<BothInputs>(std::move(openJack), std::move(fromJack),
+                                            a ? a->openInput(sink) : nullptr);
     }
 
     std::unique_ptr<MidiOutput> openOutput(const std::string& port, OutputSink& clock,
@@ -62,7 +104,8 @@ class SystemPorts final : public MidiPorts {
   private:
     std::shared_ptr<PortSystem> jack() {
         std::lock_guard lock(mutex_);
-        if (!jack_ || !jack_->running()) jack_ = openJackPorts();
+        if (jack_ && !jack_->running()) jack_.reset();  // see JackClient::open
+        if (!jack_) jack_ = openJackPorts();
         return jack_;
     }
     std::shared_ptr<PortSystem> alsa() {

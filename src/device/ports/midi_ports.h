@@ -6,6 +6,7 @@
 // JACK server runs, JACK's; no client of ours ever starts a JACK server.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -52,6 +53,8 @@ class MidiInput {
     virtual ~MidiInput() = default;  // no midiIn() call runs once it returns
     // Whether some source is connected to the input now.
     virtual bool connected() const = 0;
+    // False once its system went away (a JACK server that shut down).
+    virtual bool alive() const { return true; }
 };
 
 // Where a song's events go when it plays to a port. The output is also the
@@ -82,7 +85,8 @@ class MidiPorts {
     // Ports that can send to us (keyboards) and that we can play to.
     virtual std::vector<PortInfo> sources() = 0;
     virtual std::vector<PortInfo> destinations() = 0;
-    // Opens our input port; null when no MIDI system runs here.
+    // Opens our input port, or null. The system's input is never null: it
+    // also watches for a JACK server that starts later.
     virtual std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) = 0;
     // Opens an output to `port` (PortInfo::name, or a name without prefix)
     // that drives `clock`; null with `error` (kErrMidiPort) when there is no
@@ -91,9 +95,13 @@ class MidiPorts {
                                                    int& error) = 0;
 };
 
+// How often the system's input looks for a JACK server (none ran, or its
+// server went away and is looked for again once its client is closed).
+inline constexpr auto kJackWatch = std::chrono::seconds(2);
+
 // The system's MIDI: the ALSA sequencer where it runs, and JACK where a
 // server runs (never started by us). Never null; with neither, it lists no
-// ports and opens nothing.
+// ports and opens no output, and its input waits for a JACK server.
 std::shared_ptr<MidiPorts> systemMidiPorts();
 
 }  // namespace lirno::device
