@@ -102,9 +102,7 @@ TEST(PortsDevice, ASongPlayedToAPortArrivesInOrderWithinHalfABlockAndChasedFirst
             EXPECT_TRUE(reset || chased.contains(sent[k].bytes)) << k;
             if (!reset) seen.insert(sent[k].bytes);
         }
-        if (from > 0) {
-            EXPECT_EQ(seen.size(), 4u);
-        }
+        if (from > 0) EXPECT_EQ(seen.size(), 4u);
         for (std::size_t e = first; e < song->events.size(); ++e) {
             const SongEvent& ev = song->events[e];
             if (!midi::isChannelStatus(ev.status)) continue;
