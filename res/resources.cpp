@@ -53,6 +53,9 @@ constexpr std::array kMusicItems{
     // Every letter of it is taken above: Ctrl+Shift+F reaches it.
     MenuItem{"Sound...", IDM_SOUND},
     MenuItem{"MIDI Output...", IDM_MIDIOUTPUT},
+    MenuItem{},
+    // A check item: the lyrics pane is shown.
+    MenuItem{"&Lyrics", IDM_LYRICS},
 };
 constexpr std::array kHelpItems{
     MenuItem{"&Help", IDM_HELP, true},
@@ -119,8 +122,8 @@ constexpr auto kRecordFull = recordControls(
 constexpr auto kRecordUnfit = recordControls(
     "Recording is not available now:\n"
     "this song cannot take a new track.",
-    "The song could only be opened for playing. Open another song to "
-    "record into it.");
+    "The song could only be opened for playing, or its tracks play one "
+    "after another (format 2). Open another song to record into it.");
 
 constexpr std::string_view kRecordTitle = "About Lirno Melvanto";
 

@@ -28,8 +28,6 @@ std::span<const MenuPopup> mainMenu();
 // separator and this item.
 inline constexpr std::string_view kRecentSongsTitle = "Recent &Songs";
 inline constexpr MenuItem kClearRecentItem{"&Clear List", IDM_CLEARRECENT};
-// The lyrics pane, a check item at the end of the Music menu.
-inline constexpr MenuItem kLyricsItem{"&Lyrics", IDM_LYRICS};
 
 // Dialog templates. Places and sizes are in dialog units (a quarter of the
 // font's average character width, an eighth of its height).

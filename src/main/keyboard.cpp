@@ -34,6 +34,7 @@ void addShortcuts(MainWndProc& w) {
         {IDM_CLEARPASSAGE, QKeySequence(Qt::CTRL | Qt::Key_Backslash)},
         {IDM_SOUND, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
         {IDM_MIDIOUTPUT, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)},
+        {IDM_LYRICS, QKeySequence(Qt::CTRL | Qt::Key_L)},
     };
     for (const auto& [id, keys] : shortcuts)
         if (QAction* action = w.menuAction(id)) action->setShortcut(keys);

@@ -1,7 +1,7 @@
 // What the window adds for singing along and seeing what plays: the Lyrics
 // item of the Music menu with its pane, and the rows' activity lights, both
 // following the play position on the timer's tick.
-#include <QMenu>
+#include <QAction>
 
 #include "ctrl/trackview.h"
 #include "device/song/song.h"
@@ -9,7 +9,6 @@
 #include "main/mainwnd.h"
 #include "mmio/playback.h"
 #include "res/resource.h"
-#include "res/resources.h"
 
 namespace lirno {
 
@@ -17,16 +16,10 @@ using namespace res;
 
 void MainWndProc::createLyricsPane() {
     lyrics_ = new LyricsPane(this);
-    QAction* play = menuAction(IDM_PLAY);
-    auto* music = play ? qobject_cast<QMenu*>(play->parent()) : nullptr;
-    if (!music) return;
-    music->addSeparator();
-    QAction* item = music->addAction(QString::fromUtf8(kLyricsItem.text));
+    QAction* item = menuAction(IDM_LYRICS);
+    if (!item) return;
     item->setCheckable(true);
-    item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    connect(item, &QAction::triggered, this, [this] { command(IDM_LYRICS); });
     connect(lyrics_, &LyricsPane::shownChanged, item, &QAction::setChecked);
-    menuActions_[IDM_LYRICS] = item;
 }
 
 // The timer's share: the lights only while the song plays (dark, and no

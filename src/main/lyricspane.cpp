@@ -7,6 +7,7 @@
 
 #include "device/song/song.h"
 #include "main/shell.h"
+#include "main/songmemory.h"
 #include "mmio/playback.h"
 
 namespace lirno {
@@ -16,10 +17,6 @@ namespace {
 const QString kWantedKey = QStringLiteral("lyricsPane");
 constexpr QSize kPaneSize(445, 84);
 constexpr int kGap = 8;  // pixels between the main window and the pane below it
-
-QSettings settingsFile() {
-    return QSettings(QStringLiteral("lirno"), QStringLiteral("Lirno Player"));
-}
 
 void setWanted(bool wanted) {
     settingsFile().setValue(kWantedKey, wanted);

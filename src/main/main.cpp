@@ -95,6 +95,7 @@ int runPlayer(int argc, char** argv) {
     // One MIDI client for the device and the list of ports it may play to,
     // so that the list leaves out our own ports.
     device::DeviceSettings deviceSettings = device::settingsFromEnvironment();
+    deviceSettings.midiOut.clear();  // the window's port choice applies LIRNO_MIDI_OUT
     const std::shared_ptr<device::MidiPorts> ports = deviceSettings.ports;
     const std::unique_ptr<device::Device> device =
         std::make_unique<device::FluidDevice>(std::move(deviceSettings));

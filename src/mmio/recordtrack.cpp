@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "midi/vocabulary.h"
 #include "mmio/bytes.h"
+#include "mmio/message.h"
 #include "mmio/scanner.h"
 
 namespace lirno {
@@ -84,6 +87,19 @@ std::vector<std::uint8_t> spliced(const FileImage& image, std::uint32_t from, st
     return out;
 }
 
+// What the analysis finds wrong with the song was said when it was read:
+// said again in the middle of an edit, each box would run its own loop there.
+class HeldBack {
+  public:
+    HeldBack() : shown_(setMessageBoxHandler([](const Message&) {})) {}
+    ~HeldBack() { setMessageBoxHandler(std::move(shown_)); }
+    HeldBack(const HeldBack&) = delete;
+    HeldBack& operator=(const HeldBack&) = delete;
+
+  private:
+    MessageBoxHandler shown_;
+};
+
 // Analyses the grown image again. The tracks before `keep` were analysed
 // already; the analysis would only zero the velocities of their Note-Offs
 // again, and on a muted track those are its silenced Note-Ons: their bytes
@@ -92,7 +108,7 @@ bool reanalyse(FileImage& image, MidiInfo& info, std::uint32_t keep) {
     const std::vector<std::uint8_t> before(image.data(), image.data() + keep);
     const std::uint32_t size = image.dwFileBufSize;
     MidiInfo fresh;
-    if (readmidiinfo(image, fresh) != 1) return false;
+    if (HeldBack quiet; readmidiinfo(image, fresh) != 1) return false;
     if (image.dwFileBufSize == size)
         std::memcpy(image.data() + kHeaderSize, before.data() + kHeaderSize, keep - kHeaderSize);
     info = fresh;
@@ -142,11 +158,8 @@ std::optional<std::uint8_t*> leadingEnd(FileImage& image, std::uint8_t* data, st
 }
 
 void appendEvents(std::vector<std::uint8_t>& d, std::span<const device::RecordedEvent> events) {
-    std::vector<device::RecordedEvent> sorted(events.begin(), events.end());
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto& a, const auto& b) { return a.tick < b.tick; });
     std::uint32_t last = 0;
-    for (const auto& e : sorted) {
+    for (const auto& e : events) {
         if (!midi::isChannelStatus(e.status)) continue;
         appendVlq(d, e.tick - last);
         last = e.tick;
@@ -189,14 +202,16 @@ std::string nextRecordedName(const MidiInfo& info) {
         const std::string_view digits = name.substr(kRecordedPrefix.size());
         int n = 0;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-        if (ec == std::errc{} && end == digits.data() + digits.size())
+        if (ec == std::errc{} && end == digits.data() + digits.size() &&
+            n < std::numeric_limits<int>::max())
             highest = std::max(highest, n);
     }
     return std::string(kRecordedPrefix) + std::to_string(highest + 1);
 }
 
 int addrecordtrack(FileImage& image, MidiInfo& info, const std::string& name, int channel) {
-    if (info.nTracks >= kMaxTracks) return -1;
+    // Format 2's tracks play one after another: a recording would follow the song.
+    if (info.nTracks >= kMaxTracks || info.format == 2) return -1;
     const auto at = analysedChunks(image, info);
     if (!at) return -1;
     const std::uint32_t end = at->back();

@@ -25,7 +25,9 @@ std::string nextRecordedName(const MidiInfo& info);
 // Piano and the volume and balance every analysed track has, and analyses
 // the image again. A song of format 0 becomes format 1, its one track first.
 // Returns the new file track's number, or -1 when the song already has
-// kMaxTracks tracks or its image was not analysed (nothing changes then).
+// kMaxTracks tracks, is of format 2 (its tracks play one after another) or
+// its image was not analysed (nothing changes then). What the analysis
+// finds wrong with the song is not said again.
 int addrecordtrack(FileImage& image, MidiInfo& info, const std::string& name, int channel);
 
 // Puts the recorded events (in time order, ticks from the song's start) into

@@ -82,9 +82,17 @@ TEST(RecordTrack, AddsAnEmptyNamedPianoTrackThatTheAnalysisLeavesAsItIs) {
     Song x(smf::file(0, 96, {mixed}));
     EXPECT_EQ(recordChannel(x.info), 15);
     EXPECT_TRUE(rec.messages.empty());
+    // What the analysis said of a damaged song when it was read is not said again.
+    Track damaged = piano(0, "Lead");
+    damaged.raw({0x00, 0x90});  // bytes after the End of Track
+    Song y(smf::file(1, 96, {damaged}));
+    ASSERT_FALSE(rec.messages.empty());
+    rec.messages.clear();
+    EXPECT_EQ(addrecordtrack(y.image, y.info, "Recorded 1", 1), 1);
+    EXPECT_TRUE(rec.messages.empty());
 }
 
-TEST(RecordTrack, NoTrackIsAddedToAFullSongOrOneNotAnalysed) {
+TEST(RecordTrack, NoTrackIsAddedToAFullSongOneOfFormat2OrOneNotAnalysed) {
     Recorder rec;
     std::vector<Track> tracks(kMaxTracks, piano(0, "T"));
     Song full(smf::file(1, 96, tracks));
@@ -93,6 +101,12 @@ TEST(RecordTrack, NoTrackIsAddedToAFullSongOrOneNotAnalysed) {
     EXPECT_EQ(addrecordtrack(full.image, full.info, "Recorded 1", 15), -1);
     EXPECT_EQ(test::bytesOf(full.image), before);
     EXPECT_EQ(full.info.nTracks, kMaxTracks);
+
+    // Its tracks play one after another: a recording would follow the song.
+    Song two(smf::file(2, 96, {piano(0, "A"), piano(1, "B")}));
+    const Bytes twoBefore = test::bytesOf(two.image);
+    EXPECT_EQ(addrecordtrack(two.image, two.info, "Recorded 1", 2), -1);
+    EXPECT_EQ(test::bytesOf(two.image), twoBefore);
 
     FileImage raw = FileImage::fromBytes(smf::file(0, 96, {piano(0, "Lead")}));
     MidiInfo none;

@@ -20,18 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The file as recorded: every track audible, every name as the file has it.
-class AsRecorded final : public RowSource {
-  public:
-    explicit AsRecorded(const MidiInfo& info) : info_(info) {}
-    bool isOnEnabled(int) const override { return true; }
-    bool isOnChecked(int) const override { return true; }
-    std::string nameText(int n) const override { return gettrackname(info_, n); }
-
-  private:
-    const MidiInfo& info_;
-};
-
 // Waits a moment for a keyboard to connect (hardware connects by itself).
 void warnIfNothingConnected(const device::Device& dev) {
     for (int i = 0; i < 10 && !dev.inputConnected(); ++i) std::this_thread::sleep_for(50ms);
@@ -76,15 +64,16 @@ int prepare(device::Device& dev, const RecordOptions& options, int channel) {
     return 0;
 }
 
-// Writes OUT with the recorded events in `track`; the exit code.
-int save(const RecordOptions& options, int track, int channel,
+// Writes OUT with the recorded events in `track`, the other tracks as the
+// file has them (`rows`: no edits); the exit code.
+int save(const RecordOptions& options, const RowSource& rows, int track, int channel,
          const std::vector<device::RecordedEvent>& events) {
     if (events.empty()) {
         std::printf("Nothing was played: %s not written.\n", options.out.c_str());
         return 1;
     }
     if (!fillrecordtrack(loaded.image, loaded.MidiInfo, track, events) ||
-        !writemidiinfo(options.out, loaded.image, loaded.MidiInfo, AsRecorded(loaded.MidiInfo))) {
+        !writemidiinfo(options.out, loaded.image, loaded.MidiInfo, rows)) {
         std::fprintf(stderr, "lirno-midi: %s could not be written\n", options.out.c_str());
         return 1;
     }
@@ -102,8 +91,13 @@ int runRecord(const RecordOptions& options) {
     const int channel = recordChannel(info);
     const int track = addrecordtrack(loaded.image, info, nextRecordedName(info), channel);
     if (track < 0) {
-        std::fprintf(stderr, "lirno-midi: the song is full (%d tracks): nothing to record into\n",
-                     kMaxTracks);
+        if (info.nTracks >= kMaxTracks) {
+            std::fprintf(stderr,
+                         "lirno-midi: the song is full (%d tracks): nothing to record into\n",
+                         kMaxTracks);
+        } else {
+            std::fprintf(stderr, "lirno-midi: this song cannot take a new track\n");
+        }
         return 1;
     }
     // The play file holds the song with its new, empty track, as the player's does.
@@ -123,7 +117,7 @@ int runRecord(const RecordOptions& options) {
     const std::vector<device::RecordedEvent> events = dev->stopRecording();
     finish();
     if (!played) return 1;
-    return save(options, track, channel, events);
+    return save(options, song.rows(), track, channel, events);
 }
 
 }  // namespace lirno::cli

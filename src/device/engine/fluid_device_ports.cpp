@@ -68,7 +68,7 @@ bool isNoteOff(std::uint8_t status, std::uint8_t velocity) {
 int FluidDevice::setOutputPort(const std::string& port) {
     {
         // The port the device was made with is opened at start-up: asked for
-        // again (the window applies LIRNO_MIDI_OUT too), it is that one.
+        // again, it is that one.
         std::unique_lock lk(m_);
         ready_.wait(lk, [this] { return inputTried_; });
         if (port.empty() ? !link_ : (link_ && link_->out->port() == port)) return 0;
