@@ -264,6 +264,40 @@ TEST(PortsDevice, RecordingKeepsWhatIsPlayedAtTheSongsTicksAndKeyAsHeard) {
     EXPECT_EQ(bare.startRecording(), kErrNoMidiInput);
 }
 
+// Units of an eighth of a second.
+std::uint32_t positionOf(FluidDevice& dev, DeviceId id) {
+    std::uint32_t units = 0;
+    EXPECT_EQ(dev.position(id, units), 0);
+    return units;
+}
+
+TEST(PortsDevice, BackFromAPortTheSilentClockGoesOnFromWhereTheSongStood) {
+    auto ports = std::make_shared<FakePorts>();
+    DeviceSettings settings = portSettings(ports);
+    settings.audioDriver = kAudioNone;
+    test::Notices notices;  // outlives the device, which may still notify
+    FluidDevice dev(settings);
+    ASSERT_EQ(dev.waitReady(), 0);
+    DeviceId id = 0;
+    std::uint32_t len = 0;
+    ASSERT_EQ(dev.openBytes(test::songOfSeconds(30), id, len), 0);
+    ASSERT_EQ(dev.play(id, 0, notices.notifier()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(dev.setOutputPort(kPort), 0);
+    // The port is the clock now, and it is never called: the song stands.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::uint32_t stood = positionOf(dev, id);
+    const auto back = std::chrono::steady_clock::now();
+    // Back once the old port has had its time for a farewell (half a second).
+    ASSERT_EQ(dev.setOutputPort(""), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const std::uint32_t now = positionOf(dev, id);
+    const double since =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count();
+    EXPECT_GE(now, stood);
+    EXPECT_LE(now, stood + std::uint32_t(since * 8) + 2);  // not the time on the port too
+}
+
 TEST(PortsDevice, AKeyPlayedWhileNothingPlaysIsHeardInTheNextBlockNotLate) {
     auto ports = std::make_shared<FakePorts>();
     FluidDevice dev(portSettings(ports));

@@ -895,13 +895,14 @@ void FluidDevice::pinPresets(Lock& lk) {
 // side renders silence (it only ever tries for the synth). Nothing is read
 // when the presets are pinned already, as on every restart of the same song.
 void FluidDevice::pinFor(const Song& song) {
+    const bool keys = keyboardConnected();  // takes m_, never under pinning_
     std::lock_guard lk(pinning_);
     if (!synth_) return;  // none yet: the sound set meanwhile pins it
     std::set<PresetRef> asked = synth_->fonts.allCut() ? std::set<PresetRef>{} : asked_.of(song);
     // The key may change at any moment of the play: every key it may
     // move to is read before.
     PresetNotes played = shiftedNotes(played_.of(song), kMinTranspose, kMaxTranspose);
-    if (keyboardConnected()) widenForKeys(played, asked);
+    if (keys) widenForKeys(played, asked);
     fluid_synth_t* synth = synth_->synth.get();
     if (synth_->fonts.holds(synth, played, asked)) return;
     const SynthClaim claim(synthInUse_);

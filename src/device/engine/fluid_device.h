@@ -159,6 +159,7 @@ class FluidDevice final : public Device, private OutputSink, private MidiInputSi
         std::atomic<bool> farewellDue{false};
         std::atomic<bool> lost{false};
         std::chrono::steady_clock::time_point retiredAt{};
+        std::string asked;                // the port's name as asked for
         std::unique_ptr<MidiOutput> out;  // last: it stops calling before the rest goes
     };
     // A message stamped on the ports' thread with where the song was.

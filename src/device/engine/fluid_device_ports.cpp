@@ -71,12 +71,14 @@ int FluidDevice::setOutputPort(const std::string& port) {
         // again, it is that one.
         std::unique_lock lk(m_);
         ready_.wait(lk, [this] { return inputTried_; });
-        if (port.empty() ? !link_ : (link_ && link_->out->port() == port)) return 0;
+        if (port.empty() ? !link_ : (link_ && (link_->asked == port || link_->out->port() == port)))
+            return 0;
     }
     std::unique_ptr<PortLink> link;
     if (!port.empty()) {
         if (!settings_.ports) return kErrMidiPort;
         link = std::make_unique<PortLink>(*this);
+        link->asked = port;
         int error = kErrMidiPort;
         link->out = settings_.ports->openOutput(port, *link, error);
         if (!link->out) return error != 0 ? error : kErrMidiPort;
@@ -204,6 +206,7 @@ void FluidDevice::openPorts() {
         liveInput_.store(input != nullptr, std::memory_order_relaxed);
         if (!settings_.midiOut.empty()) {
             link = std::make_unique<PortLink>(*this);
+            link->asked = settings_.midiOut;
             int error = 0;
             link->out = settings_.ports->openOutput(settings_.midiOut, *link, error);
             if (!link->out) link.reset();  // the synthesizer plays then
@@ -237,6 +240,7 @@ void FluidDevice::switchPort(Lock& lk, std::unique_ptr<PortLink> link) {
         retired_.push_back(std::move(old));
     }
     link_ = std::move(link);
+    clockRunning_ = false;  // the silent clock starts afresh, not from before the port
     // Back to a synthesizer that cannot sound: the play under way fails as
     // a play started now would.
     const int synthError = soundFontMissing_ ? kErrNoSoundFont : (started_ ? startupError_ : 0);
@@ -260,7 +264,11 @@ void FluidDevice::servePort(Lock& lk) {
         portLost(lk);
         return;
     }
-    if (!link_) return;  // back to the synthesizer's ways
+    if (!link_) {
+        // Back to the synthesizer once the old ports have said farewell.
+        wake_.wait_for(lk, kPortWatch);
+        return;
+    }
     if (output_ && !busy()) closeOutput(lk);
     const bool watch = busy() || rec_.on || !retired_.empty();
     wake_.wait_for(lk, watch ? kPortWatch : kPortIdleWatch);
@@ -280,6 +288,7 @@ void FluidDevice::portLost(Lock& lk) {
         activeLink_.store(nullptr, std::memory_order_release);
     }
     awaitingPins_ = nullptr;
+    clockRunning_ = false;
     collectPlans();
     lk.unlock();
     dead.reset();

@@ -201,10 +201,11 @@ bool isAnnouncement(const snd_seq_event_t& ev) {
 
 class AlsaInput final : public MidiInput, private AlsaUser {
   public:
-    AlsaInput(std::shared_ptr<AlsaClient> client, int port, MidiInputSink& sink)
-        : client_(std::move(client)), port_(port), sink_(sink) {
+    AlsaInput(std::shared_ptr<AlsaClient> client, int port, MidiInputSink& sink,
+              bool connectHardware)
+        : client_(std::move(client)), port_(port), sink_(sink), hardware_(connectHardware) {
         eachPort(client_->get(), kReadable, [&](snd_seq_client_info_t*, snd_seq_port_info_t* p) {
-            if (hardware(p)) connectFrom(p);
+            if (hardware_ && hardware(p)) connectFrom(p);
         });
         client_->add(*this);
     }
@@ -230,6 +231,7 @@ class AlsaInput final : public MidiInput, private AlsaUser {
     }
     void event(const snd_seq_event_t& ev) noexcept override {
         if (isAnnouncement(ev) && ev.type == SND_SEQ_EVENT_PORT_START) {
+            if (!hardware_) return;
             snd_seq_port_info_t* p = nullptr;
             snd_seq_port_info_alloca(&p);
             if (snd_seq_get_any_port_info(client_->get(), ev.data.addr.client, ev.data.addr.port,
@@ -253,6 +255,7 @@ class AlsaInput final : public MidiInput, private AlsaUser {
     std::shared_ptr<AlsaClient> client_;
     int port_;
     MidiInputSink& sink_;
+    bool hardware_;
     MidiCoder coder_;  // the reading thread's
 };
 
@@ -269,8 +272,11 @@ class AlsaOutput final : public MidiOutput, private AlsaUser {
           queue_(queue),
           destination_(destination),
           clock_(clock) {
-        snd_seq_start_queue(client_->get(), queue_, nullptr);
-        snd_seq_drain_output(client_->get());
+        {
+            std::lock_guard sending(client_->sendMutex());  // an old output may still send
+            snd_seq_start_queue(client_->get(), queue_, nullptr);
+            snd_seq_drain_output(client_->get());
+        }
         start_ = std::chrono::steady_clock::now();
         client_->add(*this);
         pacer_ = std::jthread([this](std::stop_token stop) { pace(stop); });
@@ -292,10 +298,18 @@ class AlsaOutput final : public MidiOutput, private AlsaUser {
     void send(std::size_t offset, std::span<const std::uint8_t> message) noexcept override {
         snd_seq_event_t ev;
         snd_seq_ev_clear(&ev);
-        snd_midi_event_reset_encode(coder_.get());
-        if (snd_midi_event_encode(coder_.get(), message.data(), long(message.size()), &ev) <= 0 ||
-            ev.type == SND_SEQ_EVENT_NONE) {
-            return;
+        if (!message.empty() && message[0] == midi::kSysEx) {
+            // Whole, as the coder would cut it at its buffer's size; the
+            // event's data is copied when it is put out.
+            snd_seq_ev_set_sysex(&ev, unsigned(message.size()),
+                                 const_cast<std::uint8_t*>(message.data()));
+        } else {
+            snd_midi_event_reset_encode(coder_.get());
+            if (snd_midi_event_encode(coder_.get(), message.data(), long(message.size()), &ev) <=
+                    0 ||
+                ev.type == SND_SEQ_EVENT_NONE) {
+                return;
+            }
         }
         const auto at = frameTime(rendered_ + offset);
         const auto secs = std::chrono::duration_cast<std::chrono::seconds>(at);
@@ -356,12 +370,12 @@ class AlsaPorts final : public PortSystem {
     std::vector<PortInfo> sources() override { return listPorts(client_->get(), kReadable); }
     std::vector<PortInfo> destinations() override { return listPorts(client_->get(), kWritable); }
 
-    std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) override {
+    std::unique_ptr<MidiInput> openSystemInput(MidiInputSink& sink, bool hardware) override {
         const int port = snd_seq_create_simple_port(
             client_->get(), "input", kWritable,
             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         if (port < 0) return nullptr;
-        return std::make_unique<AlsaInput>(client_, port, sink);
+        return std::make_unique<AlsaInput>(client_, port, sink, hardware);
     }
 
     std::unique_ptr<MidiOutput> openOutput(const std::string& name, OutputSink& clock,

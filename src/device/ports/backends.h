@@ -15,6 +15,13 @@ class PortSystem : public MidiPorts {
   public:
     // False once the system went away (the JACK server shut down).
     virtual bool running() const = 0;
+    // Our input; with `hardware` it connects the hardware sources it finds
+    // now and as they appear (not where the other system connects them: a
+    // keyboard both show would be heard twice).
+    virtual std::unique_ptr<MidiInput> openSystemInput(MidiInputSink& sink, bool hardware) = 0;
+    std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) final {
+        return openSystemInput(sink, true);
+    }
 };
 
 // A client on the JACK server that runs now (none is ever started), or null.

@@ -36,10 +36,11 @@ jack_port_t* registerPort(jack_client_t* client, const std::string& base, unsign
 
 class JackInput final : public MidiInput, private JackUser {
   public:
-    JackInput(std::shared_ptr<JackClient> client, jack_port_t* port, MidiInputSink& sink)
-        : client_(std::move(client)), port_(port), sink_(sink) {
+    JackInput(std::shared_ptr<JackClient> client, jack_port_t* port, MidiInputSink& sink,
+              bool hardware)
+        : client_(std::move(client)), port_(port), sink_(sink), hardware_(hardware) {
         client_->add(*this);
-        connect(jackPorts(client_->get(), JackPortIsOutput | JackPortIsPhysical));
+        if (hardware_) connect(jackPorts(client_->get(), JackPortIsOutput | JackPortIsPhysical));
         worker_ = std::jthread([this](std::stop_token stop) { connectNewSources(stop); });
     }
     ~JackInput() override {
@@ -76,7 +77,7 @@ class JackInput final : public MidiInput, private JackUser {
     // No server call may be made here: the worker connects it.
     void portRegistered(jack_port_t* port) noexcept override {
         const int flags = jack_port_flags(port);
-        if ((flags & JackPortIsOutput) == 0 || (flags & JackPortIsPhysical) == 0 ||
+        if (!hardware_ || (flags & JackPortIsOutput) == 0 || (flags & JackPortIsPhysical) == 0 ||
             std::string_view(jack_port_type(port)) != JACK_DEFAULT_MIDI_TYPE) {
             return;
         }
@@ -104,6 +105,7 @@ class JackInput final : public MidiInput, private JackUser {
     std::shared_ptr<JackClient> client_;
     jack_port_t* port_;
     MidiInputSink& sink_;
+    bool hardware_;
     std::mutex mutex_;
     std::condition_variable_any wake_;
     std::vector<std::string> pending_;
@@ -205,7 +207,7 @@ class JackPorts final : public PortSystem {
     std::vector<PortInfo> sources() override { return list(JackPortIsOutput); }
     std::vector<PortInfo> destinations() override { return list(JackPortIsInput); }
 
-    std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) override {
+    std::unique_ptr<MidiInput> openSystemInput(MidiInputSink& sink, bool hardware) override {
         if (!client_->alive()) return nullptr;
         jack_port_t* port = nullptr;
         {
@@ -213,7 +215,7 @@ class JackPorts final : public PortSystem {
             port = registerPort(client_->get(), "input", JackPortIsInput);
         }
         if (!port) return nullptr;
-        return std::make_unique<JackInput>(client_, port, sink);
+        return std::make_unique<JackInput>(client_, port, sink, hardware);
     }
 
     std::unique_ptr<MidiOutput> openOutput(const std::string& name, OutputSink& clock,

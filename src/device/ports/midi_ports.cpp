@@ -1,5 +1,6 @@
 #include "device/ports/midi_ports.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -13,15 +14,36 @@
 namespace lirno::device {
 namespace {
 
-// Our input on each system that runs: connected while either is. A JACK
-// server that starts after it (or starts again) gets the input too: looked
-// for every kJackWatch on a thread of its own, as an attempt takes a few
-// milliseconds and the callers poll connected() under their locks.
+// Hands on what comes in from either system's thread one at a time: the
+// sink has one caller. The other holds it for the few hundred nanoseconds
+// a message takes, so waiting spins.
+class OneCaller final : public MidiInputSink {
+  public:
+    explicit OneCaller(MidiInputSink& to) : to_(to) {}
+    void midiIn(const MidiInEvent& event) noexcept override {
+        while (busy_.test_and_set(std::memory_order_acquire)) {
+        }
+        to_.midiIn(event);
+        busy_.clear(std::memory_order_release);
+    }
+
+  private:
+    MidiInputSink& to_;
+    std::atomic_flag busy_;
+};
+
+// Our input on each system that runs: connected while either is. The
+// sequencer's connects the hardware, JACK's only where there is none. A
+// JACK server that starts after it (or starts again) gets the input too:
+// looked for every kJackWatch on a thread of its own, as an attempt takes a
+// few milliseconds and the callers poll connected() under their locks.
 class BothInputs final : public MidiInput {
   public:
-    using OpenJack = std::function<std::unique_ptr<MidiInput>()>;
-    BothInputs(OpenJack openJack, std::unique_ptr<MidiInput> jack, std::unique_ptr<MidiInput> alsa)
-        : openJack_(std::move(openJack)), jack_(std::move(jack)), alsa_(std::move(alsa)) {
+    using Open = std::function<std::unique_ptr<MidiInput>(MidiInputSink&, bool hardware)>;
+    BothInputs(MidiInputSink& sink, const Open& openAlsa, Open openJack)
+        : one_(sink), openJack_(std::move(openJack)) {
+        alsa_ = openAlsa(one_, true);
+        jack_ = openJack_(one_, !alsa_);
         watch_ = std::jthread([this](std::stop_token stop) { watchJack(stop); });
     }
     ~BothInputs() override {
@@ -49,13 +71,14 @@ class BothInputs final : public MidiInput {
                 gone = std::move(jack_);
             }
             gone.reset();  // closed before a new server is tried, outside the lock
-            std::unique_ptr<MidiInput> fresh = openJack_();
+            std::unique_ptr<MidiInput> fresh = openJack_(one_, !alsa_);
             std::lock_guard lock(mutex_);
             jack_ = std::move(fresh);
         }
     }
 
-    OpenJack openJack_;
+    OneCaller one_;  // first: it outlives the inputs that call it
+    Open openJack_;
     mutable std::mutex mutex_;
     std::unique_ptr<MidiInput> jack_;  // under mutex_
     std::unique_ptr<MidiInput> alsa_;
@@ -76,14 +99,16 @@ class SystemPorts final : public MidiPorts, public std::enable_shared_from_this<
     }
 
     std::unique_ptr<MidiInput> openInput(MidiInputSink& sink) override {
-        const auto a = alsa();
-        auto openJack = [self = shared_from_this(), &sink]() -> std::unique_ptr<MidiInput> {
-            const auto j = self->jack();
-            return j ? j->openInput(sink) : nullptr;
+        const auto openAlsa = [a = alsa()](MidiInputSink& s,
+                                           bool hardware) -> std::unique_ptr<MidiInput> {
+            return a ? a->openSystemInput(s, hardware) : nullptr;
         };
-        auto fromJack = openJack();
-        return std::make_unique<BothInputs>(std::move(openJack), std::move(fromJack),
-                                            a ? a->openInput(sink) : nullptr);
+        auto openJack = [self = shared_from_this()](MidiInputSink& s,
+                                                    bool hardware) -> std::unique_ptr<MidiInput> {
+            const auto j = self->jack();
+            return j ? j->openSystemInput(s, hardware) : nullptr;
+        };
+        return std::make_unique<BothInputs>(sink, openAlsa, std::move(openJack));
     }
 
     std::unique_ptr<MidiOutput> openOutput(const std::string& port, OutputSink& clock,

@@ -38,8 +38,8 @@ struct MidiInEvent {
     std::uint8_t data2 = 0;
 };
 
-// Where what comes in goes. Called on the ports' own thread (JACK's is a
-// real-time thread): it must not block.
+// Where what comes in goes. Called on the ports' own threads (JACK's is a
+// real-time thread), one call at a time: it must not block.
 class MidiInputSink {
   public:
     virtual ~MidiInputSink() = default;
